@@ -1,0 +1,17 @@
+// Timing operations. All waits run on the runtime's clock, so tests can put a virtual
+// clock in place.
+#pragma once
+
+// Seconds from a fixed origin.
+double Timer();
+// Returns when interval seconds have passed since beginTime (a Timer value).
+int SyncWait(double beginTime, double interval);
+// Returns after the given number of seconds.
+void Delay(double seconds);
+
+#ifdef _WIN32
+#include <windows.h>  // the system's own Sleep(milliseconds)
+#else
+// The operating system's millisecond sleep; it does not follow the runtime's clock.
+void Sleep(unsigned int milliseconds);
+#endif

@@ -1,0 +1,65 @@
+// Identifiers of the main panel and its controls. The panel file ZelkConfig_en.uir carries
+// the same numbers under the same names; a test keeps the two in step.
+#pragma once
+
+constexpr int PANEL = 1;
+
+constexpr int SERFMT = 2;
+constexpr int S116 = 3;
+constexpr int S100 = 4;
+constexpr int S105 = 5;
+constexpr int S113 = 6;
+constexpr int S101 = 7;
+constexpr int S102 = 8;
+constexpr int S103 = 9;
+constexpr int S111 = 10;
+constexpr int S112 = 11;
+constexpr int S110 = 12;
+constexpr int S124 = 13;
+constexpr int S104 = 14;
+constexpr int ID_LEN = 15;
+constexpr int S120_H = 16;
+constexpr int S120_L = 17;
+constexpr int UART_BR = 18;
+constexpr int S121_H = 19;
+constexpr int S121_L = 20;
+constexpr int S122_H = 21;
+constexpr int S122_L = 22;
+constexpr int S123_H = 23;
+constexpr int S123_L = 24;
+constexpr int S125 = 25;
+constexpr int S126 = 26;
+constexpr int S127 = 27;
+constexpr int S115 = 28;
+constexpr int S128 = 29;
+constexpr int S129 = 30;
+constexpr int S130_H = 31;
+constexpr int S130_L = 32;
+constexpr int COMPORT_NUM = 33;
+constexpr int PORT_CONN = 34;
+constexpr int READ = 35;
+constexpr int UPDATE = 36;
+constexpr int SAVE_TO_FILE = 37;
+constexpr int OPEN_FILE = 38;
+constexpr int QUIT = 39;
+constexpr int DECORATION = 40;
+constexpr int DECORATION_3 = 41;
+constexpr int DECORATION_4 = 42;
+constexpr int DOT1 = 43;
+constexpr int DOT2 = 44;
+constexpr int DOT3 = 45;
+constexpr int DOT4 = 46;
+constexpr int DOT5 = 47;
+constexpr int SHOW_VER = 48;
+constexpr int TEXTMSG = 49;
+constexpr int DECORATION_5 = 50;
+constexpr int DECORATION_9 = 51;
+constexpr int PRODUCT = 52;
+constexpr int DECORATION_8 = 53;
+constexpr int DECORATION_2 = 54;
+constexpr int TEXTMSG_6 = 55;
+constexpr int TEXTMSG_4 = 56;
+constexpr int TEXTMSG_5 = 57;
+constexpr int TEXTMSG_2 = 58;
+constexpr int DECORATION_6 = 59;
+constexpr int LED = 60;
