@@ -47,3 +47,9 @@ int UserClosePanel(int panel);
 std::string ControlLabel(int panel, int control);
 
 }  // namespace ui_testing
+
+namespace ui_testing {
+// Lets LoadPanel accept callback names that nobody registered (their controls then do
+// nothing on commit), so a test can load the real panel with only the callbacks it drives.
+void AllowUnboundCallbacks(bool allow);
+}  // namespace ui_testing
