@@ -105,3 +105,10 @@ int SetCtrlToolTipProvider(int panel, int control, ToolTipProvider provider);
 
 // While an exchange blocks the window, the mouse shows a busy cursor.
 void SetWaitCursor(int busy);
+
+// Button label codes of FileSelectPopup. VAL_SAVE_BUTTON makes a save dialog that asks
+// before replacing an existing file; VAL_LOAD_BUTTON accepts existing files only.
+constexpr int VAL_OK_BUTTON = 0;
+constexpr int VAL_SAVE_BUTTON = 1;
+constexpr int VAL_SELECT_BUTTON = 2;
+constexpr int VAL_LOAD_BUTTON = 3;
