@@ -1,0 +1,107 @@
+#include "params/config_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "params/config_text.h"
+#include "params/parameters.h"
+#include "runtime/formatio.h"
+#include "runtime/userint.h"
+
+char filePath[MAX_PATHNAME_LEN];
+
+namespace {
+
+// The most a file may hold: the text buffer less its terminating zero. Files this program
+// writes stay far below it.
+constexpr std::size_t MAX_FILE_LENGTH = CONFIG_TEXT_SIZE - 1;
+
+// Room for a whole path and the words around it.
+char message[MAX_PATHNAME_LEN + 256];
+
+void ShowDialogError(int result, const char* nothingDone) {
+    if (result == UIE_PATH_TOO_LONG) {
+        std::snprintf(message, sizeof message,
+                      " Path too long! %s\r\n Please choose a shorter one. ", nothingDone);
+    } else {
+        std::snprintf(message, sizeof message, " File Dialog Error! %s\r\n Please Re-try ",
+                      nothingDone);
+    }
+    MessagePopup("File Error", message);
+}
+
+}  // namespace
+
+int SaveToFileCallBack(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    // The text is made before the dialog, so configText holds it even when the user
+    // cancels.
+    GatherParameters();
+    FormatConfigText();
+
+    // The save button makes the dialog ask before it replaces an existing file.
+    int result = FileSelectPopup(projectDir, "*.txt", "*.txt", "Name of File to Save",
+                                 VAL_SAVE_BUTTON, 0, 1, 1, 0, filePath);
+    if (result == 0) {
+        return 0;
+    }
+    if (result < 0) {
+        ShowDialogError(result, "Nothing is saved.");
+        return 0;
+    }
+
+    // Exactly the characters of the text: no terminating zero in the file.
+    int error = ArrayToFile(filePath, configText, std::strlen(configText));
+    if (error != FILEIO_NO_ERROR) {
+        std::snprintf(message, sizeof message,
+                      " Saving Error! The setting is not saved:\r\n %s\r\n %s ", filePath,
+                      FileIoErrorText(error));
+        MessagePopup("File Error", message);
+    }
+    return 0;
+}
+
+int OpenFileBack(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    // The load button lets the dialog accept existing files only.
+    int result = FileSelectPopup("", "*.txt", "*.txt", "Name of File to Read", VAL_LOAD_BUTTON, 0,
+                                 1, 1, 0, filePath);
+    if (result == 0) {
+        return 0;
+    }
+    if (result < 0) {
+        ShowDialogError(result, "Nothing is loaded.");
+        return 0;
+    }
+
+    // The file goes to a buffer of its own first: a file that cannot be loaded whole
+    // leaves the panel, and the text of the last read or save, as they were.
+    static char fileBytes[MAX_FILE_LENGTH];
+    std::size_t count = 0;
+    int error = FileToArray(filePath, fileBytes, sizeof fileBytes, &count);
+    if (error == FILEIO_TOO_LARGE) {
+        std::snprintf(message, sizeof message,
+                      " Loading Error! This is not a setting file:\r\n %s\r\n It holds more "
+                      "than %d bytes. ",
+                      filePath, static_cast<int>(MAX_FILE_LENGTH));
+        MessagePopup("File Error", message);
+        return 0;
+    }
+    if (error != FILEIO_NO_ERROR) {
+        std::snprintf(message, sizeof message,
+                      " Loading Error! The setting is not loaded:\r\n %s\r\n %s ", filePath,
+                      FileIoErrorText(error));
+        MessagePopup("File Error", message);
+        return 0;
+    }
+
+    std::memcpy(configText, fileBytes, count);
+    configText[count] = '\0';
+    ParseConfigText();
+    return 0;
+}
