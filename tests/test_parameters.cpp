@@ -70,10 +70,6 @@ TEST_F(Gathering, LowPartsAreTakenOnlyWithTwoByteIds) {
 
 TEST(TextualForms, SetCommandsAndRecords) {
     char text[32];
-    struct Case {
-        int length;
-        std::string expected;
-    };
     EXPECT_EQ(FormatSetCommand(text, sizeof text, 100, 50), 10);
     EXPECT_STREQ(text, "ATS100=50\n");
     EXPECT_EQ(FormatSetCommand(text, sizeof text, 101, 0), 9);
