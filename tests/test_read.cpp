@@ -1,0 +1,356 @@
+// Reading the module's register list into the panel, against the simulated module.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "link/connection.h"
+#include "params/config_text.h"
+#include "params/parameters.h"
+#include "product/control_rules.h"
+#include "runtime/rs232.h"
+#include "runtime/ui_testing.h"
+#include "runtime/userint.h"
+#include "tests/support/panel_fixture.h"
+#include "tests/support/simulated_module.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+const int registerControls[] = {S100,   S101,   S102,   S103,   S104,   S105,   S110,
+                                S111,   S112,   S113,   S120_H, S120_L, S121_H, S121_L,
+                                S122_H, S122_L, S123_H, S123_L, S124,   S125,   S126,
+                                S127,   S128,   S129,   S130_H, S130_L, ID_LEN};
+
+int Value(int control) {
+    uint8_t value = 0;
+    EXPECT_EQ(GetCtrlVal(panelHandle, control, &value), 0) << control;
+    return value;
+}
+
+std::map<int, int> Snapshot() {
+    std::map<int, int> values;
+    for (int control : registerControls) {
+        values[control] = Value(control);
+    }
+    return values;
+}
+
+int ItemCount(int control) {
+    int count = -1;
+    GetNumListItems(panelHandle, control, &count);
+    return count;
+}
+
+std::string ItemLabel(int control, int index) {
+    char label[64] = "";
+    int value = 0;
+    GetListItem(panelHandle, control, index, label, sizeof label, &value);
+    return label;
+}
+
+struct Popup {
+    std::string title;
+    std::string message;
+    bool operator==(const Popup&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Popup& popup) {
+    return out << "\"" << popup.title << "\" / \"" << popup.message << "\"";
+}
+
+std::vector<Popup> Popups() {
+    std::vector<Popup> popups;
+    for (const ui_testing::Popup& popup : ui_testing::TakePopups()) {
+        popups.push_back({popup.title, popup.message});
+    }
+    return popups;
+}
+
+const Popup readOk{"Command Ok", "Done! Reading successfull! "};
+const Popup readFailed{"Command Error", " Communication Error! Please Re-try "};
+
+// A connected port to a simulated module of the given series, and the panel set up for
+// the same series, as a user would have it before pressing READ.
+class Reading : public ::testing::Test {
+  protected:
+    void Start(ModuleOptions options, uint32_t baudRate = 9600) {
+        module_ = std::make_unique<sim::SimulatedModule>(options);
+        RegisterProgramCallbacks();
+        ASSERT_GE(LoadTestPanel(), 0);
+        ui_testing::Enable();
+        ApplyControlRules();
+        ASSERT_EQ(ui_testing::UserSetValue(panelHandle, PRODUCT, options.series), 0);
+        ASSERT_EQ(OpenComConfig(1, "", baudRate, PARITY_NONE, 8, 1, 512, 512), 0);
+        connection = ConnectionState{1, true, baudRate, 0};
+        ui_testing::TakePopups();
+        module_->clearWire();
+    }
+    void TearDown() override {
+        if (!module_) {
+            return;
+        }
+        CloseCom(1);
+        connection = ConnectionState{0, false, 9600, 0};
+        DiscardTestPanel();
+        ui_testing::Disable();
+        module_.reset();
+    }
+
+    void PressRead() { ASSERT_EQ(ui_testing::UserPress(panelHandle, READ), 0); }
+    ModuleModel& Module() { return module_->module(); }
+    // Lines the module took in command mode after the register list request.
+    std::vector<std::string> CommandsAfterList() {
+        const std::vector<std::string>& all = Module().commands();
+        std::vector<std::string> after;
+        bool seen = false;
+        for (const std::string& command : all) {
+            if (seen) {
+                after.push_back(command);
+            }
+            seen = seen || command == "AT/L";
+        }
+        return after;
+    }
+
+    std::unique_ptr<sim::SimulatedModule> module_;
+};
+
+TEST_F(Reading, ACompleteListSetsTheControlsAndEndsWithCommandOk) {
+    ModuleOptions options;
+    options.series = 1;
+    options.twoByteIds = true;
+    Start(options);
+    Module().setRegister(100, "120");
+    Module().setRegister(102, "15");
+    Module().setRegister(104, "5");
+    Module().setRegister(105, "2");
+    Module().setRegister(110, "12");
+    Module().setRegister(111, "42");
+    Module().setRegister(112, "4");
+    Module().setRegister(120, "10.20");
+    Module().setRegister(121, "30.40");
+    Module().setRegister(122, "50.60");
+    Module().setRegister(123, "70.80");
+    Module().setRegister(124, "2");
+    Module().setRegister(125, "9");
+    Module().setRegister(126, "2");
+    Module().setRegister(127, "1");
+    Module().setRegister(129, "1");
+    Module().setRegister(130, "90.99");
+
+    PressRead();
+
+    const std::map<int, int> expected = {
+        {S100, 120},  {S102, 15},   {S104, 5},    {S105, 2},    {S110, 12},   {S111, 42},
+        {S112, 4},    {S120_H, 10}, {S120_L, 20}, {S121_H, 30}, {S121_L, 40}, {S122_H, 50},
+        {S122_L, 60}, {S123_H, 70}, {S123_L, 80}, {S124, 2},    {S125, 9},    {S126, 2},
+        {S127, 1},    {S128, 0},    {S129, 1},    {S130_H, 90}, {S130_L, 99}, {ID_LEN, 1},
+    };
+    for (const auto& [control, value] : expected) {
+        EXPECT_EQ(Value(control), value) << control;
+    }
+    EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+    EXPECT_EQ(CommandsAfterList(), std::vector<std::string>{"ATX"});
+    // The reply stays in the buffer, end marker included.
+    EXPECT_EQ(std::string(configText), Module().registerList());
+}
+
+TEST_F(Reading, NoReplyGivesUpAfterSevenEmptyCycles) {
+    ModuleOptions options;
+    options.cutReplyAfter = 0;
+    Start(options);
+    const std::map<int, int> before = Snapshot();
+
+    PressRead();
+
+    EXPECT_EQ(Popups(), std::vector<Popup>{readFailed});
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(CommandsAfterList(), std::vector<std::string>{"ATX"});
+    // From the line feed of "AT/L" to the leave command: seven polls of 0.05 s.
+    std::vector<double> lineFeeds = module_->hostByteTimes('\n');
+    std::vector<double> leaves = module_->hostByteTimes('X');
+    ASSERT_GE(lineFeeds.size(), 1u);
+    ASSERT_EQ(leaves.size(), 1u);
+    double listSent = 0;
+    for (double t : lineFeeds) {
+        if (t < leaves[0]) {
+            listSent = t;
+        }
+    }
+    EXPECT_NEAR(leaves[0] - listSent, 0.35, 0.01);
+}
+
+TEST_F(Reading, PollIntervalFollowsTheBaudRate) {
+    struct RateCase {
+        uint32_t baudRate;
+        double giveUp;  // seven empty cycles
+    };
+    for (RateCase c :
+         {RateCase{2400, 0.35}, RateCase{1200, 0.7}, RateCase{600, 0.7}, RateCase{300, 1.05}}) {
+        SCOPED_TRACE(c.baudRate);
+        ModuleOptions options;
+        options.cutReplyAfter = 0;
+        Start(options, c.baudRate);
+        PressRead();
+        EXPECT_EQ(Popups(), std::vector<Popup>{readFailed});
+        std::vector<double> leaves = module_->hostByteTimes('X');
+        double listSent = 0;
+        for (double t : module_->hostByteTimes('\n')) {
+            if (!leaves.empty() && t < leaves[0]) {
+                listSent = t;
+            }
+        }
+        ASSERT_EQ(leaves.size(), 1u);
+        EXPECT_NEAR(leaves[0] - listSent, c.giveUp, 0.01);
+        TearDown();
+    }
+}
+
+TEST_F(Reading, ACutReplyChangesNothing) {
+    ModuleOptions options;
+    options.series = 4;
+    options.cutReplyAfter = 60;  // a few records, then silence
+    Start(options);
+    Module().setRegister(100, "20");
+    Module().setRegister(111, "7");
+    const std::map<int, int> before = Snapshot();
+
+    PressRead();
+
+    EXPECT_EQ(Popups(), std::vector<Popup>{readFailed});
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(CommandsAfterList(), std::vector<std::string>{"ATO"});
+}
+
+TEST_F(Reading, ThreeHundredCharactersWithoutEndMarkerAreAWholeReply) {
+    // Records padded with spaces so that the 300th character falls at the end of S125's
+    // value; S130 comes after it and is never seen.
+    struct CutCase {
+        const char* name;
+        const char* lastRecord;  // ends at the 300th character
+        int s125;
+    };
+    const CutCase cases[] = {
+        {"a value whose three digits end the reply is whole", "S125=123", 123},
+        {"a value cut by the 300th character is dropped", "S125=12", -1},
+    };
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string head = "S111=9\r\n";
+        const std::string middle = "\r\nS100=77\r\n";
+        const std::string last = c.lastRecord;
+        std::string reply = head;
+        reply += std::string(300 - head.size() - middle.size() - last.size(), ' ');
+        reply += middle + last + "0\r\nS130=5\r\n>";
+        ModuleOptions options;
+        options.registerListOverride = reply;
+        Start(options);
+        std::map<int, int> expected = Snapshot();
+
+        PressRead();
+
+        EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+        EXPECT_EQ(std::string(configText), reply.substr(0, 300));
+        expected[S111] = 9;
+        expected[S100] = 77;
+        if (c.s125 >= 0) {
+            expected[S125] = c.s125;
+        }
+        EXPECT_EQ(Snapshot(), expected);
+        TearDown();
+    }
+}
+
+TEST_F(Reading, TheM5RebuildsItsRadioRatesForTheModulationRead) {
+    // After the M5 set-up the rate list has six items; the read rebuilds the whole list
+    // for FSK, which also sets the buffer to 50, and keeps the rate the module reported.
+    ModuleOptions options;
+    options.series = 4;
+    Start(options);
+    ASSERT_EQ(ItemCount(S110), 6);
+    Module().setRegister(100, "30");
+    Module().setRegister(110, "5");
+    Module().setRegister(113, "0");
+
+    PressRead();
+
+    EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+    EXPECT_EQ(Value(S100), 50);
+    EXPECT_EQ(Value(S110), 5);
+    EXPECT_EQ(ItemCount(S110), 8);
+    EXPECT_EQ(ItemLabel(S110, 7), "115.2kbps");
+    EXPECT_EQ(parameters.s113, 0);
+    EXPECT_EQ(parameters.s110, 5);
+    EXPECT_EQ(CommandsAfterList(), std::vector<std::string>{"ATO"});
+}
+
+TEST_F(Reading, TheM5InLoRaModeGetsTheLoRaRates) {
+    ModuleOptions options;
+    options.series = 4;
+    Start(options);
+    Module().setRegister(110, "6");
+    Module().setRegister(113, "1");
+
+    PressRead();
+
+    EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+    EXPECT_EQ(ItemCount(S110), 8);
+    EXPECT_EQ(ItemLabel(S110, 0), "448 bps");
+    EXPECT_EQ(Value(S110), 6);
+    EXPECT_EQ(Value(S100), 50);
+}
+
+TEST_F(Reading, TheR3KeepsItsRateListWhateverModulationIsRead) {
+    ModuleOptions options;
+    options.series = 6;
+    Start(options);
+    const int items = ItemCount(S110);
+    const std::string first = ItemLabel(S110, 0);
+    Module().setRegister(100, "30");
+    Module().setRegister(110, "5");
+    Module().setRegister(113, "0");
+
+    PressRead();
+
+    EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+    EXPECT_EQ(Value(S113), 0);
+    EXPECT_EQ(ItemCount(S110), items);
+    EXPECT_EQ(ItemLabel(S110, 0), first);
+    EXPECT_EQ(Value(S110), 5);
+    EXPECT_EQ(Value(S100), 30);
+}
+
+TEST_F(Reading, LeavesCommandModeByProductSeries) {
+    const char* expected[] = {"ATX", "ATX", "ATX", "ATX", "ATO", "ATO", "ATX"};
+    for (int series = 0; series <= 6; ++series) {
+        SCOPED_TRACE(series);
+        ModuleOptions options;
+        options.series = series;
+        Start(options);
+        PressRead();
+        EXPECT_EQ(Popups(), std::vector<Popup>{readOk});
+        EXPECT_EQ(CommandsAfterList(), std::vector<std::string>{expected[series]});
+        EXPECT_FALSE(Module().inCommandMode());
+        TearDown();
+    }
+}
+
+TEST_F(Reading, AClosedPortSendsNothingAndChangesNothing) {
+    Start(ModuleOptions{});
+    CloseCom(1);
+    connection.connected = false;
+    const std::map<int, int> before = Snapshot();
+
+    PressRead();
+
+    EXPECT_EQ(Popups(),
+              (std::vector<Popup>{{"COM error", " COM disconnect!\r\n Connect it first!!  "}}));
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(module_->sentByHost(), "");
+}
+
+}  // namespace
