@@ -29,6 +29,24 @@ test-sanitize: deps
 	@cd build-sanitize && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The configuration-text scanner and the setting-file load under libFuzzer with the
+# sanitizers, FUZZ_TIME seconds each, from the seed corpus in tests/fuzz/corpus; any
+# finding fails. New inputs collect in build-fuzz/corpus, never in the source tree.
+FUZZ_TIME ?= 30
+FUZZ_TARGETS = fuzz_config_text fuzz_load_file
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DZELK_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@for target in $(FUZZ_TARGETS); do \
+		mkdir -p build-fuzz/corpus/$$target || exit 1; \
+		echo "fuzzing $$target for $(FUZZ_TIME) s"; \
+		( cd build-fuzz && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+			UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+			./$$target -max_total_time=$(FUZZ_TIME) -max_len=2048 -print_final_stats=1 \
+			corpus/$$target ../tests/fuzz/corpus ) || exit 1; \
+	done
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -1,0 +1,38 @@
+// Any text at all through the scanner of register records, against the real panel.
+#include <sanitizer/asan_interface.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "params/config_text.h"
+#include "runtime/ui_testing.h"
+#include "tests/support/panel_fixture.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    RegisterProgramCallbacks();
+    if (LoadTestPanel() < 0) {
+        std::abort();
+    }
+    ui_testing::Enable();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::size_t length = std::min(size, CONFIG_TEXT_SIZE - 1);
+    std::memcpy(configText, data, length);
+    configText[length] = '\0';
+    // Everything behind the terminating zero is off limits: a scanner that looks there
+    // is stopped by AddressSanitizer, not only one that leaves the buffer.
+    char* behind = configText + length + 1;
+    const std::size_t behindSize = CONFIG_TEXT_SIZE - length - 1;
+    ASAN_POISON_MEMORY_REGION(behind, behindSize);
+    ParseConfigText();
+    ASAN_UNPOISON_MEMORY_REGION(behind, behindSize);
+    ui_testing::TakePopups();
+    return 0;
+}

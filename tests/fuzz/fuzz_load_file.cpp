@@ -1,0 +1,56 @@
+// Any file at all through the load button: bytes to a file on disk, the file dialog
+// answered with its path, the file read into the text and scanned into the real panel.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/app.h"
+#include "params/config_file.h"
+#include "runtime/ui_testing.h"
+#include "runtime/userint.h"
+#include "tests/support/panel_fixture.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+std::string directoryForInput;
+std::string filePathForInput;
+
+void RemoveInputFile() {
+    std::remove(filePathForInput.c_str());
+    std::remove(directoryForInput.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    char directory[] = "/tmp/zelk-fuzz-load-XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        std::abort();
+    }
+    directoryForInput = directory;
+    filePathForInput = directoryForInput + "/input.txt";
+    std::atexit(RemoveInputFile);
+    RegisterProgramCallbacks();
+    if (LoadTestPanel() < 0) {
+        std::abort();
+    }
+    ui_testing::Enable();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    {
+        std::ofstream out(filePathForInput, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    ui_testing::AnswerNextFileSelect(filePathForInput);
+    OpenFileBack(panelHandle, OPEN_FILE, EVENT_COMMIT, nullptr, 0, 0);
+    ui_testing::TakePopups();
+    return 0;
+}
