@@ -75,10 +75,10 @@ int ReadCallBack(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) {
         return 0;
     }
-    // The exchange blocks the window for up to several seconds.
+    // The exchange blocks the window for up to several seconds. On failure
+    // EnterCommandMode has turned the busy cursor off before telling the user.
     SetWaitCursor(1);
     if (!EnterCommandMode()) {
-        SetWaitCursor(0);
         return 0;
     }
     GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
