@@ -172,15 +172,27 @@ const char* ComPortDeviceName(int port) {
 
 const char* DescribeComPorts() {
     portDescription.clear();
-#ifdef _WIN32
-    for (int port = 1; port <= kPortCount; ++port) {
-        portDescription += "COM" + std::to_string(port) + " = COM" + std::to_string(port) + "\n";
-    }
-#else
     const std::vector<serial_backend::PortInfo> ports = serial_backend::ListedPorts();
     for (int port = 1; port <= kPortCount; ++port) {
-        std::string line = "COM" + std::to_string(port) + " = ";
-        const std::string variable = "ZELK_COM" + std::to_string(port);
+        const std::string comName = "COM" + std::to_string(port);
+        std::string line = comName + " = ";
+#ifdef _WIN32
+        // The number is the system's own; say whether the system reports such a port.
+        bool found = false;
+        for (const serial_backend::PortInfo& info : ports) {
+            if (info.name == comName) {
+                found = true;
+                line += comName;
+                if (!info.description.empty()) {
+                    line += " (" + info.description + ")";
+                }
+            }
+        }
+        if (!found) {
+            line += "no device";
+        }
+#else
+        const std::string variable = "ZELK_" + comName;
         const char* alias = std::getenv(variable.c_str());
         const std::size_t index = static_cast<std::size_t>(port - 1);
         if (alias != nullptr && alias[0] != '\0') {
@@ -193,9 +205,9 @@ const char* DescribeComPorts() {
         } else {
             line += "no device";
         }
+#endif
         portDescription += line + "\n";
     }
-#endif
     if (!portDescription.empty()) {
         portDescription.pop_back();
     }
