@@ -397,24 +397,4 @@ TEST(ModuleModelFaults, CutReplyStopsBeforeThePromptButSparesTheEscape) {
     EXPECT_EQ(model.registerText(100), "1");
 }
 
-TEST(ModuleModelFaults, DiscardPendingDropsReplyNotYetTaken) {
-    ModuleOptions options;
-    options.byteInterval = 0.01;
-    ModuleModel model(options);
-    double t = Escape(model);
-    const double sent = Send(model, "AT/L\n", t);
-    EXPECT_GT(model.due(sent + 0.1), 0);
-    model.discardPending();
-    EXPECT_EQ(model.due(sent + 100.0), 0);
-    EXPECT_LT(model.nextDueTime(), 0.0);
-}
-
-TEST(ModuleModelSeries, NamesRoundTrip) {
-    for (int series = 0; series < 7; ++series) {
-        EXPECT_EQ(ModuleSeriesFromName(ModuleSeriesName(series)), series);
-    }
-    EXPECT_EQ(ModuleSeriesFromName("r3"), 6);
-    EXPECT_EQ(ModuleSeriesFromName("X9"), -1);
-}
-
 }  // namespace
