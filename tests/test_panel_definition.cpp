@@ -144,112 +144,56 @@ TEST_F(PanelDefinition, ConnectionControlsShowTheirDefaults) {
     EXPECT_EQ(led, 0);
 }
 
+// Each list written as value=text entries joined by "|", spaces inside texts kept.
 TEST_F(PanelDefinition, ListsHoldTheirEntriesWithValuesInOrder) {
-    using Items_ = std::vector<std::pair<int, std::string>>;
-    const Items_ format = {{0, "8N1"}, {1, "8O1"}, {2, "8E1"}, {3, "8N2"},
-                           {4, "7N1"}, {5, "7O1"}, {6, "7E1"}, {7, "7N2"}};
-    const Items_ noYes = {{0, "No"}, {1, "Yes"}};
-    Items_ ports;
-    for (int n = 1; n <= 12; ++n) {
-        ports.emplace_back(n, "COM" + std::to_string(n));
-    }
+    const char* format = "0=8N1|1=8O1|2=8E1|3=8N2|4=7N1|5=7O1|6=7E1|7=7N2";
+    const char* noYes = "0=No|1=Yes";
     const struct {
         int control;
         int initial;
-        Items_ items;
+        const char* items;
     } rows[] = {
         {SERFMT, 0, format},
         {S105, 0, format},
-        {S113, 1, {{0, "FSK mdoe"}, {1, "LORA mode"}}},
-        {S101, 0, {{0, "None"}, {1, "Xon/Xoff"}}},
-        {S102,
-         5,
-         {{3, "3 Bytes "},
-          {5, "5 Bytes "},
-          {8, "8 Bytes"},
-          {10, "10 Bytes "},
-          {15, "15 Bytes"},
-          {30, "30 Bytes"},
-          {50, "50 Bytes"}}},
-        {S103, 0, {{0, "Disable"}, {1, "Sleep Mode1"}, {2, "Sleep Mode2"}, {3, "Sleep Mode3"}}},
-        {S112,
-         7,
-         {{0, "+ 1dB"},
-          {1, "+ 2dB"},
-          {2, "+ 5 dB"},
-          {3, "+ 8dB"},
-          {4, "+11dB"},
-          {5, "+14dB"},
-          {6, "+17dB"},
-          {7, "+20dB"}}},
-        {S110,
-         3,
-         {{0, "1200bps"},
-          {1, "2400bps"},
-          {2, "4800bps"},
-          {3, "9600bps"},
-          {4, "19.2kbps"},
-          {5, "38.4kbps"},
-          {6, "76.8kbps"},
-          {7, "115.2kbps"}}},
-        {S124,
-         0,
-         {{0, "Transparent Mode"},
-          {1, "Transparent Secured Mode"},
-          {2, "Address Mode"},
-          {3, "Address Secured Mode"},
-          {10, "Linkage Range Test Mode"},
-          {21, "Unmodulated Carrier Wave"},
-          {22, "PN9 byte Sequence Stream"},
-          {23, "101010 sequence Stream"}}},
-        {S104,
-         3,
-         {{9, "300bps"},
-          {10, "600bps"},
-          {0, "1200bps"},
-          {1, "2400bps"},
-          {2, "4800bps"},
-          {3, "9600bps"},
-          {4, "19.2kbps"},
-          {5, "38.4kbps"},
-          {6, "57.6kbps"},
-          {7, "115.2kbps"}}},
-        {ID_LEN, 0, {{0, "1 Byte"}, {1, "2 Bytes"}}},
-        {S126,
-         0,
-         {{0, "No address at the header"},
-          {1, "Attach Address  when Tx "},
-          {2, "Echo the Sender's Address "},
-          {3, "Address for Both "}}},
+        {S113, 1, "0=FSK mdoe|1=LORA mode"},
+        {S101, 0, "0=None|1=Xon/Xoff"},
+        {S102, 5,
+         "3=3 Bytes |5=5 Bytes |8=8 Bytes|10=10 Bytes |15=15 Bytes|30=30 Bytes|50=50 Bytes"},
+        {S103, 0, "0=Disable|1=Sleep Mode1|2=Sleep Mode2|3=Sleep Mode3"},
+        {S112, 7, "0=+ 1dB|1=+ 2dB|2=+ 5 dB|3=+ 8dB|4=+11dB|5=+14dB|6=+17dB|7=+20dB"},
+        {S110, 3,
+         "0=1200bps|1=2400bps|2=4800bps|3=9600bps|4=19.2kbps|5=38.4kbps|6=76.8kbps|"
+         "7=115.2kbps"},
+        {S124, 0,
+         "0=Transparent Mode|1=Transparent Secured Mode|2=Address Mode|"
+         "3=Address Secured Mode|10=Linkage Range Test Mode|21=Unmodulated Carrier Wave|"
+         "22=PN9 byte Sequence Stream|23=101010 sequence Stream"},
+        {S104, 3,
+         "9=300bps|10=600bps|0=1200bps|1=2400bps|2=4800bps|3=9600bps|4=19.2kbps|"
+         "5=38.4kbps|6=57.6kbps|7=115.2kbps"},
+        {ID_LEN, 0, "0=1 Byte|1=2 Bytes"},
+        {S126, 0,
+         "0=No address at the header|1=Attach Address  when Tx |"
+         "2=Echo the Sender's Address |3=Address for Both "},
         {S127, 0, noYes},
         {S115, 0, noYes},
         {S128, 0, noYes},
         {S129, 0, noYes},
-        {COMPORT_NUM, 1, ports},
-        {UART_BR,
-         9600,
-         {{300, "300bps"},
-          {600, "600bps"},
-          {1200, "1200bps"},
-          {2400, "2400bps"},
-          {4800, "4800bps"},
-          {9600, " 9600bps"},
-          {19200, "19.2kbps"},
-          {38400, "38.4kbps"},
-          {57600, "57.6bps"},
-          {115200, "115.2kbps"}}},
-        {PRODUCT,
-         1,
-         {{0, "Zelk-T1a"},
-          {1, "Zelk-T1b"},
-          {2, "Zelk-T2a"},
-          {3, "Zelk-T2b"},
-          {4, "Zelk-M5"},
-          {5, "Zelk-K8"},
-          {6, "Zelk-R3"}}},
+        {COMPORT_NUM, 1,
+         "1=COM1|2=COM2|3=COM3|4=COM4|5=COM5|6=COM6|7=COM7|8=COM8|9=COM9|"
+         "10=COM10|11=COM11|12=COM12"},
+        {UART_BR, 9600,
+         "300=300bps|600=600bps|1200=1200bps|2400=2400bps|4800=4800bps|"
+         "9600= 9600bps|19200=19.2kbps|38400=38.4kbps|57600=57.6bps|"
+         "115200=115.2kbps"},
+        {PRODUCT, 1, "0=Zelk-T1a|1=Zelk-T1b|2=Zelk-T2a|3=Zelk-T2b|4=Zelk-M5|5=Zelk-K8|6=Zelk-R3"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Items(row.control), row.items) << "list " << row.control;
+        std::string items;
+        for (const auto& [value, text] : Items(row.control)) {
+            items += (items.empty() ? "" : "|") + std::to_string(value) + "=" + text;
+        }
+        EXPECT_EQ(items, row.items) << "list " << row.control;
         long long value = -1;
         if (row.control == UART_BR) {
             uint32_t wide = 0;

@@ -7,8 +7,12 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QHelpEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <cstring>
 #include <filesystem>
@@ -460,6 +464,83 @@ TEST_F(UiRuntime, TheProjectDirectoryIsWhereTheProgramIs) {
     ASSERT_EQ(GetProjectDir(directory), 0);
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(std::filesystem::path(directory), program.parent_path());
+}
+
+// The real dialogs, answered from inside their own event loop the moment they open.
+class RealDialogs : public UiRuntime {
+  protected:
+    void SetUp() override {
+        UiRuntime::SetUp();
+        ui_testing::Disable();
+    }
+    void TearDown() override {
+        ui_testing::Enable();
+        UiRuntime::TearDown();
+    }
+    // Runs answer on the first modal window that opens.
+    template <typename Dialog, typename Answer>
+    static void WhenOpen(Answer answer) {
+        QTimer::singleShot(0, qApp, [answer] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            answer(dialog);
+        });
+        // Should the answer not close it, a stuck dialog fails the test instead of hanging it.
+        QTimer::singleShot(5000, qApp, [] {
+            if (QWidget* stuck = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "a dialog stayed open";
+                stuck->close();
+            }
+        });
+    }
+};
+
+TEST_F(RealDialogs, AMessageShowsItsCarriageReturnsAsLineBreaksAndNoMarkup) {
+    QString shown;
+    WhenOpen<QMessageBox>([&shown](QMessageBox* box) {
+        shown = box->text();
+        box->accept();
+    });
+    MessagePopup("Error", "first\r\nsecond\rthird <b>4</b>");
+    EXPECT_EQ(shown.toStdString(), "first\nsecond\nthird <b>4</b>");
+
+    WhenOpen<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    EXPECT_NE(ConfirmPopup("Q", "yes?"), 0);
+    WhenOpen<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+    EXPECT_EQ(ConfirmPopup("Q", "no?"), 0);
+}
+
+TEST_F(RealDialogs, ASaveDialogOffersOnlyTheRestrictedTypeAndFinishesTheName) {
+    QStringList filters;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    QString directory;
+    WhenOpen<QFileDialog>([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        mode = dialog->acceptMode();
+        directory = dialog->directory().absolutePath();
+        dialog->selectFile(QStringLiteral("saved"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    char path[MAX_PATHNAME_LEN] = "";
+    const std::string start = directory_.path().toStdString();
+    EXPECT_EQ(
+        FileSelectPopup(start.c_str(), "*.txt", "*.txt", "Save", VAL_SAVE_BUTTON, 0, 1, 1, 0, path),
+        1);
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Files (*.txt)")});
+    EXPECT_EQ(mode, QFileDialog::AcceptSave);
+    EXPECT_EQ(directory.toStdString(), start);
+    EXPECT_EQ(std::string(path), start + "/saved.txt");
+
+    // Without the restriction every file may be picked, and a cancel is a cancel.
+    WhenOpen<QFileDialog>([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        mode = dialog->acceptMode();
+        dialog->reject();
+    });
+    EXPECT_EQ(
+        FileSelectPopup(start.c_str(), "", "*.txt", "Load", VAL_LOAD_BUTTON, 0, 0, 1, 0, path), 0);
+    EXPECT_EQ(filters.size(), 2);
+    EXPECT_EQ(mode, QFileDialog::AcceptOpen);
 }
 
 const char* CountingToolTip() {
