@@ -66,7 +66,7 @@ class LedLamp : public QWidget {
 // the control whose commit the close box stands for.
 class PanelWindow : public QWidget {
   public:
-    PanelWindow(int handle) : handle_(handle) {}
+    explicit PanelWindow(int handle) : handle_(handle) {}
 
   protected:
     void closeEvent(QCloseEvent* event) override;
