@@ -224,9 +224,10 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                              }
                          });
     }
-    const QString spec = Text(defaultFileSpec);
-    if (!spec.isEmpty() && !spec.contains(QLatin1Char('*')) && !spec.contains(QLatin1Char('?'))) {
-        dialog.selectFile(spec);
+    const QString fileSpec = Text(defaultFileSpec);
+    if (!fileSpec.isEmpty() && !fileSpec.contains(QLatin1Char('*')) &&
+        !fileSpec.contains(QLatin1Char('?'))) {
+        dialog.selectFile(fileSpec);
     }
 
     // Without a way to cancel, the dialog comes back until a file is chosen.
