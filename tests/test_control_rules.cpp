@@ -45,7 +45,6 @@ class ControlRules : public ::testing::Test {
         RegisterCallback("S126CallBack", S126CallBack);
         RegisterCallback("S128CallBack", S128CallBack);
         RegisterCallback("S129CallBack", S129CallBack);
-        ui_testing::AllowUnboundCallbacks(true);
         ASSERT_GE(LoadTestPanel(), 0);
         parameters = ParameterSet{};
         ApplyControlRules();
@@ -195,6 +194,18 @@ TEST_F(ControlRules, RepeaterNodeTakesOverModeViaRepeaterAndGroup) {
     EXPECT_EQ(Dimmed(S128), 0);
     EXPECT_EQ(Value(S123_H), 33);
     EXPECT_EQ(Value(S123_L), 44);
+}
+
+// A register list that names a repeater node in an address mode: the repeater rule runs
+// last in the full pass and must leave the panel as transparent mode wants it.
+TEST_F(ControlRules, FullPassForARepeaterNodeEndsInTransparentMode) {
+    Parsed({{S124, 2}, {S126, 0}, {S129, 1}, {S128, 1}});
+    EXPECT_EQ(Value(S124), 0);
+    EXPECT_EQ(Value(S129), 0);
+    for (int control : {S121_H, S122_H, S126, S125, S127, S124, S129, S130_H}) {
+        EXPECT_EQ(Dimmed(control), 1) << control;
+    }
+    EXPECT_EQ(Dimmed(S123_H), 0);
 }
 
 TEST_F(ControlRules, RepeaterCopiesTheHiddenLowPartToo) {

@@ -50,7 +50,6 @@ Items StandardRatesThen(Items more) {
 class OptionLists : public ::testing::Test {
   protected:
     void SetUp() override {
-        ui_testing::AllowUnboundCallbacks(true);
         ASSERT_GE(LoadTestPanel(), 0);
         parameters = ParameterSet{};
     }

@@ -67,7 +67,6 @@ class ProductSeries : public ::testing::Test {
         RegisterCallback("S126CallBack", S126CallBack);
         RegisterCallback("S128CallBack", S128CallBack);
         RegisterCallback("S129CallBack", S129CallBack);
-        ui_testing::AllowUnboundCallbacks(true);
         ASSERT_GE(LoadTestPanel(), 0);
         parameters = ParameterSet{};
         // What the program does between loading the panel and showing it.
