@@ -31,14 +31,24 @@ int ArrayToFile(const char* path, const void* buffer, std::size_t count) {
     // target only once everything is written; a full disk or a pulled USB stick then
     // leaves the old file as it was.
     QSaveFile file(NativePath(path));
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a write that fails shows at once, with the system's reason. A buffered
+    // write fails only inside commit(), which does not notice and puts the short file in
+    // place of the target.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return Fail(FILEIO_CANNOT_OPEN, file.errorString());
     }
-    const qint64 wanted = static_cast<qint64>(count);
-    if (file.write(static_cast<const char*>(buffer), wanted) != wanted) {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        return Fail(FILEIO_WRITE_FAILED, reason);
+    // A full disk first takes part of the bytes; asking again for the rest gets its
+    // error.
+    const char* bytes = static_cast<const char*>(buffer);
+    std::size_t written = 0;
+    while (written < count) {
+        qint64 got = file.write(bytes + written, static_cast<qint64>(count - written));
+        if (got <= 0) {
+            QString reason = file.errorString();
+            file.cancelWriting();
+            return Fail(FILEIO_WRITE_FAILED, reason);
+        }
+        written += static_cast<std::size_t>(got);
     }
     if (!file.commit()) {
         return Fail(FILEIO_WRITE_FAILED, file.errorString());

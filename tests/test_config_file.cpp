@@ -20,6 +20,7 @@
 #include "params/config_text.h"
 #include "params/parameters.h"
 #include "product/control_rules.h"
+#include "product/product_series.h"
 #include "runtime/ui_testing.h"
 #include "runtime/userint.h"
 #include "tests/support/panel_fixture.h"
@@ -73,7 +74,15 @@ class SettingFiles : public ::testing::Test {
         char pattern[] = "/tmp/zelk-files-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory_ = pattern;
-        RegisterProgramCallbacks();
+        RegisterCallback("SelectProductCallBack", SelectProductCallBack);
+        RegisterCallback("fskLora_selectCallBack", fskLora_selectCallBack);
+        RegisterCallback("IdLenCallBack", IdLenCallBack);
+        RegisterCallback("SetModeCallBack", SetModeCallBack);
+        RegisterCallback("S126CallBack", S126CallBack);
+        RegisterCallback("S128CallBack", S128CallBack);
+        RegisterCallback("S129CallBack", S129CallBack);
+        RegisterCallback("SaveToFileCallBack", SaveToFileCallBack);
+        RegisterCallback("OpenFileBack", OpenFileBack);
         ASSERT_GE(LoadTestPanel(), 0);
         ui_testing::Enable();
         ApplyControlRules();

@@ -47,7 +47,6 @@ void Parse(const std::string& text) {
 class Scanning : public ::testing::Test {
   protected:
     void SetUp() override {
-        RegisterProgramCallbacks();
         ASSERT_GE(LoadTestPanel(), 0);
         // Low parts that no test text uses, so that a stray write shows.
         SetCtrlVal(panelHandle, S120_L, 201);
