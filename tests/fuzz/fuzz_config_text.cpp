@@ -14,7 +14,6 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    RegisterProgramCallbacks();
     if (LoadTestPanel() < 0) {
         std::abort();
     }

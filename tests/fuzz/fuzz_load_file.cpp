@@ -36,7 +36,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     directoryForInput = directory;
     filePathForInput = directoryForInput + "/input.txt";
     std::atexit(RemoveInputFile);
-    RegisterProgramCallbacks();
     if (LoadTestPanel() < 0) {
         std::abort();
     }
