@@ -1,7 +1,16 @@
 // Command-mode framing shared by every exchange with the module.
+//
+// An exchange: the caller turns the busy cursor on (SetWaitCursor(1)), calls
+// EnterCommandMode, sends its commands, leaves command mode, turns the busy cursor off and
+// shows its closing popup. EnterCommandMode turns the busy cursor off itself before any
+// popup it shows.
 #pragma once
 
 #include <cstdint>
+
+// Title and message of the popup that closes every failed exchange.
+extern const char* const kCommandErrorTitle;
+extern const char* const kCommunicationErrorMessage;
 
 // 1 when the module answered the escape with the prompt; 0 after the failure has been
 // reported to the user (and, if the escape went out, command mode has been left).
