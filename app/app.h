@@ -1,4 +1,4 @@
-// Program-wide records of the application shell.
+// Program-wide records of the application shell, start-up, the event loop and quitting.
 #pragma once
 
 #include "runtime/userint.h"
@@ -13,5 +13,13 @@ int QuitCallBack(int panel, int control, int event, void* callbackData, int even
 // Registers every control callback of the program under its name, for LoadPanel.
 void RegisterProgramCallbacks();
 
-// Start-up, event loop and shutdown; returns the process exit status.
+// Start-up up to the first display of the panel: 0 when the panel is up, -1 when the
+// runtime cannot start or the panel file cannot be loaded.
+int StartZelkConfig(int argc, char** argv);
+// Dispatches user events until QuitCallBack sets quitFlag.
+void RunEventLoop();
+// Releases the port and the panel; returns the exit status of a normal quit.
+int StopZelkConfig();
+
+// All three in a row; returns the process exit status.
 int RunZelkConfig(int argc, char** argv);

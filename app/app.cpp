@@ -1,0 +1,87 @@
+#include "app/app.h"
+
+#include <cstdio>
+
+#include "link/connection.h"
+#include "product/control_rules.h"
+#include "product/product_series.h"
+#include "runtime/rs232.h"
+#include "runtime/utility.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+const char* const kPanelFile = "ZelkConfig_en.uir";
+
+}  // namespace
+
+int StartZelkConfig(int argc, char** argv) {
+    if (InitUserInterface(argc, argv) == 0) {
+        return -1;
+    }
+    GetProjectDir(projectDir);
+
+    RegisterProgramCallbacks();
+    panelHandle = LoadPanel(0, kPanelFile, PANEL);
+    if (panelHandle < 0) {
+        // Without its panel the program has nothing to show; say why on the console so a
+        // broken installation is not a silent one.
+        std::fprintf(stderr, "ZelkConfig: %s\n", GetPanelLoadError());
+        return -1;
+    }
+
+    connection.connected = false;
+    // The rules first, then the series set-up, so that the set-up has the last word on
+    // every control both of them touch.
+    ApplyControlRules();
+    SelectProductCallBack(panelHandle, PRODUCT, EVENT_COMMIT, nullptr, 0, 0);
+
+    SetCtrlToolTipProvider(panelHandle, COMPORT_NUM, DescribeComPorts);
+    DisplayPanel(panelHandle);
+    return 0;
+}
+
+void RunEventLoop() {
+    // Callbacks run inside ProcessSystemEvents; the short sleep keeps an idle program
+    // from spinning on a core.
+    while (quitFlag == 0) {
+        ProcessSystemEvents();
+        Sleep(10);
+    }
+}
+
+int StopZelkConfig() {
+    if (connection.connected) {
+        CloseCom(connection.comPort);
+        connection.connected = false;
+    }
+    DiscardPanel(panelHandle);
+    panelHandle = -1;
+    CloseUserInterface();
+    return 0;
+}
+
+int RunZelkConfig(int argc, char** argv) {
+    if (StartZelkConfig(argc, argv) != 0) {
+        return -1;
+    }
+    RunEventLoop();
+    return StopZelkConfig();
+}
+
+int QuitCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                 int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    if (connection.connected) {
+        FlushOutQ(connection.comPort);
+        FlushInQ(connection.comPort);
+        CloseCom(connection.comPort);
+        connection.connected = false;
+        SetCtrlVal(panelHandle, PORT_CONN, 0);
+    }
+    quitFlag = 1;
+    QuitUserInterface(0);
+    return 0;
+}

@@ -1,0 +1,170 @@
+// Start-up, quitting and the program as a process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app/app.h"
+#include "link/connection.h"
+#include "runtime/ui_testing.h"
+#include "runtime/userint.h"
+#include "tests/support/simulated_module.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+int Value(int control) {
+    int value = -1;
+    uint8_t small = 0;
+    if (GetCtrlVal(panelHandle, control, &small) == 0) {
+        return small;
+    }
+    GetCtrlVal(panelHandle, control, &value);
+    return value;
+}
+
+int Attribute(int control, int attribute) {
+    int value = -1;
+    EXPECT_EQ(GetCtrlAttribute(panelHandle, control, attribute, &value), 0) << control;
+    return value;
+}
+
+class StartedProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static char name[] = "ZelkConfig";
+        static char* argv[] = {name, nullptr};
+        quitFlag = 0;
+        ui_testing::Enable();
+        ASSERT_EQ(StartZelkConfig(1, argv), 0);
+    }
+    void TearDown() override {
+        if (panelHandle >= 0) {
+            DiscardPanel(panelHandle);
+            panelHandle = -1;
+        }
+        connection = ConnectionState{0, false, 9600, 0};
+        ui_testing::TakePopups();
+    }
+};
+
+TEST_F(StartedProgram, ShowsTheDefaultSeriesWithTheRulesApplied) {
+    EXPECT_FALSE(connection.connected);
+    EXPECT_EQ(Value(PRODUCT), 1);
+    EXPECT_EQ(Value(PORT_CONN), 0);
+    // The series set-up ran: the fast DSSS list at 9.6 kbps and the T1 buffer range.
+    EXPECT_EQ(Value(S110), 9);
+    EXPECT_EQ(Value(S100), 200);
+    EXPECT_EQ(Attribute(S100, ATTR_MIN_VALUE), 5);
+    EXPECT_EQ(Attribute(S100, ATTR_MAX_VALUE), 230);
+    EXPECT_EQ(Attribute(S113, ATTR_VISIBLE), 0);
+    // The rules ran: one-byte IDs, transparent mode.
+    for (int control : {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5}) {
+        EXPECT_EQ(Attribute(control, ATTR_VISIBLE), 0) << control;
+    }
+    for (int control : {S121_H, S122_H, S126, S125, S127, S130_H}) {
+        EXPECT_EQ(Attribute(control, ATTR_DIMMED), 1) << control;
+    }
+    for (int control : {S123_H, S124, S129, S128}) {
+        EXPECT_EQ(Attribute(control, ATTR_DIMMED), 0) << control;
+    }
+    EXPECT_TRUE(ui_testing::TakePopups().empty());
+}
+
+TEST_F(StartedProgram, CloseBoxQuitsLikeExit) {
+    ASSERT_EQ(ui_testing::UserClosePanel(panelHandle), 0);
+    EXPECT_EQ(quitFlag, 1);
+    RunEventLoop();  // returns at once: the flag is tested before the first pass
+    EXPECT_EQ(StopZelkConfig(), 0);
+}
+
+TEST_F(StartedProgram, ExitWhileClosedMakesNoSerialCall) {
+    sim::SimulatedModule module;
+    ASSERT_EQ(ui_testing::UserPress(panelHandle, QUIT), 0);
+    EXPECT_EQ(quitFlag, 1);
+    EXPECT_EQ(module.openCount(), 0);
+    EXPECT_EQ(module.closeCount(), 0);
+    EXPECT_TRUE(module.wire().empty());
+}
+
+TEST_F(StartedProgram, ExitWhileConnectedClosesThePortOnceAndTurnsTheButtonOff) {
+    sim::SimulatedModule module;
+    ASSERT_EQ(ui_testing::UserSetValue(panelHandle, PORT_CONN, 1), 0);
+    ASSERT_TRUE(connection.connected);
+
+    ASSERT_EQ(ui_testing::UserPress(panelHandle, QUIT), 0);
+    EXPECT_EQ(quitFlag, 1);
+    EXPECT_FALSE(connection.connected);
+    EXPECT_EQ(Value(PORT_CONN), 0);
+    EXPECT_EQ(StopZelkConfig(), 0);
+    EXPECT_EQ(module.closeCount(), 1);
+}
+
+TEST_F(StartedProgram, EventsOtherThanCommitOnExitDoNothing) {
+    QuitCallBack(panelHandle, QUIT, 2, nullptr, 0, 0);
+    EXPECT_EQ(quitFlag, 0);
+}
+
+std::string ProgramPath() {
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    InitUserInterface(1, argv);
+    return QCoreApplication::applicationDirPath().toStdString() + "/ZelkConfig";
+}
+
+TEST(ProgramProcess, WithoutItsPanelFileExitsWithMinusOneAndSaysWhy) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString copy = dir.filePath("ZelkConfig");
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(ProgramPath()), copy));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(copy, {});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 255);  // -1 as seen by the parent
+    const QString error = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(error.contains(dir.filePath("ZelkConfig_en.uir"))) << error.toStdString();
+    EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+}
+
+long CpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream rest(content.substr(content.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int index = 3; rest >> field; ++index) {
+        if (index == 14) utime = std::stol(field);
+        if (index == 15) {
+            stime = std::stol(field);
+            break;
+        }
+    }
+    return utime + stime;
+}
+
+TEST(ProgramProcess, AnIdleProgramSleepsInItsLoop) {
+    QProcess process;
+    process.start(QString::fromStdString(ProgramPath()), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // past start-up
+    ASSERT_EQ(process.state(), QProcess::Running);
+    const long before = CpuTicks(static_cast<pid_t>(process.processId()));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const long after = CpuTicks(static_cast<pid_t>(process.processId()));
+    process.kill();
+    process.waitForFinished(5000);
+    const double seconds = static_cast<double>(after - before) / sysconf(_SC_CLK_TCK);
+    EXPECT_LT(seconds / 3.0, 0.01) << "idle CPU share";
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Gathering the panel into the register set, and the textual forms of a value.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/app.h"
+#include "params/parameters.h"
+#include "runtime/userint.h"
+#include "tests/support/panel_fixture.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+class Gathering : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GE(LoadTestPanel(), 0);
+        parameters = ParameterSet{};
+    }
+    void TearDown() override { DiscardTestPanel(); }
+};
+
+TEST_F(Gathering, TakesEveryRegisterControlFromThePanelDefaults) {
+    GatherParameters();
+    EXPECT_EQ(parameters.productIndex, 1);
+    EXPECT_EQ(parameters.idLength, 0);
+    EXPECT_EQ(parameters.s100, 50);
+    EXPECT_EQ(parameters.s102, 5);
+    EXPECT_EQ(parameters.s104, 3);
+    EXPECT_EQ(parameters.s112, 7);
+    EXPECT_EQ(parameters.s110, 3);
+    EXPECT_EQ(parameters.s120High, 192);
+    EXPECT_EQ(parameters.s120Low, 168);
+    EXPECT_EQ(parameters.s121High, 10);
+    EXPECT_EQ(parameters.s122High, 11);
+    EXPECT_EQ(parameters.s123High, 127);
+    EXPECT_EQ(parameters.s125, 2);
+    EXPECT_EQ(parameters.s130High, 100);
+}
+
+TEST_F(Gathering, ModulationIsTakenOnlyUnderTheSeriesThatShowsIt) {
+    parameters.s113 = 7;
+    SetCtrlVal(panelHandle, S113, 0);
+    GatherParameters();  // series 1
+    EXPECT_EQ(parameters.s113, 7);
+
+    SetCtrlVal(panelHandle, PRODUCT, 6);
+    GatherParameters();
+    EXPECT_EQ(parameters.s113, 0);
+}
+
+TEST_F(Gathering, LowPartsAreTakenOnlyWithTwoByteIds) {
+    parameters.s121Low = parameters.s122Low = parameters.s123Low = parameters.s130Low = 99;
+    SetCtrlVal(panelHandle, S120_L, 1);
+    SetCtrlVal(panelHandle, S121_L, 2);
+    SetCtrlVal(panelHandle, S130_L, 3);
+    GatherParameters();
+    EXPECT_EQ(parameters.s120Low, 1);  // the network ID always has both parts
+    EXPECT_EQ(parameters.s121Low, 99);
+    EXPECT_EQ(parameters.s130Low, 99);
+
+    SetCtrlVal(panelHandle, ID_LEN, 1);
+    GatherParameters();
+    EXPECT_EQ(parameters.idLength, 1);
+    EXPECT_EQ(parameters.s121Low, 2);
+    EXPECT_EQ(parameters.s122Low, 11);
+    EXPECT_EQ(parameters.s123Low, 127);
+    EXPECT_EQ(parameters.s130Low, 3);
+}
+
+TEST(TextualForms, SetCommandsAndRecords) {
+    char text[32];
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 100, 50), 10);
+    EXPECT_STREQ(text, "ATS100=50\n");
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 101, 0), 9);
+    EXPECT_STREQ(text, "ATS101=0\n");
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 125, 255), 11);
+    EXPECT_STREQ(text, "ATS125=255\n");
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 120, 192, 168), 15);
+    EXPECT_STREQ(text, "ATS120=192.168\n");
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 130, 255, 255), 15);
+    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 120, 192, 168), 12);
+    EXPECT_STREQ(text, "S120=192.168");
+    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 111, 0), 6);
+    EXPECT_STREQ(text, "S111=0");
+}
+
+TEST(TextualForms, RefusesABufferTooSmallAndStillTerminates) {
+    char text[8];
+    EXPECT_EQ(FormatSetCommand(text, sizeof text, 120, 192, 168), -1);
+    EXPECT_EQ(text[sizeof text - 1], '\0');
+    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 100, 50), 6);
+}
+
+}  // namespace
