@@ -5,14 +5,14 @@
 
 enum Rs232Error {
     RS232_NO_ERROR = 0,
-    RS232_BAD_PORT = -1,        // port number outside 1..12
-    RS232_NOT_OPEN = -2,        // the port is not open
-    RS232_ALREADY_OPEN = -3,    // OpenComConfig on a port this program already holds
-    RS232_NO_DEVICE = -4,       // no device stands for that port number
-    RS232_OPEN_FAILED = -5,     // the device exists but could not be opened or configured
-    RS232_BAD_SETTINGS = -6,    // baud rate, parity, data or stop bits not supported
+    RS232_BAD_PORT = -1,      // port number outside 1..12
+    RS232_NOT_OPEN = -2,      // the port is not open
+    RS232_ALREADY_OPEN = -3,  // OpenComConfig on a port this program already holds
+    RS232_NO_DEVICE = -4,     // no device stands for that port number
+    RS232_OPEN_FAILED = -5,   // the device exists but could not be opened or configured
+    RS232_BAD_SETTINGS = -6,  // baud rate, parity, data or stop bits not supported
     RS232_WRITE_FAILED = -7,
-    RS232_NOTHING_WAITING = -8, // ComRdByte with an empty input queue
+    RS232_NOTHING_WAITING = -8,  // ComRdByte with an empty input queue
 };
 
 // Parity codes.
@@ -28,6 +28,7 @@ int CloseCom(int port);
 // Queues the bytes and pushes them towards the wire before returning: the module tells
 // an escape from data only by the silence around each byte. Returns the count written.
 int ComWrt(int port, const char* buffer, int count);
+// Sends the low 8 bits of byte the same way; returns 1 or a negative Rs232Error.
 int ComWrtByte(int port, int byte);
 // The next received byte (0..255); RS232_NOTHING_WAITING when none is waiting.
 int ComRdByte(int port);

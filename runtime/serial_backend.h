@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace serial_backend {
 
@@ -20,7 +21,7 @@ struct Settings {
 
 // One open port.
 class Device {
-public:
+  public:
     virtual ~Device() = default;
     // Sends the bytes on their way before returning; returns the count or a negative
     // Rs232Error.
@@ -35,15 +36,32 @@ public:
 
 // Opens the device for a port. On failure returns nullptr and a negative Rs232Error in
 // *error, with a reason in *reason.
-using DeviceFactory = std::function<std::unique_ptr<Device>(
-    int port, const std::string& deviceName, const Settings& settings, int* error,
-    std::string* reason)>;
+using DeviceFactory = std::function<std::unique_ptr<Device>(int port, const std::string& deviceName,
+                                                            const Settings& settings, int* error,
+                                                            std::string* reason)>;
 
 // Replaces how ports are opened; an empty factory restores the real serial ports.
 void SetDeviceFactory(DeviceFactory factory);
+// The factory in use (the real one when none was set).
+DeviceFactory CurrentDeviceFactory();
+// Why the last OpenComConfig failed, in one line; empty after a good open.
+const std::string& LastOpenFailure();
+
+// A serial port as the system reports it.
+struct PortInfo {
+    std::string name;            // "ttyUSB0"
+    std::string systemLocation;  // "/dev/ttyUSB0", what is opened
+    std::string description;     // "FT232R USB UART"; empty when the system has none
+};
+using PortLister = std::function<std::vector<PortInfo>()>;
+// Replaces how the system's ports are listed; an empty lister restores the real one.
+void SetPortLister(PortLister lister);
+// The listed ports in COM-number order: USB adapters (ttyUSB*, ttyACM*) first, then the
+// rest, each group in name order (numbers compared as numbers, so ttyUSB2 < ttyUSB10).
+std::vector<PortInfo> OrderPorts(std::vector<PortInfo> ports);
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual double now() = 0;
     // Returns once now() >= when.

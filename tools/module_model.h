@@ -11,24 +11,30 @@
 #include <vector>
 
 struct ModuleOptions {
-    int series = 1;          // 0..6: T1a, T1b, T2a, T2b, M5, K8, R3; picks the registers
+    int series = 1;           // 0..6: T1a, T1b, T2a, T2b, M5, K8, R3; picks the registers
     bool twoByteIds = false;  // S121, S122, S123, S130 listed with a low part
 
-    // Escape: each "+" must follow at least this much silence on the line.
+    // Escape: each "+" must follow at least this much silence from the host.
     double guardTime = 0.05;
-    // What the module sends once it has taken the escape, and how long it takes.
+    // What the module sends once it has taken the escape, and how long it takes. Every
+    // reply to a command line also starts this long after the line feed that ends it.
     std::string escapeReply = "\r\n>";
     double responseDelay = 0.01;
     std::string versionText = "Zelk RF module firmware V3.36";
 
     // Fault switches.
-    bool silent = false;          // never answers anything
-    bool echo = false;            // echoes every byte received in command mode
-    bool okPrompt = false;        // acknowledges set commands with "OK\r\n>" instead of ">"
-    int noiseBeforePrompt = 0;    // this many noise characters before the escape's prompt
-    int refuseRegister = -1;      // a set command for this register is answered "ERROR\r\n>"
-    double byteInterval = 0.0;    // slow reply: seconds between the bytes of a reply
-    int cutReplyAfter = -1;       // a reply stops after this many bytes (no prompt)
+    bool silent = false;        // never answers anything
+    bool echo = false;          // echoes every byte received in command mode
+    bool okPrompt = false;      // acknowledges set commands with "OK\r\n>" instead of ">"
+    int noiseBeforePrompt = 0;  // this many noise characters before the escape's prompt
+    int refuseRegister = -1;    // a set command for this register is answered "ERROR\r\n>"
+    double byteInterval = 0.0;  // slow reply: seconds between the bytes of a reply
+    // A reply to a command stops after this many bytes (no prompt). The escape's reply is
+    // never cut, so that the command whose reply is cut can be reached at all.
+    int cutReplyAfter = -1;
+    // When not empty, "AT/L" is answered with exactly this text instead of the register
+    // list (odd or broken replies for the reader).
+    std::string registerListOverride;
 };
 
 struct TimedByte {
@@ -36,8 +42,13 @@ struct TimedByte {
     uint8_t byte;
 };
 
+// Names of the series 0..6 as zelksim takes them: "T1a", "T1b", "T2a", "T2b", "M5", "K8",
+// "R3". Returns -1 for an unknown name.
+int ModuleSeriesFromName(const std::string& name);
+const char* ModuleSeriesName(int series);
+
 class ModuleModel {
-public:
+  public:
     explicit ModuleModel(const ModuleOptions& options = {});
 
     // A byte from the host arrives at time t (non-decreasing between calls).
@@ -48,28 +59,59 @@ public:
     uint8_t take(double t);
     // Instant of the next pending reply byte, or a negative value when none is pending.
     double nextDueTime() const;
-    // Drops every reply byte not yet taken (the host flushed its input).
+    // Drops every reply byte not yet taken, including those not yet due.
     void discardPending();
 
     bool inCommandMode() const;
-    // Every complete command line received in command mode, without its line end.
+    // Whether S121, S122, S123 and S130 are currently listed with their low part. Starts
+    // from the options and follows the form of the last S121 set command.
+    bool twoByteIds() const { return twoByteIds_; }
+    // Every complete command line received in command mode, without its line end. Empty
+    // lines are not kept.
     const std::vector<std::string>& commands() const;
+    // Every byte received in data mode (what the module would pass to the radio), the
+    // escape characters included.
+    const std::string& dataReceived() const { return dataReceived_; }
+    // How often the escape has been taken.
+    int escapeCount() const { return escapeCount_; }
+
     // Register value as the module holds it, e.g. "50" or "192.168"; empty when unknown.
     std::string registerText(int registerNumber) const;
+    // Sets a register as a set command would ("50" or "192.168"; a two-part S121 switches
+    // to two-byte IDs, a one-part one back). Unlike a set command it takes any register
+    // number (an unknown one is then listed too) and parts up to 999, so that a test can
+    // make the module list values out of range. Malformed text is ignored.
     void setRegister(int registerNumber, const std::string& text);
     // The reply to "AT/L" as the module would send it now (ends with ">").
     std::string registerList() const;
 
     const ModuleOptions& options() const { return options_; }
+    // The fault switches may be changed at any time; they apply from the next byte
+    // received. Changing the series does not change the registers held.
+    ModuleOptions& options() { return options_; }
 
-private:
+  private:
+    struct RegisterValue {
+        int high = 0;
+        int low = 0;
+    };
+
+    void handleLine(const std::string& line, double t);
+    void handleSetCommand(const std::string& line, double t);
+    void queueReply(const std::string& text, double start, bool mayBeCut);
+    void queueByte(uint8_t byte, double when);
+    bool listsLowPart(int registerNumber) const;
+    bool storeRegister(int registerNumber, const std::string& text, int maxPart);
+
     ModuleOptions options_;
-    // The implementation may add members freely.
-    std::map<int, std::string> registers_;
+    std::map<int, RegisterValue> registers_;
     std::deque<TimedByte> pending_;
     std::vector<std::string> commands_;
     std::string line_;
+    std::string dataReceived_;
     bool commandMode_ = false;
+    bool twoByteIds_ = false;
     int plusCount_ = 0;
+    int escapeCount_ = 0;
     double lastByteTime_ = -1.0e9;
 };

@@ -6,17 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "runtime/rs232.h"
 #include "runtime/serial_backend.h"
 #include "tools/module_model.h"
 
 namespace sim {
 
 class VirtualClock : public serial_backend::Clock {
-public:
+  public:
     double now() override { return now_; }
+    // Time jumps to `when`; it never goes back.
     void waitUntil(double when) override;
+    // Lets time pass without the program waiting (the user being slow, say).
+    void advance(double seconds);
 
-private:
+  private:
     double now_ = 1000.0;
 };
 
@@ -27,9 +31,14 @@ struct WireByte {
 };
 
 // While it lives, port `port` is the simulated module and the runtime runs on the virtual
-// clock; the destructor puts the real ports and clock back.
+// clock; every other port number stands for no device. The destructor closes the port if
+// the program left it open and puts the real ports and clock back. One at a time.
+//
+// Bytes the host writes reach the module at the instant of the write. The module's reply
+// bytes land in the host's input queue at the instants the model makes them due; a flush
+// of the input discards what has landed by then, not what the module sends later.
 class SimulatedModule {
-public:
+  public:
     explicit SimulatedModule(const ModuleOptions& options = {}, int port = 1);
     ~SimulatedModule();
     SimulatedModule(const SimulatedModule&) = delete;
@@ -38,23 +47,31 @@ public:
     ModuleModel& module();
     VirtualClock& clock();
 
-    // Everything on the line so far, both directions, in time order.
+    // Everything on the line so far, both directions, in time order. A module byte shows
+    // once its instant has come and the host has looked at the port since.
     const std::vector<WireByte>& wire() const;
     // The bytes the host sent, concatenated.
     std::string sentByHost() const;
+    // The bytes the module sent so far, concatenated.
+    std::string sentByModule() const;
     // Instants at which the host sent the given byte.
     std::vector<double> hostByteTimes(uint8_t byte) const;
     void clearWire();
 
     // How the port was last opened, and how often it was opened and closed.
     serial_backend::Settings lastSettings() const;
+    // The device name the program passed to the last open ("" asks for the port's own).
+    std::string lastDeviceName() const;
     int openCount() const;
     int closeCount() const;
-    // The next open of the port fails as if the device were missing or busy.
-    void failNextOpen();
+    bool isOpen() const;
+    // The next open of the port fails with this error, as if the device were missing or
+    // busy.
+    void failNextOpen(int error = RS232_OPEN_FAILED);
 
-private:
-    struct State;
+    struct State;  // shared with the simulated device; opaque to tests
+
+  private:
     State* state_;
 };
 

@@ -1,0 +1,210 @@
+#include "tests/support/simulated_module.h"
+
+#include <deque>
+#include <memory>
+
+namespace sim {
+
+void VirtualClock::waitUntil(double when) {
+    if (when > now_) {
+        now_ = when;
+    }
+}
+
+void VirtualClock::advance(double seconds) {
+    if (seconds > 0.0) {
+        now_ += seconds;
+    }
+}
+
+struct SimulatedModule::State {
+    explicit State(const ModuleOptions& options, int portNumber)
+        : model(options), port(portNumber) {}
+
+    // Moves the reply bytes due by now from the module into the host's input queue.
+    void deliverDue() {
+        const double now = clock.now();
+        while (model.due(now) > 0) {
+            const double when = model.nextDueTime();
+            const uint8_t byte = model.take(now);
+            wire.push_back({when, false, byte});
+            input.push_back(byte);
+        }
+    }
+
+    ModuleModel model;
+    VirtualClock clock;
+    int port;
+    std::vector<WireByte> wire;
+    std::deque<uint8_t> input;
+    serial_backend::Settings settings;
+    std::string deviceName;
+    int opens = 0;
+    int closes = 0;
+    bool open = false;
+    int nextOpenError = 0;
+};
+
+namespace {
+
+class SimulatedDevice : public serial_backend::Device {
+  public:
+    explicit SimulatedDevice(SimulatedModule::State* state) : state_(state) {}
+
+    ~SimulatedDevice() override {
+        state_->open = false;
+        ++state_->closes;
+    }
+
+    int write(const uint8_t* data, int count) override {
+        state_->deliverDue();
+        const double now = state_->clock.now();
+        for (int i = 0; i < count; ++i) {
+            state_->wire.push_back({now, true, data[i]});
+            state_->model.receive(data[i], now);
+        }
+        return count;
+    }
+
+    int bytesWaiting() override {
+        state_->deliverDue();
+        return static_cast<int>(state_->input.size());
+    }
+
+    int readByte() override {
+        state_->deliverDue();
+        if (state_->input.empty()) {
+            return RS232_NOTHING_WAITING;
+        }
+        const uint8_t byte = state_->input.front();
+        state_->input.pop_front();
+        return byte;
+    }
+
+    void discardInput() override {
+        state_->deliverDue();
+        state_->input.clear();
+    }
+
+    // Writes reach the module at once, so nothing is ever left to discard.
+    void discardOutput() override {}
+
+  private:
+    SimulatedModule::State* state_;
+};
+
+}  // namespace
+
+SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
+    : state_(new State(options, port)) {
+    State* state = state_;
+    serial_backend::SetClock(&state->clock);
+    serial_backend::SetDeviceFactory(
+        [state](int requestedPort, const std::string& deviceName,
+                const serial_backend::Settings& settings, int* error,
+                std::string* reason) -> std::unique_ptr<serial_backend::Device> {
+            if (requestedPort != state->port) {
+                *error = RS232_NO_DEVICE;
+                *reason = "no simulated module on COM" + std::to_string(requestedPort);
+                return nullptr;
+            }
+            state->settings = settings;
+            state->deviceName = deviceName;
+            if (state->nextOpenError != 0) {
+                *error = state->nextOpenError;
+                *reason = "simulated open failure";
+                state->nextOpenError = 0;
+                return nullptr;
+            }
+            ++state->opens;
+            state->open = true;
+            // A freshly opened port holds nothing the module sent before.
+            state->deliverDue();
+            state->input.clear();
+            return std::make_unique<SimulatedDevice>(state);
+        });
+}
+
+SimulatedModule::~SimulatedModule() {
+    // A port left open would outlive the state its device points to.
+    if (state_->open) {
+        CloseCom(state_->port);
+    }
+    serial_backend::SetDeviceFactory({});
+    serial_backend::SetClock(nullptr);
+    delete state_;
+}
+
+ModuleModel& SimulatedModule::module() {
+    return state_->model;
+}
+
+VirtualClock& SimulatedModule::clock() {
+    return state_->clock;
+}
+
+const std::vector<WireByte>& SimulatedModule::wire() const {
+    state_->deliverDue();
+    return state_->wire;
+}
+
+std::string SimulatedModule::sentByHost() const {
+    std::string bytes;
+    for (const WireByte& entry : state_->wire) {
+        if (entry.fromHost) {
+            bytes.push_back(static_cast<char>(entry.byte));
+        }
+    }
+    return bytes;
+}
+
+std::string SimulatedModule::sentByModule() const {
+    std::string bytes;
+    for (const WireByte& entry : wire()) {
+        if (!entry.fromHost) {
+            bytes.push_back(static_cast<char>(entry.byte));
+        }
+    }
+    return bytes;
+}
+
+std::vector<double> SimulatedModule::hostByteTimes(uint8_t byte) const {
+    std::vector<double> times;
+    for (const WireByte& entry : state_->wire) {
+        if (entry.fromHost && entry.byte == byte) {
+            times.push_back(entry.time);
+        }
+    }
+    return times;
+}
+
+void SimulatedModule::clearWire() {
+    state_->deliverDue();
+    state_->wire.clear();
+}
+
+serial_backend::Settings SimulatedModule::lastSettings() const {
+    return state_->settings;
+}
+
+std::string SimulatedModule::lastDeviceName() const {
+    return state_->deviceName;
+}
+
+int SimulatedModule::openCount() const {
+    return state_->opens;
+}
+
+int SimulatedModule::closeCount() const {
+    return state_->closes;
+}
+
+bool SimulatedModule::isOpen() const {
+    return state_->open;
+}
+
+void SimulatedModule::failNextOpen(int error) {
+    state_->nextOpenError = error;
+}
+
+}  // namespace sim
