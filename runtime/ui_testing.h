@@ -34,10 +34,13 @@ void CancelNextFileSelect();
 std::vector<Popup> TakePopups();
 
 // Operate a control the way a user does, through the widget's own user signal, so that
-// exactly one commit event reaches the control's callback.
+// exactly one commit event reaches the control's callback. A user cannot operate a dimmed
+// or hidden control: those calls return UIE_NOT_OPERABLE and commit nothing.
 // For a list: picks the item with that value. For a numeric: types the value and finishes.
 // For a toggle: sets it on (non-zero) or off and clicks.
 int UserSetValue(int panel, int control, int value);
+// Picks the list entry that shows this text, as a user who reads the list does.
+int UserPickItem(int panel, int control, const std::string& text);
 // Presses a command button.
 int UserPress(int panel, int control);
 // Closes the panel's window through its close box.
@@ -45,6 +48,29 @@ int UserClosePanel(int panel);
 
 // The label text a control shows (its face text for buttons, its text for text messages).
 std::string ControlLabel(int panel, int control);
+
+// What the screen and an accessibility tool see of a control. Rectangles are in panel
+// pixels, bottom and right exclusive; label is empty when the control has none.
+struct Rect {
+    int top = 0;
+    int left = 0;
+    int bottom = 0;
+    int right = 0;
+    bool empty() const { return bottom <= top || right <= left; }
+};
+struct ControlView {
+    bool found = false;
+    std::string constant;  // the name the panel file gives the control
+    Rect body;
+    Rect label;
+    bool labelHidden = false;
+    bool labelDimmed = false;
+    bool labelTextFits = true;  // the label's text needs no more room than its rectangle
+    std::string accessibleName;
+    int panelWidth = 0;
+    int panelHeight = 0;
+};
+ControlView InspectControl(int panel, int control);
 
 }  // namespace ui_testing
 

@@ -21,6 +21,8 @@ enum UiError {
     UIE_PANEL_FILE = -8,       // panel file missing, unreadable or malformed
     UIE_NO_CALLBACK = -9,      // panel file names a callback that is not registered
     UIE_PATH_TOO_LONG = -10,   // chosen path does not fit the caller's buffer
+    UIE_WRONG_KIND = -11,      // the operation does not apply to this kind of control
+    UIE_NOT_OPERABLE = -12,    // a user cannot operate the control: it is dimmed or hidden
 };
 
 constexpr int EVENT_COMMIT = 1;
@@ -79,8 +81,7 @@ int InsertListItem(int panel, int control, int index, const char* label, int val
 int DeleteListItem(int panel, int control, int index, int count);
 int GetNumListItems(int panel, int control, int* count);
 // label receives at most labelSize - 1 characters and a terminating zero.
-int GetListItem(int panel, int control, int index, char* label, std::size_t labelSize,
-                int* value);
+int GetListItem(int panel, int control, int index, char* label, std::size_t labelSize, int* value);
 
 // Modal popups.
 int MessagePopup(const char* title, const char* message);

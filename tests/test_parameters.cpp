@@ -89,7 +89,7 @@ TEST(TextualForms, RefusesABufferTooSmallAndStillTerminates) {
     char text[8];
     EXPECT_EQ(FormatSetCommand(text, sizeof text, 120, 192, 168), -1);
     EXPECT_EQ(text[sizeof text - 1], '\0');
-    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 100, 50), 6);
+    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 100, 50), 7);  // "S100=50" just fits
 }
 
 }  // namespace

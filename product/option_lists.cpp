@@ -1,0 +1,131 @@
+#include "product/option_lists.h"
+
+#include "app/app.h"
+#include "params/parameters.h"
+#include "runtime/userint.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+// The texts are what the module's users have always seen on these lists, odd spacing
+// included; the values are the register codes the module stores.
+constexpr OptionItem t1PowerItems[] = {
+    {" +1 dB", 0}, {" +2 dB", 1}, {" +5 dB", 2}, {" +8 dB", 3},
+    {"+11 dB", 4}, {"+14 dB", 5}, {"+17 dB", 6}, {"+20 dB", 7},
+};
+constexpr OptionItem t2PowerItems[] = {
+    {" +18 dB", 0}, {" +20 dB", 1}, {" +21 dB", 2}, {" +23 dB", 3}, {"+25 dB", 4}, {"+30 dB", 5},
+};
+constexpr OptionItem m5PowerItems[] = {
+    {" -5 dB", 0},
+    {"  0 dB", 1},
+    {" +5 dB", 2},
+    {"+10 dB", 3},
+};
+constexpr OptionItem k8PowerItems[] = {
+    {" -6 dB", 0},
+    {" -4 dB", 1},
+    {" -2 dB", 2},
+    {"  0 dB", 3},
+};
+constexpr OptionItem r3PowerItems[] = {
+    {" +1 dB", 0}, {" +2 dB", 1}, {" +5 dB", 2}, {" +8 dB", 3},
+    {"+10 dB", 4}, {"+15 dB", 5}, {"+18 dB", 6}, {"+21 dB", 7},
+};
+
+constexpr OptionItem fourModeSleepItems[] = {
+    {" OFF ", 0},
+    {" Sleep Mode1 ", 1},
+    {" Sleep Mode2 ", 2},
+    {" Sleep Mode3 ", 3},
+};
+constexpr OptionItem oneModeSleepItems[] = {
+    {" OFF ", 0},
+    {" Sleep Mode1 ", 1},
+};
+constexpr OptionItem noSleepItems[] = {
+    {" OFF ", 0},
+};
+
+constexpr OptionItem standardRateItems[] = {
+    {"1200 bps", 0},  {"2400 bps", 1},  {"4800 bps", 2},  {"9600 bps", 3},
+    {"19.2 kbps", 4}, {"38.4 kbps", 5}, {"57.6 kbps", 6}, {"115.2kbps", 7},
+};
+// The narrow-band radios offer no rate under code 11; their two narrow-band rates keep the
+// codes 12 and 13, so the list has a gap rather than renumbered items.
+constexpr OptionItem narrowBandRateItems[] = {
+    {"1200 bps", 0},         {"2400 bps", 1},     {"4800 bps", 2},       {"9600 bps", 3},
+    {"19.2 kbps", 4},        {"38.4 kbps", 5},    {"57.6 kbps", 6},      {"115.2kbps", 7},
+    {"4.8kbps-DSSS", 8},     {"9.6kbps-DSSS", 9}, {"19.2kbps-DSSS", 10}, {"4.8kbps-NB", 12},
+    {"9.6kbps-NB(MSK)", 13},
+};
+constexpr OptionItem fastDsssRateItems[] = {
+    {"1200 bps", 0},      {"2400 bps", 1},      {"4800 bps", 2},       {"9600 bps", 3},
+    {"19.2 kbps", 4},     {"38.4 kbps", 5},     {"57.6 kbps", 6},      {"115.2kbps", 7},
+    {"4.8kbps-DSSS", 8},  {"9.6kbps-DSSS", 9},  {"19.2kbps-DSSS", 10}, {"38.4kbps-DSSS", 11},
+    {"100kbps-DSSS", 12}, {"200kbps-DSSS", 13},
+};
+constexpr OptionItem loraRateItems[] = {
+    {"448 bps", 0},  {"1098 bps", 1}, {"1464 bps", 2},  {"2604 bps", 3},
+    {"4557 bps", 4}, {"9375 bps", 5}, {"15625 bps", 6}, {"18750 bps", 7},
+};
+
+template <std::size_t N>
+constexpr OptionList MakeList(const OptionItem (&items)[N], uint8_t selected) {
+    return OptionList{items, N, selected};
+}
+
+}  // namespace
+
+const OptionList t1PowerList = MakeList(t1PowerItems, 7);
+const OptionList t2PowerList = MakeList(t2PowerItems, 5);
+const OptionList m5PowerList = MakeList(m5PowerItems, 3);
+const OptionList k8PowerList = MakeList(k8PowerItems, 3);
+const OptionList r3PowerList = MakeList(r3PowerItems, 7);
+
+const OptionList fourModeSleepList = MakeList(fourModeSleepItems, 0);
+const OptionList oneModeSleepList = MakeList(oneModeSleepItems, 0);
+const OptionList noSleepList = MakeList(noSleepItems, 0);
+
+const OptionList standardRateList = MakeList(standardRateItems, 3);
+const OptionList narrowBandRateList = MakeList(narrowBandRateItems, 9);
+const OptionList fastDsssRateList = MakeList(fastDsssRateItems, 9);
+const OptionList loraRateList = MakeList(loraRateItems, 1);
+
+void FillOptionList(int control, const OptionList& list) {
+    DeleteListItem(panelHandle, control, 0, -1);
+    for (std::size_t i = 0; i < list.count; ++i) {
+        InsertListItem(panelHandle, control, -1, list.items[i].text, list.items[i].value);
+    }
+    // A new list never inherits the old selection: the same code means another rate or
+    // power level from one list to the next.
+    SetCtrlVal(panelHandle, control, list.selected);
+    // The plain FSK rates run with the small serial link buffer.
+    if (&list == &standardRateList) {
+        SetCtrlVal(panelHandle, S100, 50);
+    }
+}
+
+void RebuildRadioRateList(uint8_t loraMode) {
+    if (loraMode != 0) {
+        FillOptionList(S110, loraRateList);
+        SetCtrlVal(panelHandle, S100, 50);
+        return;
+    }
+    switch (parameters.productIndex) {
+        case 0:
+        case 2:
+            FillOptionList(S110, narrowBandRateList);
+            SetCtrlVal(panelHandle, S100, 200);
+            break;
+        case 1:
+        case 3:
+            FillOptionList(S110, fastDsssRateList);
+            SetCtrlVal(panelHandle, S100, 200);
+            break;
+        default:
+            // Filling the standard list also sets S100 to 50.
+            FillOptionList(S110, standardRateList);
+            break;
+    }
+}
