@@ -163,7 +163,9 @@ int UpdateCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackDa
     }
 
     // Whatever the module sent while the popup was up is of no use to the next exchange.
+    // The output is left alone: the only bytes that can still be in it are those of the
+    // leave command, and a popup dismissed quickly (or a slow line) would otherwise
+    // discard them and leave the module in command mode.
     FlushInQ(port);
-    FlushOutQ(port);
     return 0;
 }
