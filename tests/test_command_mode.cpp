@@ -1,11 +1,13 @@
 // Entering and leaving command mode, and the prompt after a register command, measured on
 // the wire of a simulated module.
 #include <gtest/gtest.h>
+#include <QGuiApplication>
 
 #include <string>
 #include <vector>
 
 #include "link/command_mode.h"
+#include "runtime/serial_backend.h"
 #include "tests/link_fixture.h"
 
 namespace {
@@ -167,3 +169,60 @@ TEST_F(CommandMode, NothingIsSentWhileThePortIsClosed) {
 }
 
 }  // namespace
+
+// Watches the mouse cursor whenever the program waits on the clock.
+class CursorWatchingClock : public serial_backend::Clock {
+  public:
+    explicit CursorWatchingClock(serial_backend::Clock& inner) : inner_(inner) {}
+    double now() override { return inner_.now(); }
+    void waitUntil(double when) override {
+        ++waits;
+        if (QGuiApplication::overrideCursor() == nullptr) {
+            ++waitsWithoutBusyCursor;
+        }
+        inner_.waitUntil(when);
+    }
+    int waits = 0;
+    int waitsWithoutBusyCursor = 0;
+
+  private:
+    serial_backend::Clock& inner_;
+};
+
+TEST_F(CommandMode, BusyCursorWhileAnExchangeWaitsAndNeverAfter) {
+    struct Row {
+        const char* what;
+        int button;
+        bool connected;
+        bool silent;
+        int refuseRegister;
+    };
+    const Row rows[] = {
+        {"version", SHOW_VER, true, false, -1},
+        {"version, no escape", SHOW_VER, true, true, -1},
+        {"version, port closed", SHOW_VER, false, false, -1},
+        {"update", UPDATE, true, false, -1},
+        {"update, refused", UPDATE, true, false, 101},
+        {"update, no escape", UPDATE, true, true, -1},
+        {"update, port closed", UPDATE, false, false, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ModuleOptions options;
+        options.silent = row.silent;
+        options.refuseRegister = row.refuseRegister;
+        Attach(options);
+        if (row.connected) {
+            Connect();
+        }
+        CursorWatchingClock clock(module().clock());
+        serial_backend::SetClock(&clock);
+        ui_testing::UserPress(panelHandle, row.button);
+        serial_backend::SetClock(&module().clock());
+
+        EXPECT_EQ(Popups().size(), 1u);
+        EXPECT_EQ(clock.waitsWithoutBusyCursor, 0);
+        EXPECT_EQ(clock.waits > 0, row.connected);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    }
+}
