@@ -143,17 +143,6 @@ TEST_F(CommandMode, RegisterCommandCountsOnlyAReplyThatStartsWithThePrompt) {
     }
 }
 
-TEST_F(CommandMode, LeaveCommandFollowsTheSeries) {
-    Attach();
-    Connect();
-    for (int productIndex = 0; productIndex <= 6; ++productIndex) {
-        module().clearWire();
-        LeaveCommandMode(static_cast<uint8_t>(productIndex));
-        const bool leavesWithO = productIndex == 4 || productIndex == 5;
-        EXPECT_EQ(module().sentByHost(), leavesWithO ? "ATO\n" : "ATX\n") << productIndex;
-    }
-}
-
 TEST_F(CommandMode, NothingIsSentWhileThePortIsClosed) {
     Attach();
     EXPECT_EQ(EnterCommandMode(), 0);

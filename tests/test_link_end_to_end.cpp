@@ -264,21 +264,4 @@ TEST_F(LinkEndToEnd, RefusedRegisterEndsTheWrite) {
     EXPECT_LE(waited, 1.0 + 0.1);
 }
 
-TEST_F(LinkEndToEnd, SlowLineGetsTheLongerGuardTime) {
-    StartAndConnect({"--guard-time", "0.25"});
-    ui_testing::UserSetValue(panelHandle, PORT_CONN, 0);
-    ui_testing::AnswerNextConfirm(true);
-    ui_testing::UserSetValue(panelHandle, UART_BR, 600);
-    ui_testing::TakePopups();
-    ui_testing::UserSetValue(panelHandle, PORT_CONN, 1);
-    ASSERT_TRUE(connection.connected);
-    ui_testing::UserPress(panelHandle, SHOW_VER);
-    const std::vector<ui_testing::Popup> popups = ui_testing::TakePopups();
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].title, "FirmWare Verion");
-    const std::vector<LoggedByte> log = LogEndingWith("ATX\n");
-    EXPECT_EQ(HostText(log), "+++AT/V\nATX\n");
-    ExpectGuardTimes(EscapeGaps(log), 0.3);
-}
-
 }  // namespace

@@ -93,12 +93,4 @@ TEST_F(VersionQuery, SlowReplyIsCollectedAcrossCycles) {
     EXPECT_EQ(Press(1), std::vector<std::string>{Popup("FirmWare Verion", "V3.36")});
 }
 
-TEST_F(VersionQuery, NoEscapeNoCommand) {
-    ModuleOptions options;
-    options.silent = true;
-    Attach(options);
-    EXPECT_EQ(Press(1), std::vector<std::string>{Popup("Command Error", kCommunicationError)});
-    EXPECT_EQ(module().sentByHost(), "+++\rATX\n");
-}
-
 }  // namespace

@@ -141,15 +141,6 @@ TEST_F(WriteParameters, StopsAtTheFirstCommandNotAcknowledged) {
     }
 }
 
-TEST_F(WriteParameters, StatusTextBeforeThePromptIsNoAcknowledgement) {
-    ModuleOptions options;
-    options.okPrompt = true;
-    Prepare(3, 0, options);
-    ui_testing::UserPress(panelHandle, UPDATE);
-    EXPECT_EQ(module().sentByHost(), "+++ATS100=230\nATX\n");
-    EXPECT_EQ(Popups(), std::vector<std::string>{Popup("Command Error", kCommunicationError)});
-}
-
 TEST_F(WriteParameters, NoEscapeNoSetCommand) {
     ModuleOptions options;
     options.silent = true;
