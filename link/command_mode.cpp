@@ -8,10 +8,10 @@
 #include "runtime/utility.h"
 #include "ui/panel_ids.h"
 
+namespace {
+
 const char* const kCommandErrorTitle = "Command Error";
 const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
-
-namespace {
 
 constexpr int kEscapeCharacter = '+';
 constexpr int kPrompt = '>';

@@ -8,10 +8,6 @@
 
 #include <cstdint>
 
-// Title and message of the popup that closes every failed exchange.
-extern const char* const kCommandErrorTitle;
-extern const char* const kCommunicationErrorMessage;
-
 // 1 when the module answered the escape with the prompt; 0 after the failure has been
 // reported to the user (and, if the escape went out, command mode has been left).
 int EnterCommandMode();

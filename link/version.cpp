@@ -13,9 +13,12 @@
 
 namespace {
 
+const char* const kCommandErrorTitle = "Command Error";
+const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
+
 constexpr std::size_t kMaxVersionLength = 99;
-// The module needs a moment to compose the text; five seconds in all, counted from the
-// command, whether or not bytes keep arriving.
+// Collection runs for at most five seconds from the command, whether or not bytes keep
+// arriving: a module that trickles its text is not waited for beyond that.
 constexpr int kCollectCycles = 50;
 constexpr double kCycleInterval = 0.1;
 

@@ -14,6 +14,9 @@
 
 namespace {
 
+const char* const kCommandErrorTitle = "Command Error";
+const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
+
 enum class SentWhen { Always, OnlyM5, NotM5 };
 
 enum class ValueForm {
@@ -147,7 +150,7 @@ int UpdateCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackDa
     }
     FlushInQ(port);
     FlushOutQ(port);
-    // The module is not ready for a set command the instant it shows the prompt.
+    // A moment for the module between its prompt and the first set command.
     Delay(0.2);
 
     if (SendWriteSequence()) {
