@@ -40,8 +40,6 @@ class WriteParameters : public LinkTest {
     void Prepare(int productIndex, int idLength, ModuleOptions options = {}) {
         options.series = productIndex;
         Attach(options);
-        // The M5 and K8 do not list S105, but the write sends it to every series.
-        module().module().setRegister(105, "0");
         for (const PanelValue& entry : kDistinctValues) {
             ASSERT_EQ(SetCtrlVal(panelHandle, entry.control, entry.value), 0) << entry.control;
         }
