@@ -1,4 +1,9 @@
 // Command-mode framing shared by every exchange with the module.
+//
+// An exchange: the caller turns the busy cursor on (SetWaitCursor(1)), calls
+// EnterCommandMode, sends its commands, leaves command mode, turns the busy cursor off and
+// shows its closing popup. EnterCommandMode turns the busy cursor off itself before any
+// popup it shows.
 #pragma once
 
 #include <cstdint>

@@ -22,7 +22,7 @@ extern const SerialFormat serialFormats[8];
 
 int PortConnCallBack(int panel, int control, int event, void* callbackData, int eventData1,
                      int eventData2);
-int ComPortSelectCallBack(int panel, int control, int event, void* callbackData,
-                          int eventData1, int eventData2);
+int ComPortSelectCallBack(int panel, int control, int event, void* callbackData, int eventData1,
+                          int eventData2);
 int UartBrCallBack(int panel, int control, int event, void* callbackData, int eventData1,
                    int eventData2);

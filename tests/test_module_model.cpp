@@ -281,7 +281,9 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"TooLarge", 0, false, -1, "ATS100=256\n", "ERROR\r\n>", 100, "50"},
         SetCase{"TwoPartOnPlainRegister", 0, false, -1, "ATS100=1.2\n", "ERROR\r\n>", 100, "50"},
         SetCase{"NoValue", 0, false, -1, "ATS100=\n", "ERROR\r\n>", 100, "50"},
-        SetCase{"NotInSeries", 4, false, -1, "ATS105=1\n", "ERROR\r\n>", 105, ""},
+        SetCase{"NotInSeries", 4, false, -1, "ATS129=1\n", "ERROR\r\n>", 129, ""},
+        // Held though not listed: a full write reaches every series.
+        SetCase{"UnlistedFormatOnM5", 4, false, -1, "ATS105=1\n", ">", 105, "1"},
         SetCase{"ModulationOnM5", 4, false, -1, "ATS113=1\n", ">", 113, "1"},
         SetCase{"ModulationNotOnT1a", 0, false, -1, "ATS113=1\n", "ERROR\r\n>", 113, ""},
         SetCase{"UnknownRegister", 0, false, -1, "ATS115=1\n", "ERROR\r\n>", 115, ""}),

@@ -110,6 +110,12 @@ ModuleModel::ModuleModel(const ModuleOptions& options)
             }
         }
     }
+    // The M5 and K8 do not list their serial format, yet take a set command for it like
+    // every other series, so a full write goes through.
+    if (registers_.count(105) == 0) {
+        registers_[105] = {0, 0};
+        unlisted_.insert(105);
+    }
     // Only the R3 ships with LoRa modulation; the M5 starts on FSK.
     if (options_.series == kSeriesR3) {
         registers_[113].high = 1;
@@ -315,6 +321,9 @@ std::string ModuleModel::registerList() const {
     std::string list;
     char number[8];
     for (const auto& entry : registers_) {
+        if (unlisted_.count(entry.first) != 0) {
+            continue;
+        }
         std::snprintf(number, sizeof number, "%03d", entry.first);
         list += "S";
         list += number;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,7 @@ class ModuleModel {
 
     ModuleOptions options_;
     std::map<int, RegisterValue> registers_;
+    std::set<int> unlisted_;  // held and settable, but not in the register list
     std::deque<TimedByte> pending_;
     std::vector<std::string> commands_;
     std::string line_;

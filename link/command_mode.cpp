@@ -1,0 +1,112 @@
+#include "link/command_mode.h"
+
+#include "app/app.h"
+#include "link/connection.h"
+#include "params/parameters.h"
+#include "runtime/rs232.h"
+#include "runtime/userint.h"
+#include "runtime/utility.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+const char* const kCommandErrorTitle = "Command Error";
+const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
+
+constexpr int kEscapeCharacter = '+';
+constexpr int kPrompt = '>';
+constexpr int kCarriageReturn = 13;
+
+// The module answers the escape within a few characters; 60 polls leave room for a slow
+// one without freezing the window for more than three seconds.
+constexpr int kEscapePolls = 60;
+constexpr double kEscapePollInterval = 0.05;
+// A set command is acknowledged at once; a second is plenty.
+constexpr int kPromptPolls = 50;
+constexpr double kPromptPollInterval = 0.02;
+// After a failed escape the module may sit in the middle of a line: a pause, a lone
+// carriage return to end whatever it took as a command, and a pause before leaving.
+constexpr double kBeforeCarriageReturn = 0.3;
+constexpr double kAfterCarriageReturn = 0.1;
+
+// Each wait starts from now, never from an earlier mark: the module needs the silence
+// itself, not a point on a schedule.
+void Wait(double seconds) {
+    SyncWait(Timer(), seconds);
+}
+
+// The module recognises "+" as part of the escape only after a silence of its own guard
+// time, which is a few character times; slow lines need a longer silence.
+double GuardTime(uint32_t baudRate) {
+    if (baudRate < 1200) {
+        return 0.3;
+    }
+    if (baudRate < 2400) {
+        return 0.2;
+    }
+    return 0.1;
+}
+
+}  // namespace
+
+int EnterCommandMode() {
+    if (!connection.connected) {
+        SetWaitCursor(0);
+        MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
+        return 0;
+    }
+
+    const int port = connection.comPort;
+    FlushInQ(port);
+    FlushOutQ(port);
+
+    const double guardTime = GuardTime(connection.comBaudRate);
+    for (int i = 0; i < 3; ++i) {
+        Wait(guardTime);
+        ComWrtByte(port, kEscapeCharacter);
+    }
+
+    // One byte per poll: a line break in front of the prompt is normal, but a module that
+    // chatters for the whole polling time is taken as not answering.
+    for (int poll = 0; poll < kEscapePolls; ++poll) {
+        Wait(kEscapePollInterval);
+        if (GetInQLen(port) > 0 && ComRdByte(port) == kPrompt) {
+            FlushInQ(port);
+            FlushOutQ(port);
+            return 1;
+        }
+    }
+
+    GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
+    Wait(kBeforeCarriageReturn);
+    ComWrtByte(port, kCarriageReturn);
+    Wait(kAfterCarriageReturn);
+    LeaveCommandMode(parameters.productIndex);
+    SetWaitCursor(0);
+    MessagePopup(kCommandErrorTitle, kCommunicationErrorMessage);
+    return 0;
+}
+
+int WaitForPrompt() {
+    const int port = connection.comPort;
+    for (int poll = 0; poll < kPromptPolls; ++poll) {
+        Wait(kPromptPollInterval);
+        if (GetInQLen(port) > 0) {
+            // Only a reply that starts with the prompt counts; an echo or status text is
+            // dropped whole, so that its own prompt cannot be taken for an acknowledgement.
+            const int byte = ComRdByte(port);
+            FlushInQ(port);
+            if (byte == kPrompt) {
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+void LeaveCommandMode(uint8_t productIndex) {
+    // Which command returns a module to data mode depends on its firmware family: the M5
+    // and K8 series use "ATO", the others "ATX".
+    const char* command = (productIndex == 4 || productIndex == 5) ? "ATO\n" : "ATX\n";
+    ComWrt(connection.comPort, command, 4);
+}
