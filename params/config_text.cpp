@@ -160,12 +160,11 @@ void ApplyRecord(const Record& record, uint8_t lowPartValue, bool twoByteIdsSeen
 
 }  // namespace
 
-void ParseConfigText() {
-    bool twoByteIdsSeen = false;
-    // One low part for the whole scan: a record without one leaves it as it was, so a
-    // one-part S120 record takes the low part read last in the text, or 0.
-    uint8_t lowPartValue = 0;
+namespace {
 
+// Calls visit(record) for every whole record of configText, in order.
+template <typename Visit>
+void ScanRecords(Visit visit) {
     std::size_t position = 0;
     while (position < CONFIG_TEXT_SIZE && configText[position] != '\0') {
         if (configText[position] != 'S') {
@@ -178,6 +177,20 @@ void ParseConfigText() {
         if (length == 0) {
             break;
         }
+        visit(record);
+        position += length;
+    }
+}
+
+}  // namespace
+
+void ParseConfigText() {
+    bool twoByteIdsSeen = false;
+    // One low part for the whole scan: a record without one leaves it as it was, so a
+    // one-part S120 record takes the low part read last in the text, or 0.
+    uint8_t lowPartValue = 0;
+
+    ScanRecords([&](const Record& record) {
         if (record.hasLowPart) {
             lowPartValue = record.low;
             if (record.registerNumber == 121) {
@@ -185,11 +198,21 @@ void ParseConfigText() {
             }
         }
         ApplyRecord(record, lowPartValue, twoByteIdsSeen);
-        position += length;
-    }
+    });
 
     SetCtrlVal(panelHandle, ID_LEN, twoByteIdsSeen ? 1 : 0);
     ApplyControlRules();
+}
+
+bool FindRegisterValue(int registerNumber, uint8_t* value) {
+    bool found = false;
+    ScanRecords([&](const Record& record) {
+        if (record.registerNumber == static_cast<uint8_t>(registerNumber)) {
+            *value = record.high;
+            found = true;
+        }
+    });
+    return found;
 }
 
 void FormatConfigText() {

@@ -352,3 +352,21 @@ TEST(ConfigTextLayouts, LengthsRunFromAllZeroToAll255) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FindingARegister, TakesTheLastWholeRecordAsTheScanWould) {
+    uint8_t value = 0;
+    std::strcpy(configText, "S110=3\r\nS110=6\r\nS110=7");  // the last one is cut
+    EXPECT_TRUE(FindRegisterValue(110, &value));
+    EXPECT_EQ(value, 6);
+    std::strcpy(configText, "S110=300\r\n>");
+    EXPECT_TRUE(FindRegisterValue(110, &value));
+    EXPECT_EQ(value, 44);
+    value = 9;
+    std::strcpy(configText, "S111=3\r\nS011=5\r\n>");
+    EXPECT_FALSE(FindRegisterValue(110, &value));
+    EXPECT_EQ(value, 9);
+}
+
+}  // namespace
