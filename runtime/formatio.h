@@ -5,7 +5,7 @@
 
 enum FileIoError {
     FILEIO_NO_ERROR = 0,
-    FILEIO_CANNOT_OPEN = -1,   // missing, not a file, or no permission
+    FILEIO_CANNOT_OPEN = -1,  // missing, not a file, or no permission
     FILEIO_READ_FAILED = -2,
     FILEIO_WRITE_FAILED = -3,  // includes a full disk and a failed rename
     FILEIO_TOO_LARGE = -4,     // the file does not fit the caller's buffer
