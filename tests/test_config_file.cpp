@@ -275,7 +275,13 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
     }
     EXPECT_EQ(ReadFile(path), old);
     EXPECT_EQ(FileNames(directory_), std::vector<std::string>{"settings.txt"});
-    EXPECT_EQ(MessageTitles(), std::vector<std::string>{"File Error"});
+    std::vector<ui_testing::Popup> popups = ui_testing::TakePopups();
+    ASSERT_EQ(popups.size(), 2u);
+    EXPECT_EQ(popups[1].kind, ui_testing::PopupKind::Message);
+    EXPECT_EQ(popups[1].title, "File Error");
+    // The user learns which file and why.
+    EXPECT_NE(popups[1].message.find(path.string()), std::string::npos);
+    EXPECT_NE(popups[1].message.find("File too large"), std::string::npos);
 }
 
 TEST_F(SettingFiles, ASaveIntoAMissingDirectorySaysSo) {
