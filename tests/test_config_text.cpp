@@ -192,23 +192,6 @@ TEST_F(Scanning, StopsAtTheEndOfABufferWithoutZero) {
     EXPECT_EQ(Value(S125), 9);
 }
 
-TEST_F(Scanning, TwoByteIdsShowTheLowPartsAndOneByteIdsHideThem) {
-    Parse("S121=1.2\r\n>");
-    for (int control : {S121_L, S122_L, S123_L, S130_L}) {
-        int visible = -1;
-        GetCtrlAttribute(panelHandle, control, ATTR_VISIBLE, &visible);
-        EXPECT_EQ(visible, 1) << control;
-    }
-    EXPECT_EQ(parameters.idLength, 1);
-    Parse("S121=1\r\n>");
-    for (int control : {S121_L, S122_L, S123_L, S130_L}) {
-        int visible = -1;
-        GetCtrlAttribute(panelHandle, control, ATTR_VISIBLE, &visible);
-        EXPECT_EQ(visible, 0) << control;
-    }
-    EXPECT_EQ(parameters.idLength, 0);
-}
-
 // Values chosen so that each field is told from every other.
 ParameterSet Distinct(uint8_t productIndex, uint8_t idLength) {
     ParameterSet p{};
