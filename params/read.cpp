@@ -97,9 +97,9 @@ int ReadCallBack(int, int, int event, void*, int, int) {
         // rebuilt list selects its own default, so the rate read is put back afterwards.
         GetCtrlVal(panelHandle, S113, &parameters.s113);
         GetCtrlVal(panelHandle, S110, &parameters.s110);
-        // The rate comes from the reply itself: the list the scan set it into is the
-        // series' FSK list, cut at 38.4 kbps, and has no item for the LoRa rates 6 and 7,
-        // so the control would still show the rate from before the read.
+        // The rate comes from the reply itself: the list the scan set it into may still
+        // be the one the series set-up cut at 38.4 kbps, which has no item for the LoRa
+        // rates 6 and 7, and the control would then show the rate from before the read.
         FindRegisterValue(110, &parameters.s110);
         RebuildRadioRateList(parameters.s113);
         SetCtrlVal(panelHandle, S110, parameters.s110);
