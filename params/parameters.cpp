@@ -66,8 +66,7 @@ int FormatSetCommand(char* out, std::size_t size, int registerNumber, uint8_t va
     return Finish(std::snprintf(out, size, "ATS%03d=%d\n", registerNumber, value), size);
 }
 
-int FormatSetCommand(char* out, std::size_t size, int registerNumber, uint8_t high,
-                     uint8_t low) {
+int FormatSetCommand(char* out, std::size_t size, int registerNumber, uint8_t high, uint8_t low) {
     return Finish(std::snprintf(out, size, "ATS%03d=%d.%d\n", registerNumber, high, low), size);
 }
 

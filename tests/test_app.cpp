@@ -38,7 +38,7 @@ int Attribute(int control, int attribute) {
 }
 
 class StartedProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         static char name[] = "ZelkConfig";
         static char* argv[] = {name, nullptr};
@@ -126,6 +126,11 @@ TEST(ProgramProcess, WithoutItsPanelFileExitsWithMinusOneAndSaysWhy) {
     const QString copy = dir.filePath("ZelkConfig");
     ASSERT_TRUE(QFile::copy(QString::fromStdString(ProgramPath()), copy));
     QProcess process;
+    // Without a runtime directory Qt warns on stderr; give it one so that the program's
+    // own line is all there is.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", dir.path());
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(copy, {});
     ASSERT_TRUE(process.waitForFinished(20000));
@@ -143,7 +148,8 @@ long CpuTicks(pid_t pid) {
     std::string field;
     long utime = 0, stime = 0;
     for (int index = 3; rest >> field; ++index) {
-        if (index == 14) utime = std::stol(field);
+        if (index == 14)
+            utime = std::stol(field);
         if (index == 15) {
             stime = std::stol(field);
             break;

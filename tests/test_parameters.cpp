@@ -12,7 +12,7 @@
 namespace {
 
 class Gathering : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GE(LoadTestPanel(), 0);
         parameters = ParameterSet{};
