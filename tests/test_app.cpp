@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -140,22 +139,18 @@ TEST(ProgramProcess, WithoutItsPanelFileExitsWithMinusOneAndSaysWhy) {
     EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
 }
 
-long CpuTicks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    std::istringstream rest(content.substr(content.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int index = 3; rest >> field; ++index) {
-        if (index == 14)
-            utime = std::stol(field);
-        if (index == 15) {
-            stime = std::stol(field);
-            break;
-        }
+// CPU time of every thread of a process, in seconds, from the scheduler's own nanosecond
+// accounting (the tick counts of /proc/PID/stat are too coarse for a few seconds).
+double CpuSeconds(pid_t pid) {
+    double total = 0.0;
+    const QString tasks = QString("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream schedstat((tasks + "/" + task + "/schedstat").toStdString());
+        double nanoseconds = 0.0;
+        schedstat >> nanoseconds;
+        total += nanoseconds / 1e9;
     }
-    return utime + stime;
+    return total;
 }
 
 TEST(ProgramProcess, AnIdleProgramSleepsInItsLoop) {
@@ -164,13 +159,17 @@ TEST(ProgramProcess, AnIdleProgramSleepsInItsLoop) {
     ASSERT_TRUE(process.waitForStarted(10000));
     std::this_thread::sleep_for(std::chrono::seconds(2));  // past start-up
     ASSERT_EQ(process.state(), QProcess::Running);
-    const long before = CpuTicks(static_cast<pid_t>(process.processId()));
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const long after = CpuTicks(static_cast<pid_t>(process.processId()));
+    const auto pid = static_cast<pid_t>(process.processId());
+    const double before = CpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    const double after = CpuSeconds(pid);
     process.kill();
     process.waitForFinished(5000);
-    const double seconds = static_cast<double>(after - before) / sysconf(_SC_CLK_TCK);
-    EXPECT_LT(seconds / 3.0, 0.01) << "idle CPU share";
+    EXPECT_GT(after, 0.0);
+    // A loop that spins takes a whole core. One that sleeps 10 ms a pass costs about 0.5 %
+    // on a virtual machine, where each wake-up is dear, and less on real hardware; the
+    // margin keeps a sanitizer build from failing on that cost alone.
+    EXPECT_LT((after - before) / 4.0, 0.02) << "share of a core while idle";
 }
 
 }  // namespace
