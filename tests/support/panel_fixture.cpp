@@ -1,5 +1,8 @@
 #include "tests/support/panel_fixture.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/app.h"
@@ -20,7 +23,7 @@ int LoadTestPanel() {
         started = true;
     }
     ui_testing::Enable();
-    ui_testing::AllowUnboundCallbacks(true);
+    RegisterProgramCallbacks();
     panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
     return panelHandle;
 }
@@ -31,3 +34,67 @@ void DiscardTestPanel() {
     }
     panelHandle = -1;
 }
+
+namespace panel {
+
+int Value(int control) {
+    uint8_t small = 0;
+    if (GetCtrlVal(panelHandle, control, &small) == UIE_NO_ERROR) {
+        return small;
+    }
+    uint32_t wide = 0;
+    if (GetCtrlVal(panelHandle, control, &wide) == UIE_NO_ERROR) {
+        return static_cast<int>(wide);
+    }
+    int value = -1;
+    EXPECT_EQ(GetCtrlVal(panelHandle, control, &value), UIE_NO_ERROR) << "control " << control;
+    return value;
+}
+
+namespace {
+
+int Attribute(int control, int attribute) {
+    int value = -1;
+    EXPECT_EQ(GetCtrlAttribute(panelHandle, control, attribute, &value), UIE_NO_ERROR)
+        << "control " << control << ", attribute " << attribute;
+    return value;
+}
+
+}  // namespace
+
+int Dimmed(int control) {
+    return Attribute(control, ATTR_DIMMED);
+}
+int Visible(int control) {
+    return Attribute(control, ATTR_VISIBLE);
+}
+int Minimum(int control) {
+    return Attribute(control, ATTR_MIN_VALUE);
+}
+int Maximum(int control) {
+    return Attribute(control, ATTR_MAX_VALUE);
+}
+
+Items ListItems(int control) {
+    int count = 0;
+    EXPECT_EQ(GetNumListItems(panelHandle, control, &count), UIE_NO_ERROR);
+    Items items;
+    for (int index = 0; index < count; ++index) {
+        char label[128] = {};
+        int value = -1;
+        GetListItem(panelHandle, control, index, label, sizeof label, &value);
+        items.emplace_back(label, value);
+    }
+    return items;
+}
+
+void Commit(int control, int value) {
+    ASSERT_EQ(ui_testing::UserSetValue(panelHandle, control, value), UIE_NO_ERROR)
+        << "control " << control << " to " << value;
+}
+
+void Press(int control) {
+    ASSERT_EQ(ui_testing::UserPress(panelHandle, control), UIE_NO_ERROR) << "control " << control;
+}
+
+}  // namespace panel

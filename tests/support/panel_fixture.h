@@ -1,10 +1,32 @@
-// Loads the real main panel for a test: the runtime started once, headless, popups
-// answered by the test seam, and callbacks that nobody registered left unbound.
+// Loads the real main panel for a test, and reads it the way the tests compare it.
 #pragma once
 
-// Loads PANEL from ZelkConfig_en.uir beside the test binary, stores the handle in
-// panelHandle and returns it (negative when loading failed). Callbacks registered before
-// the call are bound to the panel.
+#include <string>
+#include <utility>
+#include <vector>
+
+// Loads PANEL from ZelkConfig_en.uir beside the test binary, with every callback of the
+// program bound and popups answered by the test seam; stores the handle in panelHandle and
+// returns it (negative when loading failed).
 int LoadTestPanel();
 // Discards the panel loaded by LoadTestPanel and sets panelHandle back to -1.
 void DiscardTestPanel();
+
+namespace panel {
+
+// The control's value, whatever its data type.
+int Value(int control);
+int Dimmed(int control);
+int Visible(int control);
+int Minimum(int control);
+int Maximum(int control);
+
+using Items = std::vector<std::pair<std::string, int>>;
+// A list's items, text and value, in order.
+Items ListItems(int control);
+
+// Operates the control as a user does (one commit) and fails the test when it cannot.
+void Commit(int control, int value);
+void Press(int control);
+
+}  // namespace panel
