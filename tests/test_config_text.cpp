@@ -1,355 +1,404 @@
-// The configuration text: the scanner of register records and the five saved layouts.
+// The configuration text: read from the module, scanned into the panel, written in the
+// layout of the series, and saved to and loaded from files through the file dialogs.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <numeric>
+#include <random>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app.h"
+#include "link/connection.h"
 #include "params/config_text.h"
 #include "params/parameters.h"
 #include "product/control_rules.h"
+#include "runtime/rs232.h"
+#include "runtime/ui_testing.h"
 #include "runtime/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "tests/support/simulated_module.h"
 #include "ui/panel_ids.h"
 
 namespace {
 
-// Every control that a record can set, plus the two the scanner must never touch.
-const int registerControls[] = {S100,   S101,   S102,   S103,   S104,   S105,   S110,
-                                S111,   S112,   S113,   S120_H, S120_L, S121_H, S121_L,
-                                S122_H, S122_L, S123_H, S123_L, S124,   S125,   S126,
-                                S127,   S128,   S129,   S130_H, S130_L, S115,   S116};
+namespace fs = std::filesystem;
 
-int Value(int control) {
-    uint8_t value = 0;
-    EXPECT_EQ(GetCtrlVal(panelHandle, control, &value), 0) << control;
-    return value;
-}
+const int registerControls[] = {
+    S100,   S101,   S102,   S103,   S104,   S105, S110, S111, S112, S113, S120_H, S120_L, S121_H,
+    S121_L, S122_H, S122_L, S123_H, S123_L, S124, S125, S126, S127, S128, S129,   S130_H, S130_L};
 
-std::map<int, int> Snapshot() {
-    std::map<int, int> values;
+// The panel's registers, S115 and S116, which no record may touch, and ID_LEN; with the
+// changes a test expects made to them.
+std::map<int, int> Snapshot(std::map<int, int> values = {}) {
     for (int control : registerControls) {
-        values[control] = Value(control);
+        values.emplace(control, panel::Value(control));
+    }
+    for (int control : {S115, S116, ID_LEN}) {
+        values.emplace(control, panel::Value(control));
     }
     return values;
 }
 
-// Puts the text into the buffer as a load does (the zero right after it) and scans it.
-void Parse(const std::string& text) {
-    ASSERT_LT(text.size(), CONFIG_TEXT_SIZE);
-    std::memcpy(configText, text.data(), text.size());
-    configText[text.size()] = '\0';
-    ParseConfigText();
+// The popups shown since the last call: messages as "title|message", file dialogs with
+// their arguments.
+std::vector<std::string> Popups() {
+    std::vector<std::string> popups;
+    for (const ui_testing::Popup& p : ui_testing::TakePopups()) {
+        popups.push_back(p.kind != ui_testing::PopupKind::FileSelect
+                             ? p.title + "|" + p.message
+                             : p.title + " in " + p.defaultDirectory + " " + p.defaultFileSpec +
+                                   (p.restrictExtension && p.allowCancel ? " only" : ""));
+    }
+    return popups;
 }
 
-class Scanning : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_GE(LoadTestPanel(), 0);
-        // Low parts that no test text uses, so that a stray write shows.
-        SetCtrlVal(panelHandle, S120_L, 201);
-        SetCtrlVal(panelHandle, S121_L, 202);
-        SetCtrlVal(panelHandle, S122_L, 203);
-        SetCtrlVal(panelHandle, S123_L, 204);
-        SetCtrlVal(panelHandle, S130_L, 205);
-        // Start from a panel the rules agree with, so that only the text changes it.
-        ApplyControlRules();
-    }
-    void TearDown() override { DiscardTestPanel(); }
+// 300 characters of reply: S111, spaces, S100, then `last` up to the 300th character;
+// more digits and S130 follow but are never taken.
+std::string Padded(const std::string& last) {
+    const std::string head = "S111=9\r\n";
+    const std::string middle = "\r\nS100=77\r\n";
+    return head + std::string(300 - head.size() - middle.size() - last.size(), ' ') + middle +
+           last + "0\r\nS130=5\r\n>";
+}
 
-    // Scans text and checks that exactly the expected controls changed, to the expected
-    // values, and that ID_LEN tells the expected ID length.
-    void Expect(const std::string& text, const std::map<int, int>& changed, int idLength) {
-        SCOPED_TRACE(testing::Message() << "text: \"" << text << "\"");
-        std::map<int, int> expected = Snapshot();
-        for (const auto& [control, value] : changed) {
-            expected[control] = value;
-        }
-        Parse(text);
-        EXPECT_EQ(Snapshot(), expected);
-        EXPECT_EQ(Value(ID_LEN), idLength);
-    }
-};
+ModuleOptions Module(int series, bool twoByteIds, int cutReplyAfter, std::string reply = "") {
+    ModuleOptions options;
+    options.series = series;
+    options.twoByteIds = twoByteIds;
+    options.cutReplyAfter = cutReplyAfter;
+    options.registerListOverride = reply;
+    return options;
+}
 
-struct ScanCase {
+struct ReadCase {
     const char* name;
-    std::string text;
-    std::map<int, int> changed;
-    int idLength;
+    ModuleOptions module;
+    uint32_t baudRate;
+    std::map<int, std::string> registers;  // set in the module before the read
+    std::map<int, int> changed;            // every control the read changes, and to what
+    bool ok;
+    const char* leave;
+    double giveUp;         // seconds from "AT/L" to the leave command
+    const char* lastRate;  // the rate list rebuilt, ending with this item
 };
 
-TEST_F(Scanning, RecordsSetTheirControlsByTheGrammar) {
-    const std::vector<ScanCase> cases = {
-        {"one record per line",
-         "S100=60\r\nS111=9\r\nS102=8\r\n>",
-         {{S100, 60}, {S111, 9}, {S102, 8}},
-         0},
-        {"text around the records is skipped", "\r\nAT/L\r\nS111=12\r\nOK\r\n>", {{S111, 12}}, 0},
-        {"a value keeps only its low 8 bits", "S125=300\r\n>", {{S125, 44}}, 0},
-        {"255 is kept whole", "S125=255\r\n>", {{S125, 255}}, 0},
-        {"0 is a value", "S111=0\r\nS125=0\r\n>", {{S125, 0}}, 0},
-        {"leading spaces and a sign", "S125= 42\r\nS130=-1\r\n>", {{S125, 42}, {S130_H, 255}}, 0},
-        {"a non-digit ends the value", "S125=4x7\r\n>", {{S125, 4}}, 0},
-        {"the separator is not examined", "S111:33\r\n>", {{S111, 33}}, 0},
-        {"the register number keeps its low 8 bits too", "S356=77\r\n>", {{S100, 77}}, 0},
-        {"S106, S115 and S116 are not registers of the set",
-         "S106=5\r\nS115=1\r\nS116=99\r\n>",
-         {},
-         0},
-        {"a register number that is no number is skipped", "SXYZ=5\r\n>", {}, 0},
-        {"two records run together lose the second", "S100=5S101=1\r\n>", {{S100, 5}}, 0},
-        {"a text without the end marker", "S100=60\r\nS111=9\r\n", {{S100, 60}, {S111, 9}}, 0},
-        {"S120 without a point and no low part before it",
-         "S120=7\r\n>",
-         {{S120_H, 7}, {S120_L, 0}},
-         0},
-        {"S120 without a point takes the low part read last",
-         "S122=3.44\r\nS120=9\r\n>",
-         {{S122_H, 3}, {S120_H, 9}, {S120_L, 44}},
-         0},
-        {"S120 with its own low part", "S120=192.168\r\n>", {{S120_H, 192}, {S120_L, 168}}, 0},
-        {"a low part runs past a second point", "S120=1.2.3\r\n>", {{S120_H, 1}, {S120_L, 2}}, 0},
-        {"S121 with a low part gives two-byte IDs",
-         "S121=10.20\r\n>",
-         {{S121_H, 10}, {S121_L, 20}},
-         1},
-        {"S121 without a point leaves the low parts alone",
-         "S121=10\r\nS122=11\r\nS123=12\r\nS130=13\r\n>",
-         {{S121_H, 10}, {S122_H, 11}, {S123_H, 12}, {S130_H, 13}},
-         0},
-        {"two-part S121 first makes the later low parts count",
-         "S121=1.2\r\nS122=3.4\r\nS123=5.6\r\nS130=7.8\r\n>",
-         {{S121_H, 1},
-          {S121_L, 2},
-          {S122_H, 3},
-          {S122_L, 4},
-          {S123_H, 5},
-          {S123_L, 6},
-          {S130_H, 7},
-          {S130_L, 8}},
-         1},
-        {"two-part S121 last does not reach back",
-         "S122=3.4\r\nS123=5.6\r\nS130=7.8\r\nS121=1.2\r\n>",
-         {{S122_H, 3}, {S123_H, 5}, {S130_H, 7}, {S121_H, 1}, {S121_L, 2}},
-         1},
-        {"after two-part S121 a one-part record reuses the last low part",
-         "S121=1.2\r\nS130=7\r\n>",
-         {{S121_H, 1}, {S121_L, 2}, {S130_H, 7}, {S130_L, 2}},
-         1},
-        {"no records at all", "OK\r\n>", {}, 0},
-        {"an empty text", "", {}, 0},
+TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
+    const std::map<int, std::string> fskRates = {{100, "30"}, {110, "5"}, {113, "0"}};
+    // clang-format off
+    const ReadCase cases[] = {
+        // The series set-up leaves S100 and S110 other than the module's defaults.
+        {"a whole list", Module(1, true, -1), 9600,
+         {{111, "7"}, {120, "10.20"}, {121, "30.40"}, {130, "90.99"}},
+         {{S100, 50}, {S110, 3}, {S111, 7}, {S120_H, 10}, {S120_L, 20}, {S121_H, 30},
+          {S121_L, 40}, {S130_H, 90}, {S130_L, 99}, {ID_LEN, 1}}, true, "ATX", 0, nullptr},
+        // Seven empty polls, each as long as the line's baud rate asks for.
+        {"no reply", Module(1, false, 0), 9600, {}, {}, false, "ATX", 0.35, nullptr},
+        {"no reply, 1200 baud", Module(1, false, 0), 1200, {}, {}, false, "ATX", 0.7, nullptr},
+        {"no reply, 300 baud", Module(1, false, 0), 300, {}, {}, false, "ATX", 1.05, nullptr},
+        {"a cut reply", Module(4, false, 60), 9600, {}, {}, false, "ATO", 0, nullptr},
+        // A field whose three characters end the reply is whole, a shorter one is cut.
+        {"300 characters", Module(1, false, -1, Padded("S125=123")), 9600, {},
+         {{S111, 9}, {S100, 77}, {S125, 123}}, true, "ATX", 0, nullptr},
+        {"300 characters, the last cut", Module(1, false, -1, Padded("S125=12")), 9600, {},
+         {{S111, 9}, {S100, 77}}, true, "ATX", 0, nullptr},
+        // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
+        // and shows the rate read even where the list its set-up left lacks it.
+        {"M5, FSK", Module(4, false, -1), 9600, fskRates, {{S110, 5}}, true, "ATO", 0, "115.2kbps"},
+        {"M5, LoRa", Module(4, false, -1), 9600, {{100, "30"}, {110, "6"}, {113, "1"}},
+         {{S110, 6}, {S113, 1}}, true, "ATO", 0, "18750 bps"},
+        {"R3", Module(6, false, -1), 9600, fskRates,
+         {{S100, 30}, {S110, 5}, {S113, 0}}, true, "ATX", 0, nullptr},
     };
-    for (const ScanCase& c : cases) {
+    // clang-format on
+    for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
-        // Each case starts from the same panel.
+        sim::SimulatedModule module(c.module);
+        for (const auto& [number, text] : c.registers) {
+            module.module().setRegister(number, text);
+        }
+        ASSERT_GE(LoadTestPanel(), 0);
+        panel::Commit(PRODUCT, c.module.series);
+        ASSERT_EQ(OpenComConfig(1, "", c.baudRate, PARITY_NONE, 8, 1, 512, 512), 0);
+        connection = ConnectionState{1, true, c.baudRate, 0};
+        const std::map<int, int> expected = Snapshot(c.changed);
+        const panel::Items rateList = panel::ListItems(S110);
+
+        panel::Press(READ);
+        EXPECT_EQ(Popups(), std::vector<std::string>{
+                                c.ok ? "Command Ok|Done! Reading successfull! "
+                                     : "Command Error| Communication Error! Please Re-try "});
+        EXPECT_EQ(Snapshot(), expected);
+        const std::string sent = module.sentByHost();
+        EXPECT_EQ(sent.substr(sent.find("AT/L")), std::string("AT/L\n") + c.leave + "\n");
+        EXPECT_EQ(panel::ListItems(S110).size(), c.lastRate ? 8u : rateList.size());
+        EXPECT_EQ(panel::ListItems(S110).back().first,
+                  c.lastRate ? c.lastRate : rateList.back().first);
+        if (c.ok) {  // the reply stays in the buffer, up to its 300th character
+            EXPECT_EQ(configText, module.module().registerList().substr(0, 300));
+        }
+        if (c.giveUp > 0) {
+            EXPECT_NEAR(module.hostByteTimes('X').at(0) - module.hostByteTimes('/').at(0), c.giveUp,
+                        0.01);
+        }
+        CloseCom(1);
         DiscardTestPanel();
-        SetUp();
-        Expect(c.text, c.changed, c.idLength);
     }
 }
 
-TEST_F(Scanning, RecordsCutByTheEndAreDroppedWhole) {
-    const std::vector<ScanCase> cases = {
-        {"an S as the last character", "S100=60\r\nS", {{S100, 60}}, 0},
-        {"inside the register number", "S100=60\r\nS11", {{S100, 60}}, 0},
-        {"before the separator is read", "S100=60\r\nS111", {{S100, 60}}, 0},
-        {"right after the separator", "S100=60\r\nS111=", {{S100, 60}}, 0},
-        {"a value running into the end", "S100=60\r\nS111=4", {{S100, 60}}, 0},
-        {"a cut low part drops the high part too", "S100=60\r\nS120=1.2", {{S100, 60}}, 0},
-        {"a cut two-part S121 does not set the ID length", "S121=10.2", {}, 0},
-        {"a point and then the end", "S121=10.", {}, 0},
-        // Three characters end a value by themselves: such a record is whole.
-        {"a three-digit value at the end", "S100=60\r\nS125=123", {{S100, 60}, {S125, 123}}, 0},
-        {"a three-digit low part at the end", "S121=1.234", {{S121_H, 1}, {S121_L, 234}}, 1},
+TEST(Scanning, RecordsSetExactlyTheirControls) {
+    // Each text and every control its scan changes, ID_LEN (from 1) included.
+    const auto oneByte = std::pair{ID_LEN, 0};
+    // clang-format off
+    const std::pair<const char*, std::map<int, int>> cases[] = {
+        {"S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", {{S100, 60}, {S111, 9}, oneByte}},  // no end marker
+        {"S125=300\r\n>", {{S125, 44}, oneByte}},
+        {"S106=5\r\nS115=1\r\nS116=99\r\n>", {oneByte}},
+        {"S100=5S101=1\r\n>", {{S100, 5}, oneByte}},  // run together: the second is lost
+        // A one-part S120 takes the low part read last in the text, or 0.
+        {"S120=7\r\n>", {{S120_H, 7}, {S120_L, 0}, oneByte}},
+        // The form of S121 tells the ID length; low parts count only after a two-part S121.
+        {"S121=10.20\r\n>", {{S121_H, 10}, {S121_L, 20}}},
+        {"S121=10\r\nS122=11\r\nS130=13\r\n>", {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
+        {"S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
+         {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
+        {"S122=3.4\r\nS121=1.2\r\n>", {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
+        // A record cut by the end is dropped whole; three characters end a field by
+        // themselves, so such a record is whole.
+        {"S100=60\r\nS111=4", {{S100, 60}, oneByte}},
+        {"S121=10.2", {oneByte}},
+        {"S121=1.234", {{S121_H, 1}, {S121_L, 234}}},
     };
-    for (const ScanCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    // clang-format on
+    for (const auto& [text, changed] : cases) {
+        SCOPED_TRACE(testing::Message() << '"' << text << '"');
+        ASSERT_GE(LoadTestPanel(), 0);
+        // Low parts no text uses, and two-byte IDs, so that stray writes show.
+        for (int control : {S120_L, S121_L, S122_L, S123_L, S130_L, ID_LEN}) {
+            SetCtrlVal(panelHandle, control, control == ID_LEN ? 1 : 201);
+        }
+        ApplyControlRules();
+        const std::map<int, int> expected = Snapshot(changed);
+        // An older, longer text behind the terminating zero must not show through.
+        std::memset(configText, 0, CONFIG_TEXT_SIZE);
+        std::strcpy(configText + std::strlen(text) + 1, "S111=77\r\n>");
+        std::memcpy(configText, text, std::strlen(text));
+
+        ParseConfigText();
+        EXPECT_EQ(Snapshot(), expected);
         DiscardTestPanel();
-        SetUp();
-        Expect(c.text, c.changed, c.idLength);
     }
 }
 
-TEST_F(Scanning, StopsAtTheTerminatingZero) {
-    // A longer text left in the buffer by an earlier read must not show through.
-    const std::string earlier = "S100=60\r\nS111=9\r\nS125=77\r\n>";
-    std::memcpy(configText, earlier.c_str(), earlier.size() + 1);
-    configText[9] = '\0';
-    std::map<int, int> expected = Snapshot();
-    expected[S100] = 60;
-    ParseConfigText();
-    EXPECT_EQ(Snapshot(), expected);
-}
-
-TEST_F(Scanning, StopsAtTheEndOfABufferWithoutZero) {
-    const std::string record = "S125=9\r\n";
-    for (std::size_t i = 0; i < CONFIG_TEXT_SIZE; ++i) {
-        configText[i] = record[i % record.size()];
-    }
-    ParseConfigText();
-    EXPECT_EQ(Value(S125), 9);
-}
-
-// Values chosen so that each field is told from every other.
-ParameterSet Distinct(uint8_t productIndex, uint8_t idLength) {
-    ParameterSet p{};
-    p.productIndex = productIndex;
-    p.idLength = idLength;
-    p.s100 = 101;
-    p.s101 = 1;
-    p.s102 = 102;
-    p.s103 = 3;
-    p.s104 = 104;
-    p.s105 = 5;
-    p.s110 = 110;
-    p.s111 = 111;
-    p.s112 = 112;
-    p.s113 = 113;
-    p.s120High = 192;
-    p.s120Low = 168;
-    p.s121High = 21;
-    p.s121Low = 121;
-    p.s122High = 22;
-    p.s122Low = 122;
-    p.s123High = 23;
-    p.s123Low = 123;
-    p.s124 = 124;
-    p.s125 = 125;
-    p.s126 = 126;
-    p.s127 = 127;
-    p.s128 = 128;
-    p.s129 = 129;
-    p.s130High = 30;
-    p.s130Low = 130;
-    return p;
-}
-
-std::string Formatted(const ParameterSet& p) {
-    parameters = p;
+TEST(ConfigText, WritesTheValuesInPlace) {
+    // Layout B; the low parts one-byte IDs do not write are left out.
+    parameters = {0,  0,  50, 0, 5,   0, 3, 0, 3, 0, 7, 0, 192, 168,
+                  10, 99, 11, 0, 127, 0, 0, 2, 0, 0, 0, 0, 100, 0};
     std::memset(configText, 'x', CONFIG_TEXT_SIZE);
     FormatConfigText();
-    return configText;
+    EXPECT_STREQ(configText,
+                 "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS105=0\r\nS110=3\r\n"
+                 "S111=0\r\nS112=7\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\n"
+                 "S124=0\r\nS125=2\r\nS126=0\r\nS127=0\r\nS128=0\r\nS129=0\r\nS130=100\r\n>");
 }
 
-struct LayoutCase {
-    const char* layout;
-    uint8_t productIndex;
-    uint8_t idLength;
-    const char* text;
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class SettingFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zelk-files-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_GE(LoadTestPanel(), 0);
+    }
+    void TearDown() override {
+        DiscardTestPanel();
+        fs::remove_all(dir_);
+    }
+    // Presses the button and answers its file dialog with the name, or cancels it.
+    std::vector<std::string> Use(int button, const std::string& name) {
+        if (name.empty()) {
+            ui_testing::CancelNextFileSelect();
+        } else {
+            ui_testing::AnswerNextFileSelect((dir_ / name).string());
+        }
+        panel::Press(button);
+        return Popups();
+    }
+    void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+    int FileCount() {
+        return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    }
+    fs::path dir_;
+    const std::string saveDialog_ =
+        "Name of File to Save in " + std::string(projectDir) + " *.txt only";
+    const std::string loadDialog_ = "Name of File to Read in  *.txt only";
 };
 
-TEST(ConfigTextLayouts, EachSeriesAndIdLengthWritesItsLayout) {
-    const char* layoutA =
-        "S100=101\r\nS101=1\r\nS102=102\r\nS103=3\r\nS104=104\r\nS105=5\r\nS110=110\r\n"
-        "S111=111\r\nS112=112\r\nS120=192.168\r\nS121=21.121\r\nS122=22.122\r\n"
-        "S123=23.123\r\nS124=124\r\nS125=125\r\nS126=126\r\nS127=127\r\nS128=128\r\n"
-        "S129=129\r\nS130=30.130\r\n>";
-    const char* layoutB =
-        "S100=101\r\nS101=1\r\nS102=102\r\nS103=3\r\nS104=104\r\nS105=5\r\nS110=110\r\n"
-        "S111=111\r\nS112=112\r\nS120=192.168\r\nS121=21\r\nS122=22\r\nS123=23\r\n"
-        "S124=124\r\nS125=125\r\nS126=126\r\nS127=127\r\nS128=128\r\nS129=129\r\n"
-        "S130=30\r\n>";
-    const char* layoutC =
-        "S100=101\r\nS101=1\r\nS102=102\r\nS103=3\r\nS104=104\r\nS105=5\r\nS110=110\r\n"
-        "S111=111\r\nS112=112\r\nS113=113\r\nS120=192.168\r\nS121=21\r\nS122=22\r\n"
-        "S123=23\r\nS124=124\r\nS125=125\r\nS126=126\r\nS127=127\r\nS128=128\r\n"
-        "S129=129\r\nS130=30\r\n>";
-    const char* layoutD =
-        "S100=101\r\nS101=1\r\nS102=102\r\nS103=3\r\nS104=104\r\nS110=110\r\n"
-        "S111=111\r\nS112=112\r\nS120=192.168\r\nS121=21.121\r\nS122=22.122\r\n"
-        "S123=23.123\r\nS124=124\r\nS125=125\r\nS126=126\r\nS127=127\r\nS128=128\r\n"
-        "S129=129\r\nS130=30.130\r\n>";
-    const char* layoutE =
-        "S100=101\r\nS101=1\r\nS102=102\r\nS103=3\r\nS104=104\r\nS110=110\r\n"
-        "S111=111\r\nS112=112\r\nS120=192.168\r\nS121=21\r\nS122=22\r\nS123=23\r\n"
-        "S124=124\r\nS125=125\r\nS126=126\r\nS127=127\r\nS128=128\r\nS129=129\r\n"
-        "S130=30\r\n>";
-    const std::vector<LayoutCase> cases = {
-        {"A", 0, 1, layoutA}, {"A", 3, 1, layoutA}, {"B", 1, 0, layoutB}, {"B", 2, 0, layoutB},
-        {"C", 6, 1, layoutC}, {"C", 6, 0, layoutC}, {"D", 4, 1, layoutD}, {"D", 5, 1, layoutD},
-        {"E", 4, 0, layoutE}, {"E", 5, 0, layoutE},
+TEST_F(SettingFiles, CancellingChangesNothing) {
+    const std::map<int, int> before = Snapshot();
+    EXPECT_EQ(Use(SAVE_TO_FILE, ""), std::vector<std::string>{saveDialog_});
+    EXPECT_EQ(Use(OPEN_FILE, ""), std::vector<std::string>{loadDialog_});
+    EXPECT_EQ(FileCount(), 0);
+    EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
+    Write("settings.txt", "S111=5\r\n>");
+    // A file size limit makes the write fail as a full disk does, for root as well.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = {16, saved.rlim_max};
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::vector<std::string> popups = Use(SAVE_TO_FILE, "settings.txt");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+
+    EXPECT_EQ(popups, (std::vector<std::string>{
+                          saveDialog_, "File Error| Saving Error! The setting is not saved:\r\n " +
+                                           (dir_ / "settings.txt").string() +
+                                           "\r\n the file cannot be written (File too large) "}));
+    EXPECT_EQ(ReadFile(dir_ / "settings.txt"), "S111=5\r\n>");
+    EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
+    // Records that change the panel if taken, filling what the text holds or one more.
+    const std::string full = std::string(CONFIG_TEXT_SIZE - 10, ' ') + "S125=9\r\n>";
+    std::string binary(255, '\0');
+    std::iota(binary.begin(), binary.end(), 1);
+    Write("empty.txt", "");
+    Write("binary.txt", binary + '\0' + "S111=9\r\n");
+    Write("full.txt", full);
+    Write("open.txt", "S111=9\r\nS125=8\r\n");
+    Write("large.txt", full + " ");
+    ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
+    const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
+    struct LoadCase {
+        const char* name;
+        std::map<int, int> changed;
+        std::string error;  // the message up to the path; the reason follows the path
+        const char* reason;
     };
-    for (const LayoutCase& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "layout " << c.layout << ", series " << int{c.productIndex}
-                     << ", ID length " << int{c.idLength});
-        EXPECT_EQ(Formatted(Distinct(c.productIndex, c.idLength)), c.text);
+    // clang-format off
+    const LoadCase cases[] = {
+        {"empty.txt", {}, "", ""},
+        {"binary.txt", {}, "", ""},
+        {"full.txt", {{S125, 9}}, "", ""},
+        {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
+        {"gone.txt", {}, notLoaded, "the file cannot be opened (No such file) "},
+        {"pipe.txt", {}, notLoaded, "the file cannot be opened (Not a regular file) "},
+        {"large.txt", {}, " Loading Error! This is not a setting file:\r\n ",
+         "It holds more than 1027 bytes. "},
+    };
+    // clang-format on
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::strcpy(configText, "S100=60\r\n>");
+        const std::map<int, int> expected = Snapshot(c.changed);
+        std::vector<std::string> popups = {loadDialog_};
+        if (!c.error.empty()) {
+            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + "\r\n " +
+                             c.reason);
+        }
+        EXPECT_EQ(Use(OPEN_FILE, c.name), popups);
+        EXPECT_EQ(Snapshot(), expected);
+        if (!c.error.empty()) {
+            EXPECT_STREQ(configText, "S100=60\r\n>");  // the text of the last read or save
+        }
     }
 }
 
-TEST(ConfigTextLayouts, WritesTheShortExampleOfLayoutB) {
-    ParameterSet p{};
-    p.productIndex = 0;
-    p.idLength = 0;
-    p.s100 = 50;
-    p.s102 = 5;
-    p.s104 = 3;
-    p.s110 = 3;
-    p.s112 = 7;
-    p.s120High = 192;
-    p.s120Low = 168;
-    p.s121High = 10;
-    p.s121Low = 99;  // not written with one-byte IDs
-    p.s122High = 11;
-    p.s123High = 127;
-    p.s125 = 2;
-    p.s130High = 100;
-    EXPECT_EQ(Formatted(p),
-              "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS105=0\r\nS110=3\r\n"
-              "S111=0\r\nS112=7\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\n"
-              "S124=0\r\nS125=2\r\nS126=0\r\nS127=0\r\nS128=0\r\nS129=0\r\nS130=100\r\n>");
-}
-
-TEST(ConfigTextLayouts, LengthsRunFromAllZeroToAll255) {
-    struct LengthCase {
-        const char* layout;
-        uint8_t productIndex;
-        uint8_t idLength;
-        std::size_t shortest;
-        std::size_t longest;
-    };
-    const LengthCase cases[] = {
-        {"A", 0, 1, 171, 221}, {"B", 0, 0, 163, 205}, {"C", 6, 1, 171, 215},
-        {"D", 4, 1, 163, 211}, {"E", 5, 0, 155, 195},
-    };
-    for (const LengthCase& c : cases) {
-        SCOPED_TRACE(c.layout);
-        ParameterSet p{};
-        std::memset(&p, 0, sizeof p);
-        p.productIndex = c.productIndex;
-        p.idLength = c.idLength;
-        std::string zeros = Formatted(p);
-        EXPECT_EQ(zeros.size(), c.shortest);
-        EXPECT_EQ(zeros.find("=00"), std::string::npos);
-
-        std::memset(&p, 255, sizeof p);
-        p.productIndex = c.productIndex;
-        p.idLength = c.idLength;
-        std::string full = Formatted(p);
-        EXPECT_EQ(full.size(), c.longest);
-        EXPECT_NE(full.find("S100=255\r\n"), std::string::npos);
-        EXPECT_EQ(full.back(), '>');
+// The value the control offers at index pick, counted round.
+int Pick(int control, unsigned pick) {
+    int count = 0;
+    if (GetNumListItems(panelHandle, control, &count) == 0) {
+        return panel::ListItems(control)[pick % count].second;
     }
+    return panel::Minimum(control) + pick % (panel::Maximum(control) - panel::Minimum(control) + 1);
 }
 
-}  // namespace
+// The records of a text in order with their values left out: "120." for a two-part one.
+std::string Shape(const std::string& text) {
+    const std::regex record(R"(S(\d{3})=\d{1,3}(?:(\.)\d{1,3})?\r\n)");
+    return std::regex_replace(text, record, "$1$2 ");
+}
 
-namespace {
+TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
+    // The layouts A to E: the records in order, "." for a two-part one.
+    const char* layouts[] = {
+        "100 101 102 103 104 105 110 111 112 120. 121. 122. 123. 124 125 126 127 128 129 130. >",
+        "100 101 102 103 104 105 110 111 112 120. 121 122 123 124 125 126 127 128 129 130 >",
+        "100 101 102 103 104 105 110 111 112 113 120. 121 122 123 124 125 126 127 128 129 130 >",
+        "100 101 102 103 104 110 111 112 120. 121. 122. 123. 124 125 126 127 128 129 130. >",
+        "100 101 102 103 104 110 111 112 120. 121 122 123 124 125 126 127 128 129 130 >",
+    };
+    // By series T1a, T1b, T2a, T2b, M5, K8, R3: the layout for one-byte and two-byte IDs.
+    const char* bySeries[] = {"BA", "BA", "BA", "BA", "ED", "ED", "CC"};
+    std::mt19937 random(20240611);
+    for (int series = 0; series < 7; ++series) {
+        for (int idLength = 0; idLength < 2; ++idLength) {
+            SCOPED_TRACE(testing::Message() << "series " << series << ", ID " << idLength);
+            panel::Commit(PRODUCT, series);
+            SetCtrlVal(panelHandle, ID_LEN, idLength);  // only a read or a load sets it
+            std::vector<unsigned> picks;
+            for (int control : registerControls) {
+                picks.push_back(random());
+                SetCtrlVal(panelHandle, control, Pick(control, picks.back()));
+            }
+            ApplyControlRules();  // the panel as the rules leave it is what a user can save
+            std::map<int, int> expected = Snapshot();
+            // Named without extension: the file gets ".txt".
+            EXPECT_EQ(Use(SAVE_TO_FILE, "roundtrip"), std::vector<std::string>{saveDialog_});
+            const std::string saved = ReadFile(dir_ / "roundtrip.txt");
+            EXPECT_EQ(saved, configText);
+            EXPECT_EQ(Shape(saved), layouts[bySeries[series][idLength] - 'A']);
 
-TEST(FindingARegister, TakesTheLastWholeRecordAsTheScanWould) {
-    uint8_t value = 0;
-    std::strcpy(configText, "S110=3\r\nS110=6\r\nS110=7");  // the last one is cut
-    EXPECT_TRUE(FindRegisterValue(110, &value));
-    EXPECT_EQ(value, 6);
-    std::strcpy(configText, "S110=300\r\n>");
-    EXPECT_TRUE(FindRegisterValue(110, &value));
-    EXPECT_EQ(value, 44);
-    value = 9;
-    std::strcpy(configText, "S111=3\r\nS011=5\r\n>");
-    EXPECT_FALSE(FindRegisterValue(110, &value));
-    EXPECT_EQ(value, 9);
+            // Every control to the next value it offers, and the other ID length.
+            for (std::size_t i = 0; i < picks.size(); ++i) {
+                SetCtrlVal(panelHandle, registerControls[i],
+                           Pick(registerControls[i], picks[i] + 1));
+            }
+            SetCtrlVal(panelHandle, ID_LEN, 1 - idLength);
+            ApplyControlRules();
+            const std::map<int, int> before = Snapshot();
+            EXPECT_EQ(Use(OPEN_FILE, "roundtrip"), std::vector<std::string>{loadDialog_});
+            const std::map<int, int> loaded = Snapshot();
+
+            // What the layout lacks stays as the panel had it; the R3's brings one-byte IDs
+            // back. Low parts a one-byte layout lacks are not compared: the repeater rule
+            // may copy one.
+            if (series == 6) {
+                expected[ID_LEN] = 0;
+            } else {
+                expected[S113] = before.at(S113);
+            }
+            if (series == 4 || series == 5) {
+                expected[S105] = before.at(S105);
+            }
+            for (int control : {S121_L, S122_L, S123_L, S130_L}) {
+                expected[control] = expected[ID_LEN] == 0 ? loaded.at(control) : expected[control];
+            }
+            EXPECT_EQ(loaded, expected);
+        }
+    }
 }
 
 }  // namespace
