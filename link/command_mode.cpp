@@ -10,9 +10,6 @@
 
 namespace {
 
-const char* const kCommandErrorTitle = "Command Error";
-const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
-
 constexpr int kEscapeCharacter = '+';
 constexpr int kPrompt = '>';
 constexpr int kCarriageReturn = 13;
@@ -52,7 +49,7 @@ double GuardTime(uint32_t baudRate) {
 int EnterCommandMode() {
     if (!connection.connected) {
         SetWaitCursor(0);
-        MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
+        ReportNotConnected();
         return 0;
     }
 
@@ -83,7 +80,7 @@ int EnterCommandMode() {
     Wait(kAfterCarriageReturn);
     LeaveCommandMode(parameters.productIndex);
     SetWaitCursor(0);
-    MessagePopup(kCommandErrorTitle, kCommunicationErrorMessage);
+    ReportCommunicationError();
     return 0;
 }
 
@@ -109,4 +106,12 @@ void LeaveCommandMode(uint8_t productIndex) {
     // and K8 series use "ATO", the others "ATX".
     const char* command = (productIndex == 4 || productIndex == 5) ? "ATO\n" : "ATX\n";
     ComWrt(connection.comPort, command, 4);
+}
+
+void ReportNotConnected() {
+    MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
+}
+
+void ReportCommunicationError() {
+    MessagePopup("Command Error", " Communication Error! Please Re-try ");
 }

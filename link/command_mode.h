@@ -15,3 +15,8 @@ int EnterCommandMode();
 int WaitForPrompt();
 // "ATO\n" for product index 4 or 5, "ATX\n" otherwise.
 void LeaveCommandMode(uint8_t productIndex);
+
+// The closing popups that several exchanges share: the port is not open, and the module
+// did not answer as it should.
+void ReportNotConnected();
+void ReportCommunicationError();

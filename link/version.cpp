@@ -13,9 +13,6 @@
 
 namespace {
 
-const char* const kCommandErrorTitle = "Command Error";
-const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
-
 constexpr std::size_t kMaxVersionLength = 99;
 // Collection runs for at most five seconds from the command, whether or not bytes keep
 // arriving: a module that trickles its text is not waited for beyond that.
@@ -66,7 +63,7 @@ int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackD
     if (complete) {
         MessagePopup("FirmWare Verion", versionReply);
     } else {
-        MessagePopup(kCommandErrorTitle, kCommunicationErrorMessage);
+        ReportCommunicationError();
     }
     return 0;
 }

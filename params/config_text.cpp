@@ -216,57 +216,61 @@ bool FindRegisterValue(int registerNumber, uint8_t* value) {
 }
 
 void FormatConfigText() {
+    using Field = uint8_t ParameterSet::*;
+    struct Line {
+        int registerNumber;
+        Field high;
+        Field low;  // the ID registers' low parts
+    };
+    // Every register a text can hold, in the order texts list them.
+    static const Line lines[] = {
+        {100, &ParameterSet::s100, nullptr},
+        {101, &ParameterSet::s101, nullptr},
+        {102, &ParameterSet::s102, nullptr},
+        {103, &ParameterSet::s103, nullptr},
+        {104, &ParameterSet::s104, nullptr},
+        {105, &ParameterSet::s105, nullptr},
+        {110, &ParameterSet::s110, nullptr},
+        {111, &ParameterSet::s111, nullptr},
+        {112, &ParameterSet::s112, nullptr},
+        {113, &ParameterSet::s113, nullptr},
+        {120, &ParameterSet::s120High, &ParameterSet::s120Low},
+        {121, &ParameterSet::s121High, &ParameterSet::s121Low},
+        {122, &ParameterSet::s122High, &ParameterSet::s122Low},
+        {123, &ParameterSet::s123High, &ParameterSet::s123Low},
+        {124, &ParameterSet::s124, nullptr},
+        {125, &ParameterSet::s125, nullptr},
+        {126, &ParameterSet::s126, nullptr},
+        {127, &ParameterSet::s127, nullptr},
+        {128, &ParameterSet::s128, nullptr},
+        {129, &ParameterSet::s129, nullptr},
+        {130, &ParameterSet::s130High, &ParameterSet::s130Low},
+    };
     const ParameterSet& p = parameters;
-    if (p.productIndex <= 3 && p.idLength != 0) {
-        std::snprintf(configText, CONFIG_TEXT_SIZE,
-                      "S100=%d\r\nS101=%d\r\nS102=%d\r\nS103=%d\r\nS104=%d\r\nS105=%d\r\n"
-                      "S110=%d\r\nS111=%d\r\nS112=%d\r\nS120=%d.%d\r\nS121=%d.%d\r\n"
-                      "S122=%d.%d\r\nS123=%d.%d\r\nS124=%d\r\nS125=%d\r\nS126=%d\r\n"
-                      "S127=%d\r\nS128=%d\r\nS129=%d\r\nS130=%d.%d\r\n>",
-                      p.s100, p.s101, p.s102, p.s103, p.s104, p.s105, p.s110, p.s111, p.s112,
-                      p.s120High, p.s120Low, p.s121High, p.s121Low, p.s122High, p.s122Low,
-                      p.s123High, p.s123Low, p.s124, p.s125, p.s126, p.s127, p.s128, p.s129,
-                      p.s130High, p.s130Low);
-    } else if (p.productIndex <= 3) {
-        std::snprintf(configText, CONFIG_TEXT_SIZE,
-                      "S100=%d\r\nS101=%d\r\nS102=%d\r\nS103=%d\r\nS104=%d\r\nS105=%d\r\n"
-                      "S110=%d\r\nS111=%d\r\nS112=%d\r\nS120=%d.%d\r\nS121=%d\r\n"
-                      "S122=%d\r\nS123=%d\r\nS124=%d\r\nS125=%d\r\nS126=%d\r\n"
-                      "S127=%d\r\nS128=%d\r\nS129=%d\r\nS130=%d\r\n>",
-                      p.s100, p.s101, p.s102, p.s103, p.s104, p.s105, p.s110, p.s111, p.s112,
-                      p.s120High, p.s120Low, p.s121High, p.s122High, p.s123High, p.s124, p.s125,
-                      p.s126, p.s127, p.s128, p.s129, p.s130High);
-    } else if (p.productIndex == 6) {
-        // The one series with a modulation choice saves it; its IDs are always written
-        // one-part, so a load of this text comes back with one-byte IDs.
-        std::snprintf(configText, CONFIG_TEXT_SIZE,
-                      "S100=%d\r\nS101=%d\r\nS102=%d\r\nS103=%d\r\nS104=%d\r\nS105=%d\r\n"
-                      "S110=%d\r\nS111=%d\r\nS112=%d\r\nS113=%d\r\nS120=%d.%d\r\n"
-                      "S121=%d\r\nS122=%d\r\nS123=%d\r\nS124=%d\r\nS125=%d\r\n"
-                      "S126=%d\r\nS127=%d\r\nS128=%d\r\nS129=%d\r\nS130=%d\r\n>",
-                      p.s100, p.s101, p.s102, p.s103, p.s104, p.s105, p.s110, p.s111, p.s112,
-                      p.s113, p.s120High, p.s120Low, p.s121High, p.s122High, p.s123High, p.s124,
-                      p.s125, p.s126, p.s127, p.s128, p.s129, p.s130High);
-    } else if (p.idLength != 0) {
-        // Texts of the M5 and K8 series leave out the serial character format; loading
-        // one keeps the format the panel shows.
-        std::snprintf(configText, CONFIG_TEXT_SIZE,
-                      "S100=%d\r\nS101=%d\r\nS102=%d\r\nS103=%d\r\nS104=%d\r\n"
-                      "S110=%d\r\nS111=%d\r\nS112=%d\r\nS120=%d.%d\r\nS121=%d.%d\r\n"
-                      "S122=%d.%d\r\nS123=%d.%d\r\nS124=%d\r\nS125=%d\r\nS126=%d\r\n"
-                      "S127=%d\r\nS128=%d\r\nS129=%d\r\nS130=%d.%d\r\n>",
-                      p.s100, p.s101, p.s102, p.s103, p.s104, p.s110, p.s111, p.s112, p.s120High,
-                      p.s120Low, p.s121High, p.s121Low, p.s122High, p.s122Low, p.s123High,
-                      p.s123Low, p.s124, p.s125, p.s126, p.s127, p.s128, p.s129, p.s130High,
-                      p.s130Low);
-    } else {
-        std::snprintf(configText, CONFIG_TEXT_SIZE,
-                      "S100=%d\r\nS101=%d\r\nS102=%d\r\nS103=%d\r\nS104=%d\r\n"
-                      "S110=%d\r\nS111=%d\r\nS112=%d\r\nS120=%d.%d\r\nS121=%d\r\n"
-                      "S122=%d\r\nS123=%d\r\nS124=%d\r\nS125=%d\r\nS126=%d\r\n"
-                      "S127=%d\r\nS128=%d\r\nS129=%d\r\nS130=%d\r\n>",
-                      p.s100, p.s101, p.s102, p.s103, p.s104, p.s110, p.s111, p.s112, p.s120High,
-                      p.s120Low, p.s121High, p.s122High, p.s123High, p.s124, p.s125, p.s126, p.s127,
-                      p.s128, p.s129, p.s130High);
+    const bool tSeries = p.productIndex <= 3;
+    const bool r3 = p.productIndex == 6;
+
+    std::size_t length = 0;
+    for (const Line& line : lines) {
+        // Texts of the M5 and K8 series leave out the serial character format (loading one
+        // keeps the format the panel shows); only the R3 saves its modulation.
+        if ((line.registerNumber == 105 && !tSeries && !r3) ||
+            (line.registerNumber == 113 && !r3)) {
+            continue;
+        }
+        // The network ID always has both parts. The R3 writes the other IDs one-part, so a
+        // load of its text comes back with one-byte IDs.
+        const bool twoPart =
+            line.low != nullptr && (line.registerNumber == 120 || (p.idLength != 0 && !r3));
+        char record[16];
+        const int written =
+            twoPart
+                ? FormatRegisterRecord(record, sizeof record, line.registerNumber, p.*line.high,
+                                       p.*line.low)
+                : FormatRegisterRecord(record, sizeof record, line.registerNumber, p.*line.high);
+        // At most 21 records of 12 characters: far below the buffer's size.
+        length += static_cast<std::size_t>(std::snprintf(
+            configText + length, CONFIG_TEXT_SIZE - length, "%.*s\r\n", written, record));
     }
+    std::snprintf(configText + length, CONFIG_TEXT_SIZE - length, ">");
 }

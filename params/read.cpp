@@ -87,7 +87,7 @@ int ReadCallBack(int, int, int event, void*, int, int) {
     if (!CollectRegisterList()) {
         LeaveCommandMode(parameters.productIndex);
         SetWaitCursor(0);
-        MessagePopup("Command Error", " Communication Error! Please Re-try ");
+        ReportCommunicationError();
         return 0;
     }
 

