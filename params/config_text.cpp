@@ -76,15 +76,12 @@ struct Record {
 };
 
 // Reads the record whose "S" is the first character of view. Returns the number of
-// characters it spans, or 0 when the end of the text cuts it short.
+// characters it spans, or 0 when the end of the text comes before its register number and
+// separator are whole.
 //
-// A record cut by the end is dropped whole. A register list is cut at 300 characters, so
-// its last record can stop in the middle of a value ("S130=10" of "S130=100"); applying
-// the digits that made it would put a wrong number in the panel without a word, while
-// dropping it leaves the control as it was. A record counts as whole once each of its
-// parts has ended by its own rule: three characters read, or a stop character met. Every
-// text this program writes ends with ">" after a line end, so none of its records is
-// ever dropped.
+// A value that runs into the end of the text ends there: a hand-made file whose last line
+// has no line end still loads whole. A register list cut at 300 characters can stop in the
+// middle of its last value; the read drops that unfinished line before the scan.
 std::size_t ReadRecord(const TextView& view, Record* record) {
     // "S", three characters of register number taken as they come, one separator.
     for (std::size_t i = 1; i <= 4; ++i) {
@@ -95,10 +92,7 @@ std::size_t ReadRecord(const TextView& view, Record* record) {
     record->registerNumber = ConvertField(view.text + 1, 3);
     std::size_t position = 5;
 
-    std::size_t highLength = FieldLength(view, position, ".\r\n");
-    if (highLength < 3 && view.At(position + highLength) == '\0') {
-        return 0;
-    }
+    const std::size_t highLength = FieldLength(view, position, ".\r\n");
     record->high = ConvertField(view.text + position, highLength);
     position += highLength;
 
@@ -106,10 +100,7 @@ std::size_t ReadRecord(const TextView& view, Record* record) {
     if (record->hasLowPart) {
         ++position;
         // A second "." does not end the low part; the conversion stops at it anyway.
-        std::size_t lowLength = FieldLength(view, position, "\r\n");
-        if (lowLength < 3 && view.At(position + lowLength) == '\0') {
-            return 0;
-        }
+        const std::size_t lowLength = FieldLength(view, position, "\r\n");
         record->low = ConvertField(view.text + position, lowLength);
         position += lowLength;
     }

@@ -66,6 +66,13 @@ bool CollectRegisterList() {
             break;
         }
     }
+    // A reply cut at its size limit may stop inside a value ("S130=10" of "S130=100"); its
+    // unfinished last line is dropped rather than shown as a wrong number.
+    if (complete && configText[stored - 1] != '>') {
+        while (stored > 0 && configText[stored - 1] != '\n' && configText[stored - 1] != '\r') {
+            configText[--stored] = '\0';
+        }
+    }
     return complete;
 }
 
