@@ -11,12 +11,6 @@ void VirtualClock::waitUntil(double when) {
     }
 }
 
-void VirtualClock::advance(double seconds) {
-    if (seconds > 0.0) {
-        now_ += seconds;
-    }
-}
-
 struct SimulatedModule::State {
     explicit State(const ModuleOptions& options, int portNumber)
         : model(options), port(portNumber) {}

@@ -17,8 +17,6 @@ class VirtualClock : public serial_backend::Clock {
     double now() override { return now_; }
     // Time jumps to `when`; it never goes back.
     void waitUntil(double when) override;
-    // Lets time pass without the program waiting (the user being slow, say).
-    void advance(double seconds);
 
   private:
     double now_ = 1000.0;
