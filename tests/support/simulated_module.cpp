@@ -32,7 +32,6 @@ struct SimulatedModule::State {
     std::vector<WireByte> wire;
     std::deque<uint8_t> input;
     serial_backend::Settings settings;
-    std::string deviceName;
     int opens = 0;
     int closes = 0;
     bool open = false;
@@ -94,7 +93,7 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
     State* state = state_;
     serial_backend::SetClock(&state->clock);
     serial_backend::SetDeviceFactory(
-        [state](int requestedPort, const std::string& deviceName,
+        [state](int requestedPort, const std::string& /*deviceName*/,
                 const serial_backend::Settings& settings, int* error,
                 std::string* reason) -> std::unique_ptr<serial_backend::Device> {
             if (requestedPort != state->port) {
@@ -103,7 +102,6 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
                 return nullptr;
             }
             state->settings = settings;
-            state->deviceName = deviceName;
             if (state->nextOpenError != 0) {
                 *error = state->nextOpenError;
                 *reason = "simulated open failure";
@@ -152,16 +150,6 @@ std::string SimulatedModule::sentByHost() const {
     return bytes;
 }
 
-std::string SimulatedModule::sentByModule() const {
-    std::string bytes;
-    for (const WireByte& entry : wire()) {
-        if (!entry.fromHost) {
-            bytes.push_back(static_cast<char>(entry.byte));
-        }
-    }
-    return bytes;
-}
-
 std::vector<double> SimulatedModule::hostByteTimes(uint8_t byte) const {
     std::vector<double> times;
     for (const WireByte& entry : state_->wire) {
@@ -179,10 +167,6 @@ void SimulatedModule::clearWire() {
 
 serial_backend::Settings SimulatedModule::lastSettings() const {
     return state_->settings;
-}
-
-std::string SimulatedModule::lastDeviceName() const {
-    return state_->deviceName;
 }
 
 int SimulatedModule::openCount() const {

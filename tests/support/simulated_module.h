@@ -50,16 +50,12 @@ class SimulatedModule {
     const std::vector<WireByte>& wire() const;
     // The bytes the host sent, concatenated.
     std::string sentByHost() const;
-    // The bytes the module sent so far, concatenated.
-    std::string sentByModule() const;
     // Instants at which the host sent the given byte.
     std::vector<double> hostByteTimes(uint8_t byte) const;
     void clearWire();
 
     // How the port was last opened, and how often it was opened and closed.
     serial_backend::Settings lastSettings() const;
-    // The device name the program passed to the last open ("" asks for the port's own).
-    std::string lastDeviceName() const;
     int openCount() const;
     int closeCount() const;
     bool isOpen() const;
