@@ -533,6 +533,9 @@ int SetCtrlToolTipProvider(int panel, int control, ToolTipProvider provider) {
     }
     if (found->toolTip == nullptr && provider != nullptr) {
         found->body->installEventFilter(new ToolTipFilter(panel, control, found->body));
+        // At a bench the panel often sits beside a terminal that has the focus; the port
+        // map should show on hover all the same.
+        found->body->window()->setAttribute(Qt::WA_AlwaysShowToolTips);
     }
     found->toolTip = provider;
     return UIE_NO_ERROR;
