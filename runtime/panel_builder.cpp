@@ -616,7 +616,7 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
         return UIE_PANEL_FILE;
     }
     // A panel file is a few tens of kilobytes; anything far larger is not one.
-    constexpr qint64 largestPanelFile = 16 * 1024 * 1024;
+    constexpr qint64 largestPanelFile = qint64{16} * 1024 * 1024;
     if (file.size() > largestPanelFile) {
         reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;

@@ -357,7 +357,7 @@ int main(int argc, char** argv) {
         if (!outgoing.empty()) {
             // The pty is full: nobody reads the port. Try again shortly.
             watch.events |= POLLOUT;
-            timeout.tv_nsec = 10 * 1000 * 1000;
+            timeout.tv_nsec = 10L * 1000 * 1000;
             timeoutPointer = &timeout;
         } else if (model.nextDueTime() >= 0.0) {
             const double wait = std::max(0.0, model.nextDueTime() - Now());
@@ -385,7 +385,7 @@ int main(int argc, char** argv) {
             }
         } else if ((watch.revents & (POLLHUP | POLLERR)) != 0) {
             // Should not happen while the slave is held open; do not spin if it does.
-            timespec pause{0, 10 * 1000 * 1000};
+            timespec pause{0, 10L * 1000 * 1000};
             nanosleep(&pause, nullptr);
         }
     }
