@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-sanitize fuzz format format-check clean
+.PHONY: all deps configure build run test test-sanitize fuzz format format-check tidy clean
 
 all: build
 
@@ -52,6 +52,15 @@ format:
 
 format-check:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# clang-tidy's bug-finding checks over the program and the simulator, from the compile
+# commands of the normal build.
+TIDY_CHECKS = -*,bugprone-*,clang-analyzer-*,-bugprone-easily-swappable-parameters,-bugprone-narrowing-conversions
+
+tidy: build
+	@git ls-files 'app/*.cpp' 'link/*.cpp' 'params/*.cpp' 'product/*.cpp' 'runtime/*.cpp' 'tools/*.cpp' | \
+		xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD) --quiet -checks='$(TIDY_CHECKS)' \
+		--warnings-as-errors='*' 2>/dev/null
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-serialport-dev libgtest-dev
-          libgl-dev xvfb xauth clang libclang-rt-14-dev clang-format)
+          libgl-dev xvfb xauth clang libclang-rt-14-dev clang-format clang-tidy)
 
 missing=()
 for package in "${packages[@]}"; do
