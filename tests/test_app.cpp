@@ -40,19 +40,6 @@ class StartedProgram : public ::testing::Test {
     }
 };
 
-TEST_F(StartedProgram, ShowsTheDefaultSeriesWithTheRulesApplied) {
-    EXPECT_FALSE(connection.connected);
-    // The series set-up ran last: the fast DSSS list at 9.6 kbps and the T1 buffer range.
-    EXPECT_EQ(panel::Value(S110), 9);
-    EXPECT_EQ(panel::Value(S100), 200);
-    EXPECT_EQ(panel::Maximum(S100), 230);
-    // The rules ran: one-byte IDs, transparent mode.
-    EXPECT_EQ(panel::Visible(S121_L), 0);
-    EXPECT_EQ(panel::Dimmed(S121_H), 1);
-    EXPECT_EQ(panel::Dimmed(S123_H), 0);
-    EXPECT_TRUE(ui_testing::TakePopups().empty());
-}
-
 TEST_F(StartedProgram, CloseBoxQuitsLikeExit) {
     ASSERT_EQ(ui_testing::UserClosePanel(panelHandle), 0);
     EXPECT_EQ(quitFlag, 1);
