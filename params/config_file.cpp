@@ -20,15 +20,19 @@ constexpr std::size_t MAX_FILE_LENGTH = CONFIG_TEXT_SIZE - 1;
 // Room for a whole path and the words around it.
 char message[MAX_PATHNAME_LEN + 256];
 
+// Every file failure ends in the same kind of popup; only the words differ.
+template <typename... Values>
+void ShowFileError(const char* format, Values... values) {
+    std::snprintf(message, sizeof message, format, values...);
+    MessagePopup("File Error", message);
+}
+
 void ShowDialogError(int result, const char* nothingDone) {
     if (result == UIE_PATH_TOO_LONG) {
-        std::snprintf(message, sizeof message,
-                      " Path too long! %s\r\n Please choose a shorter one. ", nothingDone);
+        ShowFileError(" Path too long! %s\r\n Please choose a shorter one. ", nothingDone);
     } else {
-        std::snprintf(message, sizeof message, " File Dialog Error! %s\r\n Please Re-try ",
-                      nothingDone);
+        ShowFileError(" File Dialog Error! %s\r\n Please Re-try ", nothingDone);
     }
-    MessagePopup("File Error", message);
 }
 
 }  // namespace
@@ -56,10 +60,8 @@ int SaveToFileCallBack(int, int, int event, void*, int, int) {
     // Exactly the characters of the text: no terminating zero in the file.
     int error = ArrayToFile(filePath, configText, std::strlen(configText));
     if (error != FILEIO_NO_ERROR) {
-        std::snprintf(message, sizeof message,
-                      " Saving Error! The setting is not saved:\r\n %s\r\n %s ", filePath,
+        ShowFileError(" Saving Error! The setting is not saved:\r\n %s\r\n %s ", filePath,
                       FileIoErrorText(error));
-        MessagePopup("File Error", message);
     }
     return 0;
 }
@@ -85,18 +87,14 @@ int OpenFileBack(int, int, int event, void*, int, int) {
     std::size_t count = 0;
     int error = FileToArray(filePath, fileBytes, sizeof fileBytes, &count);
     if (error == FILEIO_TOO_LARGE) {
-        std::snprintf(message, sizeof message,
-                      " Loading Error! This is not a setting file:\r\n %s\r\n It holds more "
-                      "than %d bytes. ",
-                      filePath, static_cast<int>(MAX_FILE_LENGTH));
-        MessagePopup("File Error", message);
+        ShowFileError(
+            " Loading Error! This is not a setting file:\r\n %s\r\n It holds more than %d bytes. ",
+            filePath, static_cast<int>(MAX_FILE_LENGTH));
         return 0;
     }
     if (error != FILEIO_NO_ERROR) {
-        std::snprintf(message, sizeof message,
-                      " Loading Error! The setting is not loaded:\r\n %s\r\n %s ", filePath,
+        ShowFileError(" Loading Error! The setting is not loaded:\r\n %s\r\n %s ", filePath,
                       FileIoErrorText(error));
-        MessagePopup("File Error", message);
         return 0;
     }
 

@@ -67,6 +67,20 @@ std::vector<Popup> TakePopups() {
     return taken;
 }
 
+namespace {
+
+// What the popup list does when the user clicks an entry.
+int PickIndex(QComboBox* list, int index) {
+    if (index < 0) {
+        return UIE_BAD_VALUE;
+    }
+    list->setCurrentIndex(index);
+    Q_EMIT list->activated(index);
+    return UIE_NO_ERROR;
+}
+
+}  // namespace
+
 int UserSetValue(int panel, int control, int value) {
     int error = 0;
     Control* found = FindOperable(panel, control, &error);
@@ -76,14 +90,7 @@ int UserSetValue(int panel, int control, int value) {
     switch (found->kind) {
         case Kind::Ring: {
             auto* list = static_cast<QComboBox*>(found->body);
-            const int index = list->findData(QVariant(qlonglong(value)));
-            if (index < 0) {
-                return UIE_BAD_VALUE;
-            }
-            // What the popup list does when the user clicks an entry.
-            list->setCurrentIndex(index);
-            Q_EMIT list->activated(index);
-            return UIE_NO_ERROR;
+            return PickIndex(list, list->findData(QVariant(qlonglong(value))));
         }
         case Kind::Numeric: {
             auto* field = static_cast<QSpinBox*>(found->body);
@@ -116,13 +123,7 @@ int UserPickItem(int panel, int control, const std::string& text) {
         return UIE_WRONG_KIND;
     }
     auto* list = static_cast<QComboBox*>(found->body);
-    const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly);
-    if (index < 0) {
-        return UIE_BAD_VALUE;
-    }
-    list->setCurrentIndex(index);
-    Q_EMIT list->activated(index);
-    return UIE_NO_ERROR;
+    return PickIndex(list, list->findText(QString::fromStdString(text), Qt::MatchExactly));
 }
 
 int UserPress(int panel, int control) {

@@ -23,14 +23,7 @@ using Texts = std::vector<std::string>;
 const std::string kCommandError = "Command Error| Communication Error! Please Re-try ";
 const std::string kDone = "Command Ok| Done! The Updating is successfull!";
 
-// The popups since the last call, as "title|message".
-inline Texts Popups() {
-    Texts popups;
-    for (const ui_testing::Popup& popup : ui_testing::TakePopups()) {
-        popups.push_back(popup.title + "|" + popup.message);
-    }
-    return popups;
-}
+using panel::Popups;
 
 // Also the clock the program waits on: the module's, and the busy cursor must be up at every
 // wait of an exchange.

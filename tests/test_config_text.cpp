@@ -50,18 +50,7 @@ std::map<int, int> Snapshot(std::map<int, int> values = {}) {
     return values;
 }
 
-// The popups shown since the last call: messages as "title|message", file dialogs with
-// their arguments.
-std::vector<std::string> Popups() {
-    std::vector<std::string> popups;
-    for (const ui_testing::Popup& p : ui_testing::TakePopups()) {
-        popups.push_back(p.kind != ui_testing::PopupKind::FileSelect
-                             ? p.title + "|" + p.message
-                             : p.title + " in " + p.defaultDirectory + " " + p.defaultFileSpec +
-                                   (p.restrictExtension && p.allowCancel ? " only" : ""));
-    }
-    return popups;
-}
+using panel::Popups;
 
 // 300 characters of reply: S111, spaces, S100, then `last` up to the 300th character;
 // more digits and S130 follow but are never taken.

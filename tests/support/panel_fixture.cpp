@@ -97,4 +97,15 @@ void Press(int control) {
     ASSERT_EQ(ui_testing::UserPress(panelHandle, control), UIE_NO_ERROR) << "control " << control;
 }
 
+std::vector<std::string> Popups() {
+    std::vector<std::string> popups;
+    for (const ui_testing::Popup& p : ui_testing::TakePopups()) {
+        popups.push_back(p.kind != ui_testing::PopupKind::FileSelect
+                             ? p.title + "|" + p.message
+                             : p.title + " in " + p.defaultDirectory + " " + p.defaultFileSpec +
+                                   (p.restrictExtension && p.allowCancel ? " only" : ""));
+    }
+    return popups;
+}
+
 }  // namespace panel

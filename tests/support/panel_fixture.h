@@ -29,4 +29,8 @@ Items ListItems(int control);
 void Commit(int control, int value);
 void Press(int control);
 
+// The popups shown since the last call: messages as "title|message", file dialogs as their
+// title, default directory and file specification ("... only" when restricted to it).
+std::vector<std::string> Popups();
+
 }  // namespace panel
