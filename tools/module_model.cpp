@@ -97,10 +97,6 @@ int ModuleSeriesFromName(const std::string& name) {
     return -1;
 }
 
-const char* ModuleSeriesName(int series) {
-    return series >= 0 && series < kSeriesCount ? kSeriesNames[series] : "?";
-}
-
 ModuleModel::ModuleModel(const ModuleOptions& options)
     : options_(options), twoByteIds_(options.twoByteIds) {
     for (int number : SeriesRegisters(options_.series)) {
@@ -127,7 +123,6 @@ void ModuleModel::receive(uint8_t byte, double t) {
     lastByteTime_ = t;
 
     if (!commandMode_) {
-        dataReceived_.push_back(static_cast<char>(byte));
         // Only silence tells an escape from payload that happens to hold "+": every "+"
         // must stand alone on the line, and anything else starts the count afresh.
         if (byte == '+' && silence + kTimeTolerance >= options_.guardTime) {
@@ -138,7 +133,6 @@ void ModuleModel::receive(uint8_t byte, double t) {
         if (plusCount_ == 3) {
             plusCount_ = 0;
             commandMode_ = true;
-            ++escapeCount_;
             line_.clear();
             std::string reply;
             static const char kNoise[] = "~#*%$?!&";
@@ -274,10 +268,6 @@ uint8_t ModuleModel::take(double t) {
 
 double ModuleModel::nextDueTime() const {
     return pending_.empty() ? -1.0 : pending_.front().time;
-}
-
-void ModuleModel::discardPending() {
-    pending_.clear();
 }
 
 bool ModuleModel::inCommandMode() const {

@@ -46,7 +46,6 @@ struct TimedByte {
 // Names of the series 0..6 as zelksim takes them: "T1a", "T1b", "T2a", "T2b", "M5", "K8",
 // "R3". Returns -1 for an unknown name.
 int ModuleSeriesFromName(const std::string& name);
-const char* ModuleSeriesName(int series);
 
 class ModuleModel {
   public:
@@ -60,8 +59,6 @@ class ModuleModel {
     uint8_t take(double t);
     // Instant of the next pending reply byte, or a negative value when none is pending.
     double nextDueTime() const;
-    // Drops every reply byte not yet taken, including those not yet due.
-    void discardPending();
 
     bool inCommandMode() const;
     // Whether S121, S122, S123 and S130 are currently listed with their low part. Starts
@@ -70,11 +67,6 @@ class ModuleModel {
     // Every complete command line received in command mode, without its line end. Empty
     // lines are not kept.
     const std::vector<std::string>& commands() const;
-    // Every byte received in data mode (what the module would pass to the radio), the
-    // escape characters included.
-    const std::string& dataReceived() const { return dataReceived_; }
-    // How often the escape has been taken.
-    int escapeCount() const { return escapeCount_; }
 
     // Register value as the module holds it, e.g. "50" or "192.168"; empty when unknown.
     std::string registerText(int registerNumber) const;
@@ -110,10 +102,8 @@ class ModuleModel {
     std::deque<TimedByte> pending_;
     std::vector<std::string> commands_;
     std::string line_;
-    std::string dataReceived_;
     bool commandMode_ = false;
     bool twoByteIds_ = false;
     int plusCount_ = 0;
-    int escapeCount_ = 0;
     double lastByteTime_ = -1.0e9;
 };
