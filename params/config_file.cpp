@@ -15,7 +15,7 @@ namespace {
 
 // The most a file may hold: the text buffer less its terminating zero. Files this program
 // writes stay far below it.
-constexpr std::size_t MAX_FILE_LENGTH = CONFIG_TEXT_SIZE - 1;
+constexpr std::size_t kMaxFileLength = CONFIG_TEXT_SIZE - 1;
 
 // Room for a whole path and the words around it.
 char message[MAX_PATHNAME_LEN + 256];
@@ -83,13 +83,13 @@ int OpenFileBack(int, int, int event, void*, int, int) {
 
     // The file goes to a buffer of its own first: a file that cannot be loaded whole
     // leaves the panel, and the text of the last read or save, as they were.
-    static char fileBytes[MAX_FILE_LENGTH];
+    static char fileBytes[kMaxFileLength];
     std::size_t count = 0;
     int error = FileToArray(filePath, fileBytes, sizeof fileBytes, &count);
     if (error == FILEIO_TOO_LARGE) {
         ShowFileError(
             " Loading Error! This is not a setting file:\r\n %s\r\n It holds more than %d bytes. ",
-            filePath, static_cast<int>(MAX_FILE_LENGTH));
+            filePath, static_cast<int>(kMaxFileLength));
         return 0;
     }
     if (error != FILEIO_NO_ERROR) {

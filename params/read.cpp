@@ -17,10 +17,10 @@ namespace {
 
 // The longest register list the module sends is well below this; a reply that reaches it
 // is taken as it is, and whatever follows is thrown away.
-constexpr int MAX_REPLY_LENGTH = 300;
-constexpr int MAX_POLL_CYCLES = 80;
+constexpr int kMaxReplyLength = 300;
+constexpr int kMaxPollCycles = 80;
 // Cycles without a byte after which the module is taken to have nothing more to say.
-constexpr int MAX_IDLE_CYCLES = 6;
+constexpr int kMaxIdleCycles = 6;
 
 // One poll interval lets a few characters arrive at the line's rate; slow lines get
 // longer intervals so that a reply in progress is not mistaken for silence.
@@ -44,7 +44,7 @@ bool CollectRegisterList() {
     bool complete = false;
     configText[0] = '\0';
 
-    for (int cycle = 0; cycle < MAX_POLL_CYCLES; ++cycle) {
+    for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
         while (!complete && GetInQLen(port) > 0) {
             int byte = ComRdByte(port);
             if (byte < 0) {
@@ -53,7 +53,7 @@ bool CollectRegisterList() {
             idleCycles = 0;
             configText[stored++] = static_cast<char>(byte);
             configText[stored] = '\0';
-            if (byte == '>' || stored == MAX_REPLY_LENGTH) {
+            if (byte == '>' || stored == kMaxReplyLength) {
                 FlushInQ(port);
                 FlushOutQ(port);
                 complete = true;
@@ -62,7 +62,7 @@ bool CollectRegisterList() {
         ++idleCycles;
         // The cycle that saw the end still ends with its wait.
         SyncWait(Timer(), interval);
-        if (complete || idleCycles > MAX_IDLE_CYCLES) {
+        if (complete || idleCycles > kMaxIdleCycles) {
             break;
         }
     }
