@@ -86,10 +86,12 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
         host = HostBytes(end, times);
         ASSERT_GE(times.size(), from + 3);
         EXPECT_TRUE(host.substr(from).starts_with(begin) && host.ends_with(end)) << host;
-        // The module sees a byte a fraction of a millisecond after the write; the guard
-        // time itself is never cut short.
+        // zelksim stamps a byte when it gets round to reading it, a fraction of a
+        // millisecond after the write on a quiet machine but a few under load (a sanitizer
+        // build with the suite beside it); a late stamp on one "+" makes the next gap look
+        // that much shorter. The exact guard is pinned on the virtual clock.
         for (std::size_t i = from + 1; i < from + 3; ++i) {
-            EXPECT_GE(times[i] - times[i - 1], 0.1 - 0.0005);
+            EXPECT_GE(times[i] - times[i - 1], 0.1 - 0.005);
             EXPECT_LE(times[i] - times[i - 1], 0.1 + 0.010);
         }
     }

@@ -77,8 +77,10 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     }
     std::remove(log.c_str());
     EXPECT_EQ(sent, "x+++AT/L\nATS105=1\nAT/V\n");
+    // zelksim stamps a byte when it reads it; under load a late stamp on one "+" makes the
+    // next gap look a few milliseconds short.
     for (std::size_t i = 1; i <= 3 && i < times.size(); ++i) {
-        EXPECT_GE(times[i] - times[i - 1], 0.1 - 0.001);
+        EXPECT_GE(times[i] - times[i - 1], 0.1 - 0.005);
         EXPECT_LE(times[i] - times[i - 1], 0.1 + 0.01);
     }
 }
