@@ -3,11 +3,15 @@
 #include <cstdio>
 
 #include "link/connection.h"
-#include "product/control_rules.h"
-#include "product/product_series.h"
-#include "runtime/rs232.h"
-#include "runtime/utility.h"
+#include "params/params_panel.h"
+#include "product/product_panel.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/timing/utility.h"
+#include "runtime/ui/userint.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
+
+int quitFlag = 0;
 
 namespace {
 
@@ -46,7 +50,7 @@ void RunEventLoop() {
     // from spinning on a core.
     while (quitFlag == 0) {
         ProcessSystemEvents();
-        Sleep(10);
+        SleepMilliseconds(10);
     }
 }
 
@@ -75,10 +79,7 @@ int QuitCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
         return 0;
     }
     if (connection.connected) {
-        FlushOutQ(connection.comPort);
-        FlushInQ(connection.comPort);
-        CloseCom(connection.comPort);
-        connection.connected = false;
+        CloseModulePort();
         SetCtrlVal(panelHandle, PORT_CONN, 0);
     }
     quitFlag = 1;

@@ -1,10 +1,6 @@
-// Program-wide records of the application shell, start-up, the event loop and quitting.
+// The application shell: start-up, the event loop and quitting.
 #pragma once
 
-#include "runtime/userint.h"
-
-extern int panelHandle;
-extern char projectDir[MAX_PATHNAME_LEN];
 extern int quitFlag;
 
 int QuitCallBack(int panel, int control, int event, void* callbackData, int eventData1,

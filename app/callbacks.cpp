@@ -1,11 +1,8 @@
 #include "app/app.h"
-#include "link/connection.h"
-#include "link/version.h"
-#include "params/config_file.h"
-#include "params/read.h"
-#include "params/write.h"
-#include "product/control_rules.h"
-#include "product/product_series.h"
+#include "link/link_panel.h"
+#include "params/params_panel.h"
+#include "product/product_panel.h"
+#include "runtime/ui/userint.h"
 
 void RegisterProgramCallbacks() {
     struct Binding {

@@ -1,12 +1,8 @@
 #include "link/command_mode.h"
 
-#include "app/app.h"
 #include "link/connection.h"
-#include "params/parameters.h"
-#include "runtime/rs232.h"
-#include "runtime/userint.h"
-#include "runtime/utility.h"
-#include "ui/panel_ids.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/timing/utility.h"
 
 namespace {
 
@@ -46,11 +42,9 @@ double GuardTime(uint32_t baudRate) {
 
 }  // namespace
 
-int EnterCommandMode() {
+Exchange EnterCommandMode(ProductSeries series) {
     if (!connection.connected) {
-        SetWaitCursor(0);
-        ReportNotConnected();
-        return 0;
+        return Exchange::NotConnected;
     }
 
     const int port = connection.comPort;
@@ -70,21 +64,18 @@ int EnterCommandMode() {
         if (GetInQLen(port) > 0 && ComRdByte(port) == kPrompt) {
             FlushInQ(port);
             FlushOutQ(port);
-            return 1;
+            return Exchange::Done;
         }
     }
 
-    GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
     Wait(kBeforeCarriageReturn);
     ComWrtByte(port, kCarriageReturn);
     Wait(kAfterCarriageReturn);
-    LeaveCommandMode(parameters.productIndex);
-    SetWaitCursor(0);
-    ReportCommunicationError();
-    return 0;
+    LeaveCommandMode(series);
+    return Exchange::NoPrompt;
 }
 
-int WaitForPrompt() {
+bool WaitForPrompt() {
     const int port = connection.comPort;
     for (int poll = 0; poll < kPromptPolls; ++poll) {
         Wait(kPromptPollInterval);
@@ -94,24 +85,16 @@ int WaitForPrompt() {
             const int byte = ComRdByte(port);
             FlushInQ(port);
             if (byte == kPrompt) {
-                return 1;
+                return true;
             }
         }
     }
-    return 0;
+    return false;
 }
 
-void LeaveCommandMode(uint8_t productIndex) {
+void LeaveCommandMode(ProductSeries series) {
     // Which command returns a module to data mode depends on its firmware family: the M5
     // and K8 series use "ATO", the others "ATX".
-    const char* command = (productIndex == 4 || productIndex == 5) ? "ATO\n" : "ATX\n";
-    ComWrt(connection.comPort, command, 4);
-}
-
-void ReportNotConnected() {
-    MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
-}
-
-void ReportCommunicationError() {
-    MessagePopup("Command Error", " Communication Error! Please Re-try ");
+    const bool leavesWithO = series == ProductSeries::M5 || series == ProductSeries::K8;
+    ComWrt(connection.comPort, leavesWithO ? "ATO\n" : "ATX\n", 4);
 }

@@ -1,22 +1,23 @@
-// Command-mode framing shared by every exchange with the module.
-//
-// An exchange: the caller turns the busy cursor on (SetWaitCursor(1)), calls
-// EnterCommandMode, sends its commands, leaves command mode, turns the busy cursor off and
-// shows its closing popup. EnterCommandMode turns the busy cursor off itself before any
-// popup it shows.
+// Command-mode framing shared by every exchange with the module, and how an exchange
+// ends. Nothing here shows anything: the caller tells the user.
 #pragma once
 
 #include <cstdint>
 
-// 1 when the module answered the escape with the prompt; 0 after the failure has been
-// reported to the user (and, if the escape went out, command mode has been left).
-int EnterCommandMode();
-// 1 when the module acknowledged the last command with the prompt.
-int WaitForPrompt();
-// "ATO\n" for product index 4 or 5, "ATX\n" otherwise.
-void LeaveCommandMode(uint8_t productIndex);
+#include "params/parameter_set.h"
 
-// The closing popups that several exchanges share: the port is not open, and the module
-// did not answer as it should.
-void ReportNotConnected();
-void ReportCommunicationError();
+enum class Exchange : uint8_t {
+    Done,
+    NotConnected,     // the port is not open; nothing was sent
+    NoPrompt,         // the module did not answer the escape with ">"
+    NoReply,          // the reply did not come, or did not come whole
+    NotAcknowledged,  // a set command was not acknowledged with ">"
+};
+
+// Brings the module into command mode. Done when it answered the escape with the prompt;
+// otherwise, if the escape went out, command mode has already been left again.
+Exchange EnterCommandMode(ProductSeries series);
+// True when the module acknowledged the last command with the prompt.
+bool WaitForPrompt();
+// "ATO\n" for the M5 and K8 series, "ATX\n" for the others.
+void LeaveCommandMode(ProductSeries series);

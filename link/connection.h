@@ -1,4 +1,5 @@
-// The serial port connection to the module.
+// The serial port connection to the module: which port, at which rate and format, and
+// whether it is open.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +14,18 @@ struct ConnectionState {
 extern ConnectionState connection;
 
 struct SerialFormat {
+    const char* name;  // "8N1", as the format list shows it
     int parity;
     int dataBits;
     int stopBits;
 };
 // Indexed by the SERFMT value 0..7.
-extern const SerialFormat serialFormats[8];
+constexpr int kSerialFormatCount = 8;
+extern const SerialFormat serialFormats[kSerialFormatCount];
 
-int PortConnCallBack(int panel, int control, int event, void* callbackData, int eventData1,
-                     int eventData2);
-int ComPortSelectCallBack(int panel, int control, int event, void* callbackData, int eventData1,
-                          int eventData2);
-int UartBrCallBack(int panel, int control, int event, void* callbackData, int eventData1,
-                   int eventData2);
+// Opens connection.comPort at connection's baud rate and format, on deviceName or, when
+// it is empty, on the device the port number stands for; discards anything waiting and
+// sets connected. Returns 0, or the serial runtime's error (connected stays false).
+int OpenModulePort(const char* deviceName);
+// Discards waiting output and input, closes the port and clears connected.
+void CloseModulePort();

@@ -1,19 +1,11 @@
 #include "link/version.h"
 
-#include <cstddef>
-
-#include "app/app.h"
-#include "link/command_mode.h"
 #include "link/connection.h"
-#include "params/parameters.h"
-#include "runtime/rs232.h"
-#include "runtime/userint.h"
-#include "runtime/utility.h"
-#include "ui/panel_ids.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/timing/utility.h"
 
 namespace {
 
-constexpr std::size_t kMaxVersionLength = 99;
 // Collection runs for at most five seconds from the command, whether or not bytes keep
 // arriving: a module that trickles its text is not waited for beyond that.
 constexpr int kCollectCycles = 50;
@@ -21,21 +13,16 @@ constexpr double kCycleInterval = 0.1;
 
 }  // namespace
 
-int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
-                    int /*eventData1*/, int /*eventData2*/) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
-
-    SetWaitCursor(1);
-    if (!EnterCommandMode()) {
-        return 0;
+Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLength + 1]) {
+    reply[0] = '\0';
+    const Exchange entered = EnterCommandMode(series);
+    if (entered != Exchange::Done) {
+        return entered;
     }
 
     const int port = connection.comPort;
     ComWrt(port, "AT/V\n", 5);
 
-    char versionReply[kMaxVersionLength + 1] = {};
     std::size_t length = 0;
     bool complete = false;
     for (int cycle = 0; cycle < kCollectCycles && !complete; ++cycle) {
@@ -46,24 +33,21 @@ int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackD
             }
             // A text that fills the buffer is shown as far as it goes rather than lost.
             if (byte == '>' || length == kMaxVersionLength) {
-                versionReply[length] = '\0';
+                reply[length] = '\0';
                 complete = true;
                 FlushInQ(port);
                 FlushOutQ(port);
             } else {
-                versionReply[length++] = static_cast<char>(byte);
+                reply[length++] = static_cast<char>(byte);
             }
         }
         Delay(kCycleInterval);
     }
 
-    GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
-    LeaveCommandMode(parameters.productIndex);
-    SetWaitCursor(0);
-    if (complete) {
-        MessagePopup("FirmWare Verion", versionReply);
-    } else {
-        ReportCommunicationError();
+    LeaveCommandMode(series);
+    if (!complete) {
+        reply[0] = '\0';
+        return Exchange::NoReply;
     }
-    return 0;
+    return Exchange::Done;
 }

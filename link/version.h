@@ -1,4 +1,12 @@
+// The firmware version query.
 #pragma once
 
-int ShowVerCallBack(int panel, int control, int event, void* callbackData, int eventData1,
-                    int eventData2);
+#include <cstddef>
+
+#include "link/command_mode.h"
+
+constexpr std::size_t kMaxVersionLength = 99;
+
+// Enters command mode, asks for the version and leaves again. Done when the reply ended
+// with ">" or filled its 99 characters; reply then holds the text before the prompt.
+Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLength + 1]);

@@ -1,13 +1,8 @@
 #include "params/config_text.h"
 
-#include <cstdint>
 #include <cstdio>
 
-#include "app/app.h"
-#include "params/parameters.h"
-#include "product/control_rules.h"
-#include "runtime/userint.h"
-#include "ui/panel_ids.h"
+#include "params/textual_forms.h"
 
 char configText[CONFIG_TEXT_SIZE];
 
@@ -38,13 +33,17 @@ uint8_t ConvertField(const char* field, std::size_t length) {
     return static_cast<uint8_t>(negative ? -value : value);
 }
 
-// The text from one position on, bounded by the buffer's end as well as by its
-// terminating zero, so that even a buffer without a zero is never read past.
+constexpr int kEndOfText = -1;
+
+// The text from one position on, bounded by its length and nothing else: a zero byte in
+// the text is a character like any other, and the end is never read past.
 struct TextView {
     const char* text;
     std::size_t available;
 
-    char At(std::size_t index) const { return index < available ? text[index] : '\0'; }
+    int At(std::size_t index) const {
+        return index < available ? static_cast<unsigned char>(text[index]) : kEndOfText;
+    }
 };
 
 // Length of a value field starting at start: at most three characters, ending early
@@ -52,13 +51,13 @@ struct TextView {
 std::size_t FieldLength(const TextView& view, std::size_t start, const char* stopCharacters) {
     std::size_t length = 0;
     while (length < 3) {
-        char c = view.At(start + length);
-        if (c == '\0') {
+        const int c = view.At(start + length);
+        if (c == kEndOfText) {
             break;
         }
         bool stop = false;
         for (const char* s = stopCharacters; *s != '\0'; ++s) {
-            stop = stop || c == *s;
+            stop = stop || c == static_cast<unsigned char>(*s);
         }
         if (stop) {
             break;
@@ -80,14 +79,11 @@ struct Record {
 // separator are whole.
 //
 // A value that runs into the end of the text ends there: a hand-made file whose last line
-// has no line end still loads whole. A register list cut at 300 characters can stop in the
-// middle of its last value; the read drops that unfinished line before the scan.
+// has no line end still loads whole.
 std::size_t ReadRecord(const TextView& view, Record* record) {
     // "S", three characters of register number taken as they come, one separator.
-    for (std::size_t i = 1; i <= 4; ++i) {
-        if (view.At(i) == '\0') {
-            return 0;
-        }
+    if (view.available < 5) {
+        return 0;
     }
     record->registerNumber = ConvertField(view.text + 1, 3);
     std::size_t position = 5;
@@ -107,97 +103,55 @@ std::size_t ReadRecord(const TextView& view, Record* record) {
     return position;
 }
 
-void ApplyRecord(const Record& record, uint8_t lowPartValue, bool twoByteIdsSeen) {
-    // Registers with a single value, by register number.
-    struct SingleControl {
-        uint8_t registerNumber;
-        int control;
-    };
-    static const SingleControl singleControls[] = {
-        {100, S100}, {101, S101}, {102, S102}, {103, S103}, {104, S104}, {105, S105},
-        {110, S110}, {111, S111}, {112, S112}, {113, S113}, {124, S124}, {125, S125},
-        {126, S126}, {127, S127}, {128, S128}, {129, S129},
-    };
-    for (const SingleControl& entry : singleControls) {
-        if (entry.registerNumber == record.registerNumber) {
-            SetCtrlVal(panelHandle, entry.control, record.high);
-            return;
-        }
-    }
-
-    // ID registers. The network ID always has two parts; the others only while the list
-    // carries two-byte IDs, which the form of S121 tells.
-    struct IdControls {
-        uint8_t registerNumber;
-        int high;
-        int low;
-        bool lowAlways;
-    };
-    static const IdControls idControls[] = {
-        {120, S120_H, S120_L, true},  {121, S121_H, S121_L, false}, {122, S122_H, S122_L, false},
-        {123, S123_H, S123_L, false}, {130, S130_H, S130_L, false},
-    };
-    for (const IdControls& entry : idControls) {
-        if (entry.registerNumber == record.registerNumber) {
-            SetCtrlVal(panelHandle, entry.high, record.high);
-            if (entry.lowAlways || twoByteIdsSeen) {
-                SetCtrlVal(panelHandle, entry.low, lowPartValue);
-            }
-            return;
-        }
-    }
-    // Any other register (S106, S115, S116, ...) is not part of the set.
-}
-
-}  // namespace
-
-namespace {
-
-// Calls visit(record) for every whole record of configText, in order.
+// Calls visit(record) for every whole record of the text, in order.
 template <typename Visit>
-void ScanRecords(Visit visit) {
+void ScanRecords(const char* text, std::size_t length, Visit visit) {
     std::size_t position = 0;
-    while (position < CONFIG_TEXT_SIZE && configText[position] != '\0') {
-        if (configText[position] != 'S') {
+    while (position < length) {
+        if (text[position] != 'S') {
             ++position;
             continue;
         }
         Record record{};
-        std::size_t length =
-            ReadRecord(TextView{configText + position, CONFIG_TEXT_SIZE - position}, &record);
-        if (length == 0) {
+        const std::size_t span = ReadRecord(TextView{text + position, length - position}, &record);
+        if (span == 0) {
             break;
         }
         visit(record);
-        position += length;
+        position += span;
     }
 }
 
 }  // namespace
 
-void ParseConfigText() {
+bool ScanConfigText(const char* text, std::size_t length, RecordSink sink, void* context) {
     bool twoByteIdsSeen = false;
     // One low part for the whole scan: a record without one leaves it as it was, so a
     // one-part S120 record takes the low part read last in the text, or 0.
     uint8_t lowPartValue = 0;
 
-    ScanRecords([&](const Record& record) {
+    ScanRecords(text, length, [&](const Record& record) {
         if (record.hasLowPart) {
             lowPartValue = record.low;
             if (record.registerNumber == 121) {
                 twoByteIdsSeen = true;
             }
         }
-        ApplyRecord(record, lowPartValue, twoByteIdsSeen);
+        // Any other register (S106, S115, S116, ...) is not part of the set.
+        const RegisterRow* row = FindRegister(record.registerNumber);
+        if (row == nullptr) {
+            return;
+        }
+        const bool setsLow = row->idForm == IdForm::AlwaysTwoPart ||
+                             (row->idForm == IdForm::FollowsIdLength && twoByteIdsSeen);
+        sink(context, AppliedRecord{row, record.high, setsLow, lowPartValue});
     });
-
-    SetCtrlVal(panelHandle, ID_LEN, twoByteIdsSeen ? 1 : 0);
-    ApplyControlRules();
+    return twoByteIdsSeen;
 }
 
-bool FindRegisterValue(int registerNumber, uint8_t* value) {
+bool FindRegisterValue(const char* text, std::size_t length, int registerNumber, uint8_t* value) {
     bool found = false;
-    ScanRecords([&](const Record& record) {
+    ScanRecords(text, length, [&](const Record& record) {
         if (record.registerNumber == static_cast<uint8_t>(registerNumber)) {
             *value = record.high;
             found = true;
@@ -206,62 +160,37 @@ bool FindRegisterValue(int registerNumber, uint8_t* value) {
     return found;
 }
 
-void FormatConfigText() {
-    using Field = uint8_t ParameterSet::*;
-    struct Line {
-        int registerNumber;
-        Field high;
-        Field low;  // the ID registers' low parts
-    };
-    // Every register a text can hold, in the order texts list them.
-    static const Line lines[] = {
-        {100, &ParameterSet::s100, nullptr},
-        {101, &ParameterSet::s101, nullptr},
-        {102, &ParameterSet::s102, nullptr},
-        {103, &ParameterSet::s103, nullptr},
-        {104, &ParameterSet::s104, nullptr},
-        {105, &ParameterSet::s105, nullptr},
-        {110, &ParameterSet::s110, nullptr},
-        {111, &ParameterSet::s111, nullptr},
-        {112, &ParameterSet::s112, nullptr},
-        {113, &ParameterSet::s113, nullptr},
-        {120, &ParameterSet::s120High, &ParameterSet::s120Low},
-        {121, &ParameterSet::s121High, &ParameterSet::s121Low},
-        {122, &ParameterSet::s122High, &ParameterSet::s122Low},
-        {123, &ParameterSet::s123High, &ParameterSet::s123Low},
-        {124, &ParameterSet::s124, nullptr},
-        {125, &ParameterSet::s125, nullptr},
-        {126, &ParameterSet::s126, nullptr},
-        {127, &ParameterSet::s127, nullptr},
-        {128, &ParameterSet::s128, nullptr},
-        {129, &ParameterSet::s129, nullptr},
-        {130, &ParameterSet::s130High, &ParameterSet::s130Low},
-    };
-    const ParameterSet& p = parameters;
-    const bool tSeries = p.productIndex <= 3;
-    const bool r3 = p.productIndex == 6;
+std::size_t FormatConfigText(const ParameterSet& set, char* text, std::size_t size) {
+    const bool r3 = set.productIndex == ProductSeries::R3;
+    const bool withoutFormat =
+        set.productIndex == ProductSeries::M5 || set.productIndex == ProductSeries::K8;
 
     std::size_t length = 0;
-    for (const Line& line : lines) {
+    text[0] = '\0';
+    for (const RegisterRow& row : kRegisterTable) {
         // Texts of the M5 and K8 series leave out the serial character format (loading one
         // keeps the format the panel shows); only the R3 saves its modulation.
-        if ((line.registerNumber == 105 && !tSeries && !r3) ||
-            (line.registerNumber == 113 && !r3)) {
+        if ((row.number == 105 && withoutFormat) || (row.number == 113 && !r3)) {
             continue;
         }
         // The network ID always has both parts. The R3 writes the other IDs one-part, so a
         // load of its text comes back with one-byte IDs.
-        const bool twoPart =
-            line.low != nullptr && (line.registerNumber == 120 || (p.idLength != 0 && !r3));
+        const bool twoPart = row.idForm == IdForm::AlwaysTwoPart ||
+                             (row.idForm == IdForm::FollowsIdLength && set.idLength != 0 && !r3);
         char record[16];
         const int written =
-            twoPart
-                ? FormatRegisterRecord(record, sizeof record, line.registerNumber, p.*line.high,
-                                       p.*line.low)
-                : FormatRegisterRecord(record, sizeof record, line.registerNumber, p.*line.high);
-        // At most 21 records of 12 characters: far below the buffer's size.
-        length += static_cast<std::size_t>(std::snprintf(
-            configText + length, CONFIG_TEXT_SIZE - length, "%.*s\r\n", written, record));
+            twoPart ? FormatRegisterRecord(record, sizeof record, row.number, set.*row.high,
+                                           set.*row.low)
+                    : FormatRegisterRecord(record, sizeof record, row.number, set.*row.high);
+        const int added = std::snprintf(text + length, size - length, "%.*s\r\n", written, record);
+        if (added < 0 || static_cast<std::size_t>(added) >= size - length) {
+            return length;  // a buffer this small holds no whole text; callers give 1028
+        }
+        length += static_cast<std::size_t>(added);
     }
-    std::snprintf(configText + length, CONFIG_TEXT_SIZE - length, ">");
+    const int added = std::snprintf(text + length, size - length, ">");
+    if (added > 0 && static_cast<std::size_t>(added) < size - length) {
+        length += static_cast<std::size_t>(added);
+    }
+    return length;
 }

@@ -1,4 +1,19 @@
+// Writing the register set into the module.
 #pragma once
 
-int UpdateCallBack(int panel, int control, int event, void* callbackData, int eventData1,
-                   int eventData2);
+#include <cstdint>
+
+#include "link/command_mode.h"
+
+// What a write got done: the registers the module acknowledged, in sending order, and the
+// one it did not (0 when every command was acknowledged or none was sent).
+struct WriteReport {
+    int written[21];
+    int writtenCount;
+    int failedRegister;
+};
+
+// Enters command mode and sends one set command per register of the write sequence, each
+// acknowledged before the next, then leaves command mode. modulation is the S113 value the
+// M5 is sent. Done only when the last command was acknowledged.
+Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteReport* report);

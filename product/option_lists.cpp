@@ -1,10 +1,5 @@
 #include "product/option_lists.h"
 
-#include "app/app.h"
-#include "params/parameters.h"
-#include "runtime/userint.h"
-#include "ui/panel_ids.h"
-
 namespace {
 
 // The texts are what the module's users have always seen on these lists, odd spacing
@@ -91,41 +86,3 @@ const OptionList standardRateList = MakeList(standardRateItems, 3);
 const OptionList narrowBandRateList = MakeList(narrowBandRateItems, 9);
 const OptionList fastDsssRateList = MakeList(fastDsssRateItems, 9);
 const OptionList loraRateList = MakeList(loraRateItems, 1);
-
-void FillOptionList(int control, const OptionList& list) {
-    DeleteListItem(panelHandle, control, 0, -1);
-    for (std::size_t i = 0; i < list.count; ++i) {
-        InsertListItem(panelHandle, control, -1, list.items[i].text, list.items[i].value);
-    }
-    // A new list never inherits the old selection: the same code means another rate or
-    // power level from one list to the next.
-    SetCtrlVal(panelHandle, control, list.selected);
-    // The plain FSK rates run with the small serial link buffer.
-    if (&list == &standardRateList) {
-        SetCtrlVal(panelHandle, S100, 50);
-    }
-}
-
-void RebuildRadioRateList(uint8_t loraMode) {
-    if (loraMode != 0) {
-        FillOptionList(S110, loraRateList);
-        SetCtrlVal(panelHandle, S100, 50);
-        return;
-    }
-    switch (parameters.productIndex) {
-        case 0:
-        case 2:
-            FillOptionList(S110, narrowBandRateList);
-            SetCtrlVal(panelHandle, S100, 200);
-            break;
-        case 1:
-        case 3:
-            FillOptionList(S110, fastDsssRateList);
-            SetCtrlVal(panelHandle, S100, 200);
-            break;
-        default:
-            // Filling the standard list also sets S100 to 50.
-            FillOptionList(S110, standardRateList);
-            break;
-    }
-}

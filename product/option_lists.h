@@ -18,9 +18,3 @@ struct OptionList {
 extern const OptionList t1PowerList, t2PowerList, m5PowerList, k8PowerList, r3PowerList;
 extern const OptionList fourModeSleepList, oneModeSleepList, noSleepList;
 extern const OptionList standardRateList, narrowBandRateList, fastDsssRateList, loraRateList;
-
-// Puts the list into the ring control and selects its default; the standard rate list also
-// sets S100 to 50.
-void FillOptionList(int control, const OptionList& list);
-// Picks the radio baud rate list for the product series and modulation (0 FSK, else LoRa).
-void RebuildRadioRateList(uint8_t loraMode);

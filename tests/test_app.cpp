@@ -13,10 +13,12 @@
 
 #include "app/app.h"
 #include "link/connection.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "link/link_panel.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {

@@ -20,14 +20,18 @@
 
 #include "app/app.h"
 #include "link/connection.h"
+#include "link/link_panel.h"
 #include "params/config_text.h"
-#include "params/parameters.h"
-#include "product/control_rules.h"
-#include "runtime/rs232.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "params/parameter_set.h"
+#include "params/params_panel.h"
+#include "params/textual_forms.h"
+#include "product/product_panel.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {
@@ -118,7 +122,7 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         }
         ASSERT_GE(LoadTestPanel(), 0);
         panel::Commit(PRODUCT, c.module.series);
-        ASSERT_EQ(OpenComConfig(1, "", c.baudRate, PARITY_NONE, 8, 1, 512, 512), 0);
+        ASSERT_EQ(OpenComConfig(1, "", c.baudRate, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
         connection = ConnectionState{1, true, c.baudRate, 0};
         const std::map<int, int> expected = Snapshot(c.changed);
         const panel::Items rateList = panel::ListItems(S110);
@@ -195,10 +199,36 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
 
 TEST(ConfigText, WritesTheValuesInPlace) {
     // Layout B; the low parts one-byte IDs do not write are left out.
-    parameters = {0,  0,  50, 0, 5,   0, 3, 0, 3, 0, 7, 0, 192, 168,
-                  10, 99, 11, 0, 127, 0, 0, 2, 0, 0, 0, 0, 100, 0};
+    const ParameterSet set = {ProductSeries::T1a,
+                              0,
+                              50,
+                              0,
+                              5,
+                              0,
+                              3,
+                              0,
+                              3,
+                              0,
+                              7,
+                              0,
+                              192,
+                              168,
+                              10,
+                              99,
+                              11,
+                              0,
+                              127,
+                              0,
+                              0,
+                              2,
+                              0,
+                              0,
+                              0,
+                              0,
+                              100,
+                              0};
     std::memset(configText, 'x', CONFIG_TEXT_SIZE);
-    FormatConfigText();
+    EXPECT_EQ(FormatConfigText(set, configText, CONFIG_TEXT_SIZE), 174u);
     EXPECT_STREQ(configText,
                  "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS105=0\r\nS110=3\r\n"
                  "S111=0\r\nS112=7\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\n"

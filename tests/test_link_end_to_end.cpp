@@ -9,7 +9,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "tests/link_fixture.h"
+#include "tests/support/link_fixture.h"
 
 namespace {
 

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "params/parameters.h"
-#include "runtime/userint.h"
+#include "params/parameter_set.h"
+#include "params/params_panel.h"
+#include "params/textual_forms.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {
@@ -22,7 +25,7 @@ TEST_F(Gathering, ModulationIsTakenOnlyUnderTheSeriesThatShowsIt) {
     parameters.s113 = 7;
     SetCtrlVal(panelHandle, S113, 0);
     GatherParameters();  // the panel starts on series 1
-    EXPECT_EQ(parameters.productIndex, 1);
+    EXPECT_EQ(parameters.productIndex, ProductSeries::T1b);
     EXPECT_EQ(parameters.s113, 7);
 
     SetCtrlVal(panelHandle, PRODUCT, 6);

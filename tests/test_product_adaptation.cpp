@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "app/app.h"
-#include "params/parameters.h"
-#include "product/control_rules.h"
+#include "params/parameter_set.h"
+#include "params/params_panel.h"
+#include "params/textual_forms.h"
 #include "product/option_lists.h"
-#include "product/product_series.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "product/product_panel.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {
@@ -80,7 +82,7 @@ const Series kSeries[] = {
 
 void ExpectSeries(int index, std::pair<int, int> bufferRangeBefore) {
     const Series& s = kSeries[index];
-    EXPECT_EQ(parameters.productIndex, index);
+    EXPECT_EQ(static_cast<int>(parameters.productIndex), index);
     EXPECT_EQ(std::tuple(Joined(S112), Joined(S103), Joined(S110)),
               std::tuple(s.power, s.sleep, s.rates));
     // Values of S112, S103, S110, S100 and S113; S103 dimmed; S113 shown and dimmed.
@@ -160,7 +162,7 @@ TEST_F(ProductAdaptation, RateListFollowsSeriesAndModulation) {
                                      &kStandardRates, &kStandardRates, &kStandardRates};
     for (uint8_t index = 0; index < 7; ++index) {
         SCOPED_TRACE(int(index));
-        parameters.productIndex = index;
+        parameters.productIndex = static_cast<ProductSeries>(index);
         RebuildRadioRateList(0);
         EXPECT_EQ(Joined(S110), *fskLists[index]);
         EXPECT_EQ(std::pair(Value(S110), Value(S100)),

@@ -4,14 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "runtime/rs232.h"
-#include "runtime/serial_backend.h"
-#include "runtime/utility.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_seam.h"
+#include "runtime/timing/utility.h"
 #include "tests/support/simulated_module.h"
 
 namespace {
 
-int Open(int port, long baud = 9600, int parity = PARITY_NONE, int dataBits = 8, int stopBits = 1) {
+int Open(int port, long baud = 9600, int parity = RS232_PARITY_NONE, int dataBits = 8,
+         int stopBits = 1) {
     return OpenComConfig(port, "", baud, parity, dataBits, stopBits, 512, 512);
 }
 
@@ -27,10 +28,10 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
     // A failed open leaves the port closed.
     module.failNextOpen();
     EXPECT_EQ(Open(3), RS232_OPEN_FAILED);
-    ASSERT_EQ(Open(3, 2400, PARITY_EVEN, 7, 2), 0);
+    ASSERT_EQ(Open(3, 2400, RS232_PARITY_EVEN, 7, 2), 0);
     const serial_backend::Settings s = module.lastSettings();
     EXPECT_EQ((std::vector<long>{s.baudRate, s.parity, s.dataBits, s.stopBits}),
-              (std::vector<long>{2400, PARITY_EVEN, 7, 2}));
+              (std::vector<long>{2400, RS232_PARITY_EVEN, 7, 2}));
     EXPECT_EQ(Open(3), RS232_ALREADY_OPEN);
     EXPECT_EQ(CloseCom(3), 0);
     EXPECT_FALSE(module.isOpen());

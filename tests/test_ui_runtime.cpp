@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "app/app.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/rs232.h"
-#include "runtime/utility.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/timing/utility.h"
 #include "tools/module_model.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // options by name
@@ -46,7 +46,7 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     char device[256] = "";
     ASSERT_EQ(std::fscanf(simulator, "%d %255s", &pid, device), 2);
     setenv("ZELK_COM1", device, 1);
-    EXPECT_EQ(OpenComConfig(1, "", 9600, PARITY_NONE, 8, 1, 512, 512), 0);
+    EXPECT_EQ(OpenComConfig(1, "", 9600, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
 
     // Payload, then the escape as the program sends it: a guard time before each "+".
     ComWrtByte(1, 'x');

@@ -9,8 +9,9 @@
 
 #include "app/app.h"
 #include "params/config_text.h"
-#include "runtime/ui_testing.h"
+#include "runtime/ui/ui_test_seam.h"
 #include "tests/support/panel_fixture.h"
+#include "ui/panel.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -9,10 +9,11 @@
 #include <string>
 
 #include "app/app.h"
-#include "params/config_file.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "params/params_panel.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 namespace {

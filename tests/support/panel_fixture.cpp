@@ -6,8 +6,9 @@
 #include <cstdlib>
 
 #include "app/app.h"
-#include "runtime/ui_testing.h"
-#include "runtime/userint.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
+#include "ui/panel.h"
 #include "ui/panel_ids.h"
 
 int LoadTestPanel() {

@@ -40,6 +40,10 @@ struct SimulatedModule::State {
 
 namespace {
 
+std::string DeviceName(int port) {
+    return "ttySIM" + std::to_string(port);
+}
+
 class SimulatedDevice : public serial_backend::Device {
   public:
     explicit SimulatedDevice(SimulatedModule::State* state) : state_(state) {}
@@ -91,14 +95,22 @@ class SimulatedDevice : public serial_backend::Device {
 SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
     : state_(new State(options, port)) {
     State* state = state_;
-    serial_backend::SetClock(&state->clock);
+    timing::SetClock(&state->clock);
+    // The system reports as many ports as it takes for the module's to be COM`port`.
+    serial_backend::SetPortLister([port] {
+        std::vector<serial_backend::PortInfo> ports;
+        for (int number = 1; number <= port; ++number) {
+            ports.push_back({DeviceName(number), "/dev/" + DeviceName(number),
+                             number == port ? "simulated module" : ""});
+        }
+        return ports;
+    });
     serial_backend::SetDeviceFactory(
-        [state](int requestedPort, const std::string& /*deviceName*/,
-                const serial_backend::Settings& settings, int* error,
+        [state](const std::string& deviceName, const serial_backend::Settings& settings, int* error,
                 std::string* reason) -> std::unique_ptr<serial_backend::Device> {
-            if (requestedPort != state->port) {
+            if (deviceName != "/dev/" + DeviceName(state->port)) {
                 *error = RS232_NO_DEVICE;
-                *reason = "no simulated module on COM" + std::to_string(requestedPort);
+                *reason = deviceName + ": no simulated module there";
                 return nullptr;
             }
             state->settings = settings;
@@ -123,7 +135,8 @@ SimulatedModule::~SimulatedModule() {
         CloseCom(state_->port);
     }
     serial_backend::SetDeviceFactory({});
-    serial_backend::SetClock(nullptr);
+    serial_backend::SetPortLister({});
+    timing::SetClock(nullptr);
     delete state_;
 }
 

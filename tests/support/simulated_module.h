@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "runtime/rs232.h"
-#include "runtime/serial_backend.h"
+#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_seam.h"
+#include "runtime/timing/clock_seam.h"
 #include "tools/module_model.h"
 
 namespace sim {
 
-class VirtualClock : public serial_backend::Clock {
+class VirtualClock : public timing::Clock {
   public:
     double now() override { return now_; }
     // Time jumps to `when`; it never goes back.

@@ -1,0 +1,148 @@
+#include "link/link_panel.h"
+
+#include "link/connection.h"
+#include "link/version.h"
+#include "params/parameter_set.h"
+#include "runtime/ui/userint.h"
+#include "ui/panel.h"
+#include "ui/panel_ids.h"
+
+namespace {
+
+const char* const kOpenErrorMessage =
+    "COM Port Open error! \r\n Please confirm the selected port is ready, \r\n and it's "
+    "resource is not occupied by other applications \r\n Then press the \"Connect\" "
+    "button!!  ";
+
+const char* const kEngagedMessage =
+    " COM Port in engaged\r\n PLease disconnect the COM port before changing the Baud Rate or "
+    "format";
+
+// The two pairs of ideographic spaces (U+3000) after the defaults belong to the message as
+// users have always seen it; they are kept on purpose.
+const char* const kConfirmChangeMessage =
+    "Confirm to change the Baud Rate? \n\nThe COM port Baud Rate & Format should match to the "
+    "module's serial setting \nDefault baud rate =9600bps "
+    "\u3000\u3000"
+    "\r\nDefault format =8N1 "
+    "\u3000\u3000"
+    "\r\nClick \"YES\" to confirm";
+
+}  // namespace
+
+void ReportExchangeFailure(Exchange result) {
+    if (result == Exchange::NotConnected) {
+        MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
+    } else {
+        MessagePopup("Command Error", " Communication Error! Please Re-try ");
+    }
+}
+
+int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                     int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+
+    int connectRequested = 0;
+    GetCtrlVal(panelHandle, COMPORT_NUM, &connection.comPort);
+    GetCtrlVal(panelHandle, PORT_CONN, &connectRequested);
+    GetCtrlVal(panelHandle, SERFMT, &connection.comFormat);
+    GetCtrlVal(panelHandle, UART_BR, &connection.comBaudRate);
+
+    if (connectRequested) {
+        if (OpenModulePort("") != 0) {
+            MessagePopup("COM Error", kOpenErrorMessage);
+            SetCtrlVal(panelHandle, PORT_CONN, 0);
+        }
+    } else if (connection.connected) {
+        CloseModulePort();
+    }
+    return 0;
+}
+
+int ComPortSelectCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                          int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+
+    uint8_t pickedPort = 0;
+    GetCtrlVal(panelHandle, COMPORT_NUM, &pickedPort);
+    if (pickedPort == connection.comPort) {
+        return 0;
+    }
+    // The new port is taken at the next connect; an open connection to the old one must
+    // not outlive the change of choice.
+    if (connection.connected) {
+        CloseModulePort();
+        SetCtrlVal(panelHandle, PORT_CONN, 0);
+    }
+    return 0;
+}
+
+int UartBrCallBack(int /*panel*/, int control, int event, void* /*callbackData*/,
+                   int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+
+    const uint32_t previousBaudRate = connection.comBaudRate;
+    const uint8_t previousFormat = connection.comFormat;
+
+    if (control == UART_BR) {
+        GetCtrlVal(panelHandle, UART_BR, &connection.comBaudRate);
+        if (connection.comBaudRate == previousBaudRate) {
+            return 0;
+        }
+    } else {
+        GetCtrlVal(panelHandle, SERFMT, &connection.comFormat);
+        if (connection.comFormat == previousFormat) {
+            return 0;
+        }
+    }
+
+    // Both lists are read again at the next connect, so the list and its field must agree
+    // with the settings of the port that is open, or with the ones the user agreed to.
+    auto restore = [&] {
+        if (control == UART_BR) {
+            connection.comBaudRate = previousBaudRate;
+            SetCtrlVal(panelHandle, UART_BR, previousBaudRate);
+        } else {
+            connection.comFormat = previousFormat;
+            SetCtrlVal(panelHandle, SERFMT, previousFormat);
+        }
+    };
+
+    if (connection.connected) {
+        MessagePopup("COM", kEngagedMessage);
+        restore();
+        return 0;
+    }
+
+    // A declined change of either list is put back: leaving a format the user said no to
+    // in place would open the port with it at the next connect.
+    if (!ConfirmPopup("Changing Baud Rate", kConfirmChangeMessage)) {
+        restore();
+    }
+    return 0;
+}
+
+int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
+                    int /*eventData1*/, int /*eventData2*/) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
+    // The exchange blocks the window for up to several seconds.
+    SetWaitCursor(1);
+    char versionReply[kMaxVersionLength + 1];
+    const Exchange result = QueryFirmwareVersion(parameters.productIndex, versionReply);
+    SetWaitCursor(0);
+    if (result == Exchange::Done) {
+        MessagePopup("FirmWare Verion", versionReply);
+    } else {
+        ReportExchangeFailure(result);
+    }
+    return 0;
+}

@@ -1,0 +1,29 @@
+// What each product series offers: its option lists and the ranges of its numeric
+// registers. The series set-up of the panel and the command line's checks both read it.
+#pragma once
+
+#include <cstdint>
+
+#include "params/parameter_set.h"
+#include "product/option_lists.h"
+
+struct SeriesProfile {
+    const char* name;       // "Zelk-T1a", as the PRODUCT list shows it
+    const char* shortName;  // "T1a", as the command line and the simulator take it
+    const OptionList* powerList;
+    const OptionList* sleepList;
+    uint8_t channelLimit;  // the largest RF channel
+    // The serial link buffer's range; both 0 where the series keeps the range that the
+    // series selected before it left.
+    uint8_t bufferMinimum;
+    uint8_t bufferMaximum;
+    // How many items of the FSK rate list the radio offers; 0 for all of them.
+    uint8_t fskRateItems;
+};
+
+const SeriesProfile& ProfileOf(ProductSeries series);
+// The series with this short name ("T1a" .. "R3", any case); false when none has it.
+bool SeriesFromName(const char* name, ProductSeries* series);
+
+// The radio baud rate list of the series in this modulation (0 FSK, any other LoRa).
+const OptionList& RadioRateList(ProductSeries series, uint8_t loraMode);

@@ -1,0 +1,647 @@
+// Builds a panel from its definition file, a JSON document:
+//
+//   { "panels": [ { "constant": "PANEL", "id": 1, "title": ..., "width": ..., "height": ...,
+//                   "top": ..., "left": ..., "background": [r, g, b], "fontPixels": 12,
+//                   "closeControl": "QUIT", "controls": [ ... ] } ] }
+//
+// Every control has "constant", "id", "kind" and "rect" ([top, left, bottom, right] of its
+// body in panel pixels); the other fields depend on the kind. One builder per kind makes
+// the widget; the kind switch sits in BuildBody alone.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadialGradient>
+#include <QSpinBox>
+#include <climits>
+#include <set>
+
+#include "runtime/ui/ui_internal.h"
+
+namespace ui_runtime {
+
+long long DataTypeMinimum(DataType type) {
+    switch (type) {
+        case DataType::Int:
+            return INT_MIN;
+        default:
+            return 0;
+    }
+}
+
+long long DataTypeMaximum(DataType type) {
+    switch (type) {
+        case DataType::UInt8:
+            return UINT8_MAX;
+        case DataType::UInt32:
+            return UINT32_MAX;
+        case DataType::Int:
+            return INT_MAX;
+        case DataType::None:
+            break;
+    }
+    return 0;
+}
+
+LedLamp::LedLamp(const QColor& onColor, const QColor& offColor, QWidget* parent)
+    : QWidget(parent), onColor_(onColor), offColor_(offColor) {}
+
+void LedLamp::setOn(bool on) {
+    on_ = on;
+    update();
+}
+
+void LedLamp::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int side = std::min(width(), height()) - 4;
+    const QRectF lamp((width() - side) / 2.0, (height() - side) / 2.0, side, side);
+    QColor color = on_ ? onColor_ : offColor_;
+    if (!isEnabled()) {
+        color = color.darker(130);
+    }
+    // A highlight off the centre makes the lamp read as a rounded bulb, lit or not.
+    QRadialGradient gradient(lamp.center() - QPointF(side / 6.0, side / 6.0), side / 1.6);
+    gradient.setColorAt(0, color.lighter(on_ ? 170 : 130));
+    gradient.setColorAt(1, color);
+    painter.setBrush(gradient);
+    painter.setPen(QPen(QColor(70, 70, 70), 1.2));
+    painter.drawEllipse(lamp);
+}
+
+namespace {
+
+// A fault in the definition; BuildPanel turns it into the one-line reason.
+struct DefinitionError {
+    QString reason;
+    int code = UIE_PANEL_FILE;
+};
+
+[[noreturn]] void Fail(const QString& reason) {
+    throw DefinitionError{reason};
+}
+
+// Field access with the reason of a failure naming the object it came from.
+class Definition {
+  public:
+    Definition(const QJsonObject& object, QString where) : object_(object), where_(where) {}
+
+    const QString& where() const { return where_; }
+    bool has(const char* key) const { return object_.contains(QLatin1String(key)); }
+
+    long long integer(const char* key) const {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (value.isUndefined()) {
+            Fail(QStringLiteral("%1: \"%2\" is missing").arg(where_, QLatin1String(key)));
+        }
+        return Integer(value, QLatin1String(key));
+    }
+
+    long long integer(const char* key, long long fallback) const {
+        return has(key) ? integer(key) : fallback;
+    }
+
+    QString text(const char* key) const {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (!value.isString()) {
+            Fail(QStringLiteral("%1: \"%2\" must be a text").arg(where_, QLatin1String(key)));
+        }
+        return value.toString();
+    }
+
+    QString text(const char* key, const QString& fallback) const {
+        return has(key) ? text(key) : fallback;
+    }
+
+    bool flag(const char* key, bool fallback) const {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (value.isUndefined()) {
+            return fallback;
+        }
+        if (!value.isBool()) {
+            Fail(
+                QStringLiteral("%1: \"%2\" must be true or false").arg(where_, QLatin1String(key)));
+        }
+        return value.toBool();
+    }
+
+    QJsonArray array(const char* key) const {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (!value.isArray()) {
+            Fail(QStringLiteral("%1: \"%2\" must be a list").arg(where_, QLatin1String(key)));
+        }
+        return value.toArray();
+    }
+
+    // [top, left, bottom, right] in panel pixels.
+    QRect rectangle(const char* key) const {
+        const QJsonArray sides = array(key);
+        if (sides.size() != 4) {
+            Fail(QStringLiteral("%1: \"%2\" needs top, left, bottom, right")
+                     .arg(where_, QLatin1String(key)));
+        }
+        const long long top = Integer(sides[0], QLatin1String(key));
+        const long long left = Integer(sides[1], QLatin1String(key));
+        const long long bottom = Integer(sides[2], QLatin1String(key));
+        const long long right = Integer(sides[3], QLatin1String(key));
+        if (bottom <= top || right <= left || std::abs(top) > 100000 || std::abs(left) > 100000 ||
+            bottom > 100000 || right > 100000) {
+            Fail(QStringLiteral("%1: \"%2\" is not a rectangle").arg(where_, QLatin1String(key)));
+        }
+        return QRect(QPoint(int(left), int(top)), QPoint(int(right) - 1, int(bottom) - 1));
+    }
+
+    QColor color(const char* key, const QColor& fallback) const {
+        if (!has(key)) {
+            return fallback;
+        }
+        const QJsonArray rgb = array(key);
+        if (rgb.size() != 3) {
+            Fail(QStringLiteral("%1: \"%2\" needs red, green, blue")
+                     .arg(where_, QLatin1String(key)));
+        }
+        int parts[3];
+        for (int i = 0; i < 3; ++i) {
+            const long long part = Integer(rgb[i], QLatin1String(key));
+            if (part < 0 || part > 255) {
+                Fail(QStringLiteral("%1: \"%2\" has a part outside 0 to 255")
+                         .arg(where_, QLatin1String(key)));
+            }
+            parts[i] = int(part);
+        }
+        return QColor(parts[0], parts[1], parts[2]);
+    }
+
+  private:
+    long long Integer(const QJsonValue& value, QLatin1String key) const {
+        const double number = value.toDouble();
+        if (!value.isDouble() || number != double(value.toInteger()) || number < -4294967296.0 ||
+            number > 4294967296.0) {
+            Fail(QStringLiteral("%1: \"%2\" must be a whole number").arg(where_, key));
+        }
+        return value.toInteger();
+    }
+
+    QJsonObject object_;
+    QString where_;
+};
+
+Kind KindFromName(const Definition& definition) {
+    static const std::map<QString, Kind> kinds = {
+        {QStringLiteral("numeric"), Kind::Numeric},
+        {QStringLiteral("ring"), Kind::Ring},
+        {QStringLiteral("commandButton"), Kind::CommandButton},
+        {QStringLiteral("toggleButton"), Kind::ToggleButton},
+        {QStringLiteral("led"), Kind::Led},
+        {QStringLiteral("textMessage"), Kind::TextMessage},
+        {QStringLiteral("decoration"), Kind::Decoration},
+    };
+    const QString name = definition.text("kind");
+    const auto found = kinds.find(name);
+    if (found == kinds.end()) {
+        Fail(QStringLiteral("%1: unknown kind \"%2\"").arg(definition.where(), name));
+    }
+    return found->second;
+}
+
+// Kinds that hold a value need a data type; the others must not claim one.
+DataType DataTypeFor(const Definition& definition, Kind kind) {
+    static const std::map<QString, DataType> types = {
+        {QStringLiteral("uint8"), DataType::UInt8},
+        {QStringLiteral("uint32"), DataType::UInt32},
+        {QStringLiteral("int"), DataType::Int},
+    };
+    const bool holdsValue = kind == Kind::Numeric || kind == Kind::Ring ||
+                            kind == Kind::ToggleButton || kind == Kind::Led;
+    if (!holdsValue) {
+        if (definition.has("dataType")) {
+            Fail(QStringLiteral("%1: this kind of control holds no value, so no \"dataType\"")
+                     .arg(definition.where()));
+        }
+        return DataType::None;
+    }
+    const QString name = definition.text("dataType");
+    const auto found = types.find(name);
+    if (found == types.end()) {
+        Fail(QStringLiteral("%1: unknown data type \"%2\"").arg(definition.where(), name));
+    }
+    return found->second;
+}
+
+void CheckFits(const Definition& definition, const Control& control, long long value,
+               const char* what) {
+    if (value < DataTypeMinimum(control.dataType) || value > DataTypeMaximum(control.dataType)) {
+        Fail(QStringLiteral("%1: %2 %3 does not fit the data type")
+                 .arg(definition.where(), QLatin1String(what))
+                 .arg(value));
+    }
+}
+
+// Accessible names are read aloud, so a line break in a face or label becomes a space.
+QString Spoken(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+}
+
+QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& panel) {
+    const long long minimum = definition.integer("min");
+    const long long maximum = definition.integer("max");
+    const long long value = definition.integer("value");
+    CheckFits(definition, control, minimum, "minimum");
+    CheckFits(definition, control, maximum, "maximum");
+    if (minimum > maximum || minimum < INT_MIN || maximum > INT_MAX) {
+        Fail(QStringLiteral("%1: the range %2 to %3 is not usable")
+                 .arg(definition.where())
+                 .arg(minimum)
+                 .arg(maximum));
+    }
+    if (value < minimum || value > maximum) {
+        Fail(QStringLiteral("%1: initial value %2 is outside its range")
+                 .arg(definition.where())
+                 .arg(value));
+    }
+    auto* field = new QSpinBox(panel.window);
+    field->setRange(int(minimum), int(maximum));
+    field->setValue(int(value));
+    field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    field->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    // Fields for one ID byte are too narrow for arrows; the keyboard's up and down keys
+    // and the mouse wheel still step them.
+    if (definition.rectangle("rect").width() < 48) {
+        field->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    }
+    control.settledValue = field->value();
+    const int handle = panel.handle;
+    const int id = control.id;
+    QObject::connect(field, &QSpinBox::editingFinished, field, [handle, id, field] {
+        int error = 0;
+        Control* settled = FindControl(handle, id, &error);
+        if (settled == nullptr || field->value() == settled->settledValue) {
+            return;
+        }
+        settled->settledValue = field->value();
+        CommitControl(handle, id);
+    });
+    return field;
+}
+
+QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
+    auto* list = new QComboBox(panel.window);
+    const QJsonArray items = definition.array("items");
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Definition item(items[i].toObject(),
+                              QStringLiteral("%1, item %2").arg(definition.where()).arg(i + 1));
+        const long long value = item.integer("value");
+        CheckFits(item, control, value, "item value");
+        // The value travels with the item, so that an entry is never found by its position.
+        list->addItem(item.text("text"), QVariant(qlonglong(value)));
+    }
+    const long long value = definition.integer("value");
+    const int index = list->findData(QVariant(qlonglong(value)));
+    if (index < 0) {
+        Fail(QStringLiteral("%1: no item has the initial value %2")
+                 .arg(definition.where())
+                 .arg(value));
+    }
+    list->setCurrentIndex(index);
+    const int handle = panel.handle;
+    const int id = control.id;
+    QObject::connect(list, &QComboBox::activated, list,
+                     [handle, id](int) { CommitControl(handle, id); });
+    return list;
+}
+
+QWidget* BuildCommandButton(const Definition& definition, Control& control, Panel& panel) {
+    auto* button = new QPushButton(definition.text("text"), panel.window);
+    button->setAccessibleName(Spoken(button->text()));
+    const int handle = panel.handle;
+    const int id = control.id;
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [handle, id] { CommitControl(handle, id); });
+    return button;
+}
+
+QWidget* BuildToggleButton(const Definition& definition, Control& control, Panel& panel) {
+    const QString offText = definition.text("offText");
+    const QString onText = definition.text("onText");
+    const long long value = definition.integer("value", 0);
+    if (value != 0 && value != 1) {
+        Fail(QStringLiteral("%1: a toggle button's value is 0 or 1").arg(definition.where()));
+    }
+    auto* button = new QPushButton(value ? onText : offText, panel.window);
+    button->setCheckable(true);
+    button->setChecked(value != 0);
+    button->setAccessibleName(Spoken(button->text()));
+    // The face follows the state whether the user or the program changes it.
+    QObject::connect(button, &QAbstractButton::toggled, button, [button, offText, onText](bool on) {
+        button->setText(on ? onText : offText);
+        button->setAccessibleName(Spoken(button->text()));
+    });
+    const int handle = panel.handle;
+    const int id = control.id;
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [handle, id] { CommitControl(handle, id); });
+    return button;
+}
+
+QWidget* BuildLed(const Definition& definition, Control&, Panel& panel) {
+    const long long value = definition.integer("value", 0);
+    if (value != 0 && value != 1) {
+        Fail(QStringLiteral("%1: an LED's value is 0 or 1").arg(definition.where()));
+    }
+    auto* lamp = new LedLamp(definition.color("onColor", QColor(40, 220, 40)),
+                             definition.color("offColor", QColor(20, 90, 20)), panel.window);
+    lamp->setOn(value != 0);
+    return lamp;
+}
+
+void ApplyFont(const Definition& definition, QWidget* widget) {
+    QFont font = widget->font();
+    if (definition.has("fontPixels")) {
+        const long long pixels = definition.integer("fontPixels");
+        if (pixels < 6 || pixels > 96) {
+            Fail(QStringLiteral("%1: font size %2 is not readable")
+                     .arg(definition.where())
+                     .arg(pixels));
+        }
+        font.setPixelSize(int(pixels));
+    }
+    font.setBold(definition.flag("bold", false));
+    font.setItalic(definition.flag("italic", false));
+    widget->setFont(font);
+}
+
+QWidget* BuildTextMessage(const Definition& definition, Control&, Panel& panel) {
+    auto* message = new QLabel(definition.text("text"), panel.window);
+    message->setTextFormat(Qt::PlainText);
+    ApplyFont(definition, message);
+    static const std::map<QString, Qt::Alignment> alignments = {
+        {QStringLiteral("left"), Qt::AlignLeft},
+        {QStringLiteral("center"), Qt::AlignHCenter},
+        {QStringLiteral("right"), Qt::AlignRight},
+    };
+    const QString align = definition.text("align", QStringLiteral("left"));
+    const auto found = alignments.find(align);
+    if (found == alignments.end()) {
+        Fail(QStringLiteral("%1: unknown alignment \"%2\"").arg(definition.where(), align));
+    }
+    message->setAlignment(found->second | Qt::AlignVCenter);
+    if (definition.has("color")) {
+        QPalette palette = message->palette();
+        palette.setColor(QPalette::WindowText, definition.color("color", QColor()));
+        message->setPalette(palette);
+    }
+    message->setAccessibleName(Spoken(message->text()));
+    return message;
+}
+
+QWidget* BuildDecoration(const Definition& definition, Control&, Panel& panel) {
+    static const std::map<QString, int> styles = {
+        {QStringLiteral("raised"), QFrame::Panel | QFrame::Raised},
+        {QStringLiteral("sunken"), QFrame::Panel | QFrame::Sunken},
+        {QStringLiteral("etched"), QFrame::Box | QFrame::Sunken},
+        {QStringLiteral("flat"), QFrame::Box | QFrame::Plain},
+    };
+    const QString style = definition.text("style", QStringLiteral("raised"));
+    const auto found = styles.find(style);
+    if (found == styles.end()) {
+        Fail(QStringLiteral("%1: unknown decoration style \"%2\"").arg(definition.where(), style));
+    }
+    auto* frame = new QFrame(panel.window);
+    frame->setFrameStyle(found->second);
+    frame->setLineWidth(int(definition.integer("lineWidth", 1)));
+    if (definition.has("fill")) {
+        QPalette palette = frame->palette();
+        palette.setColor(QPalette::Window, definition.color("fill", QColor()));
+        frame->setPalette(palette);
+        frame->setAutoFillBackground(true);
+    }
+    return frame;
+}
+
+QWidget* BuildBody(const Definition& definition, Control& control, Panel& panel) {
+    switch (control.kind) {
+        case Kind::Numeric:
+            return BuildNumeric(definition, control, panel);
+        case Kind::Ring:
+            return BuildRing(definition, control, panel);
+        case Kind::CommandButton:
+            return BuildCommandButton(definition, control, panel);
+        case Kind::ToggleButton:
+            return BuildToggleButton(definition, control, panel);
+        case Kind::Led:
+            return BuildLed(definition, control, panel);
+        case Kind::TextMessage:
+            return BuildTextMessage(definition, control, panel);
+        case Kind::Decoration:
+            return BuildDecoration(definition, control, panel);
+    }
+    Fail(QStringLiteral("%1: unknown kind").arg(definition.where()));
+}
+
+// Labels sit left of their body, right-aligned against it and centred on its height, or
+// above it; an explicit "labelRect" overrides both where the automatic place is crowded.
+void BuildLabel(const Definition& definition, Control& control, QWidget* window) {
+    if (!definition.has("label")) {
+        return;
+    }
+    auto* label = new QLabel(definition.text("label"), window);
+    label->setTextFormat(Qt::PlainText);
+    label->setBuddy(control.body);
+    control.label = label;
+    control.body->setAccessibleName(Spoken(label->text()));
+
+    const QRect body = control.body->geometry();
+    const QSize wanted = label->sizeHint();
+    const QString position = definition.text("labelPosition", QStringLiteral("left"));
+    if (definition.has("labelRect")) {
+        label->setGeometry(definition.rectangle("labelRect"));
+        label->setAlignment(position == QLatin1String("above") ? Qt::AlignLeft | Qt::AlignBottom
+                                                               : Qt::AlignRight | Qt::AlignVCenter);
+    } else if (position == QLatin1String("left")) {
+        constexpr int gap = 6;
+        const int height = std::max(wanted.height(), body.height());
+        label->setGeometry(body.left() - gap - wanted.width(),
+                           body.top() + (body.height() - height) / 2, wanted.width(), height);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    } else if (position == QLatin1String("above")) {
+        constexpr int gap = 2;
+        label->setGeometry(body.left(), body.top() - gap - wanted.height(),
+                           std::max(wanted.width(), body.width()), wanted.height());
+        label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    } else {
+        Fail(QStringLiteral("%1: unknown label position \"%2\"").arg(definition.where(), position));
+    }
+}
+
+void BindCallback(const Definition& definition, Control& control) {
+    if (!definition.has("callback")) {
+        return;
+    }
+    const std::string name = definition.text("callback").toStdString();
+    const Runtime& runtime = State();
+    const auto found = runtime.callbacks.find(name);
+    if (found != runtime.callbacks.end()) {
+        control.callback = found->second;
+    } else if (!runtime.allowUnboundCallbacks) {
+        throw DefinitionError{QStringLiteral("%1: callback %2 is not registered")
+                                  .arg(definition.where(), QString::fromStdString(name)),
+                              UIE_NO_CALLBACK};
+    }
+}
+
+void BuildControl(const Definition& definition, Panel& panel, std::set<QString>& constants) {
+    Control control;
+    control.constant = definition.text("constant");
+    const long long id = definition.integer("id");
+    if (id < 0 || id > INT_MAX) {
+        Fail(QStringLiteral("%1: identifier %2 is out of range").arg(definition.where()).arg(id));
+    }
+    control.id = int(id);
+    if (panel.controls.count(control.id) != 0) {
+        Fail(QStringLiteral("%1: identifier %2 is used twice").arg(definition.where()).arg(id));
+    }
+    if (!constants.insert(control.constant).second) {
+        Fail(QStringLiteral("%1: constant %2 is used twice")
+                 .arg(definition.where(), control.constant));
+    }
+    control.kind = KindFromName(definition);
+    control.dataType = DataTypeFor(definition, control.kind);
+    const QRect body = definition.rectangle("rect");
+    control.body = BuildBody(definition, control, panel);
+    control.body->setGeometry(body);
+    control.body->setObjectName(control.constant);
+    if (definition.has("accessibleName")) {
+        control.body->setAccessibleName(definition.text("accessibleName"));
+    }
+    BuildLabel(definition, control, panel.window);
+    BindCallback(definition, control);
+    if (definition.has("tooltip")) {
+        control.body->setToolTip(definition.text("tooltip"));
+    }
+    ApplyVisible(control, definition.flag("visible", true));
+    ApplyDimmed(control, definition.flag("dimmed", false));
+    panel.controls.emplace(control.id, control);
+}
+
+QJsonObject FindPanelDefinition(const QJsonDocument& document, int panelId) {
+    if (!document.isObject() || !document.object().value(QLatin1String("panels")).isArray()) {
+        Fail(QStringLiteral("no list of \"panels\""));
+    }
+    const QJsonArray panels = document.object().value(QLatin1String("panels")).toArray();
+    for (const QJsonValue& entry : panels) {
+        const Definition panel(entry.toObject(), QStringLiteral("panel"));
+        if (panel.integer("id", -1) == panelId) {
+            return entry.toObject();
+        }
+    }
+    Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
+}
+
+void BuildPanelFrom(const QJsonObject& object, Panel& panel) {
+    const Definition definition(object, QStringLiteral("panel %1").arg(panel.resourceId));
+    PanelWindow* window = panel.window;
+    window->setWindowTitle(definition.text("title"));
+    const long long width = definition.integer("width");
+    const long long height = definition.integer("height");
+    if (width < 50 || height < 50 || width > 10000 || height > 10000) {
+        Fail(QStringLiteral("%1: size %2 x %3 is not usable")
+                 .arg(definition.where())
+                 .arg(width)
+                 .arg(height));
+    }
+    window->setFixedSize(int(width), int(height));
+    window->move(int(definition.integer("left", 0)), int(definition.integer("top", 0)));
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window,
+                     definition.color("background", palette.color(QPalette::Window)));
+    window->setPalette(palette);
+    window->setAutoFillBackground(true);
+    if (definition.has("fontPixels")) {
+        QFont font = window->font();
+        font.setPixelSize(int(definition.integer("fontPixels")));
+        window->setFont(font);
+    }
+
+    std::set<QString> constants;
+    const QJsonArray controls = definition.array("controls");
+    std::vector<QWidget*> decorations;
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QJsonObject entry = controls[i].toObject();
+        const QString name = entry.value(QLatin1String("constant")).toString();
+        const Definition control(entry, name.isEmpty() ? QStringLiteral("control %1").arg(i + 1)
+                                                       : QStringLiteral("control %1").arg(name));
+        BuildControl(control, panel, constants);
+        const Control& built = panel.controls.at(int(control.integer("id")));
+        if (built.kind == Kind::Decoration) {
+            decorations.push_back(built.body);
+        }
+    }
+    // Boxes and bands lie under everything; the first one listed is the lowest, so a frame
+    // listed after the box around it stays visible.
+    for (auto it = decorations.rbegin(); it != decorations.rend(); ++it) {
+        (*it)->lower();
+    }
+
+    if (definition.has("closeControl")) {
+        const QString name = definition.text("closeControl");
+        for (const auto& [id, control] : panel.controls) {
+            if (control.constant == name) {
+                if (control.kind != Kind::CommandButton && control.kind != Kind::ToggleButton) {
+                    Fail(QStringLiteral("%1: the close box must stand for a button, not %2")
+                             .arg(definition.where(), name));
+                }
+                panel.closeControl = id;
+            }
+        }
+        if (panel.closeControl < 0) {
+            Fail(QStringLiteral("%1: close control %2 is not on the panel")
+                     .arg(definition.where(), name));
+        }
+    }
+}
+
+}  // namespace
+
+int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
+        return UIE_PANEL_FILE;
+    }
+    // A panel file is a few tens of kilobytes; anything far larger is not one.
+    constexpr qint64 largestPanelFile = qint64{16} * 1024 * 1024;
+    if (file.size() > largestPanelFile) {
+        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
+        return UIE_PANEL_FILE;
+    }
+    const QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
+        return UIE_PANEL_FILE;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
+                     .arg(shown, parseError.errorString())
+                     .arg(parseError.offset);
+        return UIE_PANEL_FILE;
+    }
+    panel.resourceId = panelId;
+    try {
+        BuildPanelFrom(FindPanelDefinition(document, panelId), panel);
+    } catch (const DefinitionError& error) {
+        reason = QStringLiteral("%1: %2").arg(shown, error.reason);
+        return error.code;
+    }
+    return UIE_NO_ERROR;
+}
+
+}  // namespace ui_runtime

@@ -1,0 +1,243 @@
+// Modal popups: message, yes/no question and file selection. Under the test seam each
+// popup is recorded and answered from a queue instead of being shown.
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <cstring>
+
+#include "runtime/ui/ui_internal.h"
+
+namespace ui_runtime {
+
+namespace {
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text == nullptr ? "" : text);
+}
+
+// Messages are written with the serial line's "\r\n" endings and sometimes a bare "\r";
+// both are line breaks on screen.
+QString MessageText(const char* message) {
+    QString text = Text(message);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+// Popups belong to the panel the user works in, so they open over it.
+QWidget* PopupParent() {
+    if (QWidget* active = QApplication::activeWindow()) {
+        return active;
+    }
+    for (const auto& [handle, panel] : State().panels) {
+        if (panel->window->isVisible()) {
+            return panel->window;
+        }
+    }
+    return nullptr;
+}
+
+// The patterns of a file-type list such as "*.txt" or "*.txt;*.cfg".
+QStringList Patterns(const char* fileTypeList) {
+    QStringList patterns;
+    const QStringList parts = Text(fileTypeList).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        if (!part.trimmed().isEmpty()) {
+            patterns << part.trimmed();
+        }
+    }
+    return patterns;
+}
+
+// The extension a bare file name gets: that of the first pattern, when the pattern names
+// one plain extension ("*.txt" gives "txt"; "*.*" and "*" give none).
+QString DefaultExtension(const char* fileTypeList) {
+    const QStringList patterns = Patterns(fileTypeList);
+    if (patterns.isEmpty() || !patterns.first().startsWith(QLatin1String("*."))) {
+        return QString();
+    }
+    const QString extension = patterns.first().mid(2);
+    for (const QChar c : extension) {
+        if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('[') ||
+            c == QLatin1Char('.')) {
+            return QString();
+        }
+    }
+    return extension;
+}
+
+void Record(ui_testing::PopupKind kind, const char* title, const char* message) {
+    ui_testing::Popup popup;
+    popup.kind = kind;
+    popup.title = Text(title).toStdString();
+    popup.message = Text(message).toStdString();
+    State().popups.push_back(popup);
+}
+
+}  // namespace
+
+int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restrictExtension,
+                     char* pathName) {
+    if (chosen.isEmpty()) {
+        return 0;
+    }
+    QString path = chosen;
+    const QString extension = DefaultExtension(fileTypeList);
+    if (restrictExtension && !extension.isEmpty()) {
+        const QString name = QFileInfo(path).fileName();
+        if (name.endsWith(QLatin1Char('.'))) {
+            path += extension;
+        } else if (!name.isEmpty() && !name.contains(QLatin1Char('.'))) {
+            path += QLatin1Char('.') + extension;
+        }
+    }
+    const QByteArray encoded = QFile::encodeName(QDir::toNativeSeparators(path));
+    if (std::size_t(encoded.size()) + 1 > MAX_PATHNAME_LEN) {
+        return UIE_PATH_TOO_LONG;
+    }
+    std::memcpy(pathName, encoded.constData(), std::size_t(encoded.size()) + 1);
+    return 1;
+}
+
+}  // namespace ui_runtime
+
+using namespace ui_runtime;
+
+int MessagePopup(const char* title, const char* message) {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    Runtime& runtime = State();
+    if (runtime.testing) {
+        Record(ui_testing::PopupKind::Message, title, message);
+        return 0;
+    }
+    QMessageBox box(QMessageBox::NoIcon, Text(title), MessageText(message), QMessageBox::Ok,
+                    PopupParent());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 0;
+}
+
+int ConfirmPopup(const char* title, const char* message) {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    Runtime& runtime = State();
+    if (runtime.testing) {
+        Record(ui_testing::PopupKind::Confirm, title, message);
+        if (runtime.confirmAnswers.empty()) {
+            return 0;
+        }
+        const bool yes = runtime.confirmAnswers.front();
+        runtime.confirmAnswers.pop_front();
+        return yes ? 1 : 0;
+    }
+    QMessageBox box(QMessageBox::Question, Text(title), MessageText(message),
+                    QMessageBox::Yes | QMessageBox::No, PopupParent());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes ? 1 : 0;
+}
+
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
+                    const char* fileTypeList, const char* title, int buttonLabel,
+                    int restrictDirectory, int restrictExtension, int allowCancel,
+                    int allowMakeDirectory, char* pathName) {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    Runtime& runtime = State();
+    if (runtime.testing) {
+        Record(ui_testing::PopupKind::FileSelect, title, nullptr);
+        ui_testing::Popup& popup = runtime.popups.back();
+        popup.defaultDirectory = Text(defaultDirectory).toStdString();
+        popup.defaultFileSpec = Text(defaultFileSpec).toStdString();
+        popup.restrictExtension = restrictExtension != 0;
+        popup.allowCancel = allowCancel != 0;
+        if (runtime.fileAnswers.empty()) {
+            return 0;
+        }
+        const std::optional<std::string> answer = runtime.fileAnswers.front();
+        runtime.fileAnswers.pop_front();
+        if (!answer) {
+            return 0;
+        }
+        return FinishChosenPath(QFile::decodeName(answer->c_str()), fileTypeList, restrictExtension,
+                                pathName);
+    }
+
+    QString directory = QFile::decodeName(defaultDirectory == nullptr ? "" : defaultDirectory);
+    directory =
+        QDir::current().absoluteFilePath(directory.isEmpty() ? QStringLiteral(".") : directory);
+    directory = QDir::cleanPath(directory);
+    QFileDialog dialog(PopupParent(), Text(title), directory);
+
+    const QStringList patterns = Patterns(fileTypeList);
+    QStringList filters;
+    if (!patterns.isEmpty()) {
+        filters << QStringLiteral("Files (%1)").arg(patterns.join(QLatin1Char(' ')));
+    }
+    if (!restrictExtension || patterns.isEmpty()) {
+        filters << QStringLiteral("All files (*)");
+    }
+    dialog.setNameFilters(filters);
+
+    switch (buttonLabel) {
+        case VAL_SAVE_BUTTON:
+            // Qt asks before an existing file is replaced.
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Save"));
+            break;
+        case VAL_LOAD_BUTTON:
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Load"));
+            break;
+        case VAL_SELECT_BUTTON:
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
+            break;
+        default:
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("OK"));
+            break;
+    }
+    // The dialog adds the extension itself as well, so that its question about replacing
+    // an existing file is asked for the name that will really be written.
+    if (restrictExtension) {
+        dialog.setDefaultSuffix(DefaultExtension(fileTypeList));
+    }
+    if (!allowMakeDirectory) {
+        dialog.setOption(QFileDialog::ReadOnly, true);
+    }
+    if (restrictDirectory) {
+        QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog,
+                         [&dialog, directory](const QString& entered) {
+                             if (QDir(entered) != QDir(directory)) {
+                                 dialog.setDirectory(directory);
+                             }
+                         });
+    }
+    const QString fileSpec = Text(defaultFileSpec);
+    if (!fileSpec.isEmpty() && !fileSpec.contains(QLatin1Char('*')) &&
+        !fileSpec.contains(QLatin1Char('?'))) {
+        dialog.selectFile(fileSpec);
+    }
+
+    // Without a way to cancel, the dialog comes back until a file is chosen.
+    while (dialog.exec() != QDialog::Accepted) {
+        if (allowCancel) {
+            return 0;
+        }
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty()
+               ? 0
+               : FinishChosenPath(chosen.first(), fileTypeList, restrictExtension, pathName);
+}

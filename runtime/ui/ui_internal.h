@@ -1,0 +1,133 @@
+// Inside of the user-interface runtime: the records shared by the panel builder, the
+// control operations, the popups and the test seam. Only runtime/*.cpp include this file.
+#pragma once
+
+#include <QApplication>
+#include <QColor>
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
+
+namespace ui_runtime {
+
+enum class Kind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
+
+// The type in which a control's value is read; None for controls without a value.
+enum class DataType { None, UInt8, UInt32, Int };
+
+// Smallest and largest value a data type holds.
+long long DataTypeMinimum(DataType type);
+long long DataTypeMaximum(DataType type);
+
+struct Control {
+    int id = 0;
+    QString constant;
+    Kind kind = Kind::Decoration;
+    DataType dataType = DataType::None;
+    QWidget* body = nullptr;
+    QLabel* label = nullptr;  // owned by the panel window, like the body
+    CtrlCallbackPtr callback = nullptr;
+    // Kept here rather than asked from the widgets: Qt reports a child of a window that
+    // is not shown yet as invisible, and a child of a disabled parent as disabled.
+    bool visible = true;
+    bool dimmed = false;
+    // Numeric fields: the value the field held after the last commit or the last change
+    // made from code. Finishing an edit without changing the number commits nothing.
+    int settledValue = 0;
+    ToolTipProvider toolTip = nullptr;
+};
+
+// The indicator lamp: a round light, lit or dark.
+class LedLamp : public QWidget {
+  public:
+    LedLamp(const QColor& onColor, const QColor& offColor, QWidget* parent);
+    bool isOn() const { return on_; }
+    void setOn(bool on);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QColor onColor_;
+    QColor offColor_;
+    bool on_ = false;
+};
+
+// The panel's own window. Its close box does not close it: the panel definition names
+// the control whose commit the close box stands for.
+class PanelWindow : public QWidget {
+  public:
+    explicit PanelWindow(int handle) : handle_(handle) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    int handle_;
+};
+
+struct Panel {
+    int handle = -1;
+    int resourceId = 0;
+    PanelWindow* window = nullptr;
+    std::map<int, Control> controls;
+    int closeControl = -1;  // -1: the close box does nothing
+};
+
+struct Runtime {
+    std::unique_ptr<QApplication> application;
+    // QApplication keeps references to argc and argv for its whole life.
+    int argc = 0;
+    std::vector<std::string> arguments;
+    std::vector<char*> argv;
+
+    std::map<std::string, CtrlCallbackPtr> callbacks;
+    std::map<int, std::unique_ptr<Panel>> panels;
+    int nextHandle = 1;
+    std::string loadError;
+    bool waitCursor = false;
+    int dispatchDepth = 0;  // > 0 while a control callback runs
+
+    // Test seam.
+    bool allowUnboundCallbacks = false;
+    bool testing = false;
+    std::deque<bool> confirmAnswers;
+    std::deque<std::optional<std::string>> fileAnswers;  // nullopt: cancel
+    std::vector<ui_testing::Popup> popups;
+};
+
+Runtime& State();
+
+Panel* FindPanel(int handle);
+// Looks up a control; on failure *error receives UIE_NOT_INITIALISED, UIE_BAD_PANEL or
+// UIE_BAD_CONTROL and the result is null.
+Control* FindControl(int panel, int control, int* error);
+
+// Sends the commit event to the control's callback, as a user's action does.
+void CommitControl(int panel, int control);
+
+// Fills panel from the definition of panel panelId in the file at path. On failure returns
+// a negative UiError and sets reason to one line saying what is wrong.
+int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason);
+
+// Shows or hides, dims or enables a control together with its label.
+void ApplyVisible(Control& control, bool visible);
+void ApplyDimmed(Control& control, bool dimmed);
+
+// Turns the path a user chose into what the program receives: the file-type list's
+// extension added to a bare name when the extension is restricted, native separators,
+// and a length check against MAX_PATHNAME_LEN. Returns 1 with pathName written, or
+// UIE_PATH_TOO_LONG with pathName untouched.
+int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restrictExtension,
+                     char* pathName);
+
+}  // namespace ui_runtime

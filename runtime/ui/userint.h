@@ -1,0 +1,128 @@
+// User-interface operations: the panel, its controls, popups and event dispatch.
+// Program code reaches the window system only through this header.
+//
+// Every call returns a small result code unless it says otherwise:
+//   0  success (UIE_NO_ERROR)
+//   <0 one of the UiError codes below; the call changed nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+enum UiError {
+    UIE_NO_ERROR = 0,
+    UIE_NOT_INITIALISED = -1,  // InitUserInterface has not run
+    UIE_BAD_PANEL = -2,        // no panel with that handle
+    UIE_BAD_CONTROL = -3,      // no control with that identifier on the panel
+    UIE_BAD_ATTRIBUTE = -4,    // attribute not supported by this kind of control
+    UIE_BAD_VALUE = -5,        // a list has no item with that value
+    UIE_TYPE_MISMATCH = -6,    // the variable's type is not the control's data type
+    UIE_BAD_INDEX = -7,        // list index out of range
+    UIE_PANEL_FILE = -8,       // panel file missing, unreadable or malformed
+    UIE_NO_CALLBACK = -9,      // panel file names a callback that is not registered
+    UIE_PATH_TOO_LONG = -10,   // chosen path does not fit the caller's buffer
+    UIE_WRONG_KIND = -11,      // the operation does not apply to this kind of control
+    UIE_NOT_OPERABLE = -12,    // a user cannot operate the control: it is dimmed or hidden
+};
+
+constexpr int EVENT_COMMIT = 1;
+
+constexpr int ATTR_DIMMED = 500;
+constexpr int ATTR_VISIBLE = 530;
+constexpr int ATTR_MAX_VALUE = 730;
+constexpr int ATTR_MIN_VALUE = 731;
+
+// Longest path the program keeps: the platform's own limit.
+#ifdef _WIN32
+constexpr std::size_t MAX_PATHNAME_LEN = 260;
+#else
+constexpr std::size_t MAX_PATHNAME_LEN = 4096;
+#endif
+
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
+                                int eventData1, int eventData2);
+
+// Starts the runtime with the program's arguments. Non-zero when it is ready, 0 when it
+// cannot be used.
+int InitUserInterface(int argc, char** argv);
+// Releases the runtime; called once, last.
+void CloseUserInterface();
+
+// Callbacks named in a panel file are bound by name when the panel loads; the program
+// registers every name it defines before loading.
+void RegisterCallback(const char* name, CtrlCallbackPtr callback);
+
+// Loads the panel resource panelId from fileName (resolved against the program's own
+// directory when relative). Returns a handle >= 0, or a negative UiError.
+int LoadPanel(int parent, const char* fileName, int panelId);
+// Why the last LoadPanel failed, in one line; empty after a good load.
+const char* GetPanelLoadError();
+int DisplayPanel(int panel);
+int DiscardPanel(int panel);
+
+// Handles pending window-system events, running due callbacks to completion.
+int ProcessSystemEvents();
+int QuitUserInterface(int code);
+
+// The value is stored in the control's own data type; asking with another type is
+// UIE_TYPE_MISMATCH.
+int GetCtrlVal(int panel, int control, uint8_t* value);
+int GetCtrlVal(int panel, int control, uint32_t* value);
+int GetCtrlVal(int panel, int control, int* value);
+// A list whose item values stand for the members of a one-byte enumeration reads straight
+// into it, as unsigned 8-bit.
+template <typename Enum>
+requires(std::is_enum_v<Enum> && sizeof(Enum) == 1) int GetCtrlVal(int panel, int control,
+                                                                   Enum* value) {
+    uint8_t raw = 0;
+    const int result = GetCtrlVal(panel, control, &raw);
+    if (result == UIE_NO_ERROR) {
+        *value = static_cast<Enum>(raw);
+    }
+    return result;
+}
+// Numeric controls coerce the value into their range; list controls select the item with
+// that value (UIE_BAD_VALUE when none has it). Setting a value never runs a callback.
+int SetCtrlVal(int panel, int control, long long value);
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int GetCtrlAttribute(int panel, int control, int attribute, int* value);
+
+// List controls. Index -1 appends; count -1 deletes to the end of the list.
+int InsertListItem(int panel, int control, int index, const char* label, int value);
+int DeleteListItem(int panel, int control, int index, int count);
+int GetNumListItems(int panel, int control, int* count);
+// label receives at most labelSize - 1 characters and a terminating zero.
+int GetListItem(int panel, int control, int index, char* label, std::size_t labelSize, int* value);
+
+// Modal popups.
+int MessagePopup(const char* title, const char* message);
+// Non-zero when the user answers yes.
+int ConfirmPopup(const char* title, const char* message);
+// 0 when the user cancels, 1 when a path was chosen and written to pathName (which holds
+// MAX_PATHNAME_LEN bytes), negative on failure. An empty defaultDirectory means the current
+// directory. With restrictExtension the chosen name gets the file-type list's extension
+// when it has none.
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
+                    const char* fileTypeList, const char* title, int buttonLabel,
+                    int restrictDirectory, int restrictExtension, int allowCancel,
+                    int allowMakeDirectory, char* pathName);
+
+// The directory the program runs from; dir holds MAX_PATHNAME_LEN bytes.
+int GetProjectDir(char* dir);
+
+// Shows a text as the control's tooltip, asking the provider each time the tooltip is
+// about to appear, so that it is never stale.
+using ToolTipProvider = const char* (*)();
+int SetCtrlToolTipProvider(int panel, int control, ToolTipProvider provider);
+
+// While an exchange blocks the window, the mouse shows a busy cursor.
+void SetWaitCursor(int busy);
+
+// Button label codes of FileSelectPopup. VAL_SAVE_BUTTON makes a save dialog that asks
+// before replacing an existing file; VAL_LOAD_BUTTON accepts existing files only.
+constexpr int VAL_OK_BUTTON = 0;
+constexpr int VAL_SAVE_BUTTON = 1;
+constexpr int VAL_SELECT_BUTTON = 2;
+constexpr int VAL_LOAD_BUTTON = 3;

@@ -1,0 +1,3 @@
+#include "ui/panel.h"
+
+int panelHandle = -1;
