@@ -2,15 +2,15 @@
 # make test  build and run the whole suite headless
 BUILD ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-sanitize fuzz format format-check tidy clean
+.PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
+        windows-check clean
 
 all: build
 
-deps:
-	@scripts/install-deps.sh
-
-configure: deps
+configure:
+	@scripts/install-deps.sh build
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 
 build: configure
@@ -19,15 +19,19 @@ build: configure
 run: build
 	@scripts/run-with-simulator.sh $(BUILD)
 
-test: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+test:
+	@scripts/install-deps.sh build test
+	@$(MAKE) build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
-test-sanitize: deps
+test-sanitize:
+	@scripts/install-deps.sh build test
 	@cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON >/dev/null
 	@cmake --build build-sanitize -j $(JOBS)
 	@cd build-sanitize && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
-		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # The configuration-text scanner and the setting-file load under libFuzzer with the
 # sanitizers, FUZZ_TIME seconds each, from the seed corpus in tests/fuzz/corpus; any
@@ -35,7 +39,8 @@ test-sanitize: deps
 FUZZ_TIME ?= 30
 FUZZ_TARGETS = fuzz_config_text fuzz_load_file
 
-fuzz: deps
+fuzz:
+	@scripts/install-deps.sh build test fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DZELK_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 	@for target in $(FUZZ_TARGETS); do \
@@ -48,19 +53,28 @@ fuzz: deps
 	done
 
 format:
+	@scripts/install-deps.sh format
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 format-check:
+	@scripts/install-deps.sh format
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-# clang-tidy's bug-finding checks over the program and the simulator, from the compile
-# commands of the normal build.
+# clang-tidy's bug-finding checks over the program, the runtime and the tools, from the
+# compile commands of the normal build.
 TIDY_CHECKS = -*,bugprone-*,clang-analyzer-*,-bugprone-easily-swappable-parameters,-bugprone-narrowing-conversions
 
 tidy: build
-	@git ls-files 'app/*.cpp' 'link/*.cpp' 'params/*.cpp' 'product/*.cpp' 'runtime/*.cpp' 'tools/*.cpp' | \
+	@scripts/install-deps.sh tidy
+	@git ls-files 'app/*.cpp' 'ui/*.cpp' 'link/*.cpp' 'params/*.cpp' 'product/*.cpp' \
+		'runtime/*.cpp' 'tools/*.cpp' | \
 		xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD) --quiet -checks='$(TIDY_CHECKS)' \
 		--warnings-as-errors='*' 2>/dev/null
+
+# The program's files and the runtime's Qt-free headers through the MinGW-w64 compiler.
+windows-check:
+	@scripts/install-deps.sh windows
+	@scripts/windows-check.sh
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -1,9 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those missing.
+# Installs the Debian packages that a make target needs, only those missing.
+#
+#   scripts/install-deps.sh GROUP...
+#
+# Groups: build (compiler, CMake, Qt), test (GoogleTest), fuzz, format, tidy, windows
+# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), screenshot.
 set -euo pipefail
 
-packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-serialport-dev libgtest-dev
-          libgl-dev xvfb xauth clang libclang-rt-14-dev clang-format clang-tidy)
+packages=()
+for group in "$@"; do
+    case "$group" in
+        build) packages+=(cmake make g++ ccache pkg-config qt6-base-dev qt6-serialport-dev
+                          libgl-dev) ;;
+        test) packages+=(libgtest-dev) ;;
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        format) packages+=(clang-format) ;;
+        tidy) packages+=(clang-tidy) ;;
+        windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
+        package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db) ;;
+        screenshot) packages+=(xvfb xauth x11-apps imagemagick openbox) ;;
+        *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+    esac
+done
+
+if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
+    echo "install-deps: no apt-get here; install ${packages[*]} (or your system's" \
+         "equivalents) yourself. CMake will say what is missing." >&2
+    exit 0
+fi
 
 missing=()
 for package in "${packages[@]}"; do
