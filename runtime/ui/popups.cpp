@@ -1,10 +1,12 @@
 // Modal popups: message, yes/no question and file selection. Under the test seam each
 // popup is recorded and answered from a queue instead of being shown.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/ui/ui_internal.h"
@@ -68,12 +70,26 @@ QString DefaultExtension(const char* fileTypeList) {
     return extension;
 }
 
-void Record(ui_testing::PopupKind kind, const char* title, const char* message) {
+void Record(ui_testing::PopupKind kind, const char* title, const char* message,
+            const char* details = nullptr) {
     ui_testing::Popup popup;
     popup.kind = kind;
     popup.title = Text(title).toStdString();
     popup.message = Text(message).toStdString();
+    popup.details = Text(details).toStdString();
     State().popups.push_back(popup);
+}
+
+// One line on stderr: the program, the popup's title and the details, line breaks turned
+// into "; " so that a log keeps one failure per line.
+void PrintDetails(const char* title, const char* details) {
+    QString line = MessageText(details).trimmed();
+    line.replace(QLatin1Char('\n'), QLatin1String("; "));
+    const QByteArray text = (QCoreApplication::applicationName() + QLatin1String(": ") +
+                             Text(title).trimmed() + QLatin1String(": ") + line)
+                                .toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -117,6 +133,24 @@ int MessagePopup(const char* title, const char* message) {
     QMessageBox box(QMessageBox::NoIcon, Text(title), MessageText(message), QMessageBox::Ok,
                     PopupParent());
     box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 0;
+}
+
+int MessagePopupWithDetails(const char* title, const char* message, const char* details) {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    PrintDetails(title, details);
+    Runtime& runtime = State();
+    if (runtime.testing) {
+        Record(ui_testing::PopupKind::Message, title, message, details);
+        return 0;
+    }
+    QMessageBox box(QMessageBox::NoIcon, Text(title), MessageText(message), QMessageBox::Ok,
+                    PopupParent());
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(MessageText(details));
     box.exec();
     return 0;
 }

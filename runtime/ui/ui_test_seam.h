@@ -14,6 +14,7 @@ struct Popup {
     PopupKind kind;
     std::string title;
     std::string message;  // for FileSelect: the dialog title is in title, message is empty
+    std::string details;  // the informative text beside the message; empty when none
     // FileSelect only: the arguments the program passed.
     std::string defaultDirectory;
     std::string defaultFileSpec;

@@ -98,6 +98,10 @@ int GetListItem(int panel, int control, int index, char* label, std::size_t labe
 
 // Modal popups.
 int MessagePopup(const char* title, const char* message);
+// The same box with details beside the message (the box's informative text): what the
+// program knows beyond the fixed message, such as the system's reason or what to do. The
+// title and the details also go to stderr as one line, for a person at a terminal.
+int MessagePopupWithDetails(const char* title, const char* message, const char* details);
 // Non-zero when the user answers yes.
 int ConfirmPopup(const char* title, const char* message);
 // 0 when the user cancels, 1 when a path was chosen and written to pathName (which holds

@@ -101,10 +101,13 @@ void Press(int control) {
 std::vector<std::string> Popups() {
     std::vector<std::string> popups;
     for (const ui_testing::Popup& p : ui_testing::TakePopups()) {
-        popups.push_back(p.kind != ui_testing::PopupKind::FileSelect
-                             ? p.title + "|" + p.message
-                             : p.title + " in " + p.defaultDirectory + " " + p.defaultFileSpec +
-                                   (p.restrictExtension && p.allowCancel ? " only" : ""));
+        if (p.kind == ui_testing::PopupKind::FileSelect) {
+            popups.push_back(p.title + " in " + p.defaultDirectory + " " + p.defaultFileSpec +
+                             (p.restrictExtension && p.allowCancel ? " only" : ""));
+        } else {
+            popups.push_back(p.title + "|" + p.message +
+                             (p.details.empty() ? "" : "||" + p.details));
+        }
     }
     return popups;
 }

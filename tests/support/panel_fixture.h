@@ -31,7 +31,8 @@ Items ListItems(int control);
 void Commit(int control, int value);
 void Press(int control);
 
-// The popups shown since the last call: messages as "title|message", file dialogs as their
+// The popups shown since the last call: messages as "title|message", or
+// "title|message||details" when the message has details beside it; file dialogs as their
 // title, default directory and file specification ("... only" when restricted to it).
 std::vector<std::string> Popups();
 
