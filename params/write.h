@@ -2,13 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 #include "link/command_mode.h"
 
 // What a write got done: the registers the module acknowledged, in sending order, and the
 // one it did not (0 when every command was acknowledged or none was sent).
 struct WriteReport {
-    int written[21];
+    int written[std::size(kRegisterTable)];
     int writtenCount;
     int failedRegister;
 };

@@ -38,9 +38,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const int registerControls[] = {
-    S100,   S101,   S102,   S103,   S104,   S105, S110, S111, S112, S113, S120_H, S120_L, S121_H,
-    S121_L, S122_H, S122_L, S123_H, S123_L, S124, S125, S126, S127, S128, S129,   S130_H, S130_L};
+// Every register control of the panel, high parts and low parts.
+const std::vector<int> registerControls = [] {
+    std::vector<int> controls;
+    for (const RegisterRow& row : kRegisterTable) {
+        controls.push_back(row.highControl);
+        if (row.low != nullptr) {
+            controls.push_back(row.lowControl);
+        }
+    }
+    return controls;
+}();
 
 // The panel's registers, S115 and S116, which no record may touch, and ID_LEN; with the
 // changes a test expects made to them.

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <tuple>
 
 #include "tests/support/link_fixture.h"
 
@@ -69,23 +68,42 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
     panel::Commit(PORT_CONN, 1);
     ASSERT_TRUE(connection.connected);
     SetCtrlVal(panelHandle, S100, 42);
-    // Series, button, popup, and how the host's bytes of the exchange begin and end.
-    const std::tuple<int, int, std::string, std::string, std::string> steps[] = {
-        {1, SHOW_VER, "FirmWare Verion|E2E V9.99", "+++AT/V\n", "ATX\n"},
-        {1, UPDATE, link_test::kDone, "+++ATS100=42\n", "ATS123=127\nATS130=100\nATO\n"},
-        {4, UPDATE, link_test::kCommandError, "+++ATS100=42\n", "ATS113=1\nATO\n"},
+    // How the host's bytes of each exchange begin and end.
+    struct Step {
+        int productIndex;
+        int button;
+        std::string popup;
+        std::string begin;
+        std::string end;
+    };
+    const Step steps[] = {
+        {.productIndex = 1,
+         .button = SHOW_VER,
+         .popup = "FirmWare Verion|E2E V9.99",
+         .begin = "+++AT/V\n",
+         .end = "ATX\n"},
+        {.productIndex = 1,
+         .button = UPDATE,
+         .popup = link_test::kDone,
+         .begin = "+++ATS100=42\n",
+         .end = "ATS123=127\nATS130=100\nATO\n"},
+        {.productIndex = 4,
+         .button = UPDATE,
+         .popup = link_test::kCommandError,
+         .begin = "+++ATS100=42\n",
+         .end = "ATS113=1\nATO\n"},
     };
     std::string host;
     std::vector<double> times;
-    for (const auto& [productIndex, button, popup, begin, end] : steps) {
-        SCOPED_TRACE(popup);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.popup);
         const std::size_t from = host.size();
-        SetCtrlVal(panelHandle, PRODUCT, productIndex);
-        panel::Press(button);
-        EXPECT_EQ(link_test::Popups(), link_test::Texts{popup});
-        host = HostBytes(end, times);
+        SetCtrlVal(panelHandle, PRODUCT, step.productIndex);
+        panel::Press(step.button);
+        EXPECT_EQ(link_test::Popups(), link_test::Texts{step.popup});
+        host = HostBytes(step.end, times);
         ASSERT_GE(times.size(), from + 3);
-        EXPECT_TRUE(host.substr(from).starts_with(begin) && host.ends_with(end)) << host;
+        EXPECT_TRUE(host.substr(from).starts_with(step.begin) && host.ends_with(step.end)) << host;
         // zelksim stamps a byte when it gets round to reading it, a fraction of a
         // millisecond after the write on a quiet machine but a few under load (a sanitizer
         // build with the suite beside it); a late stamp on one "+" makes the next gap look

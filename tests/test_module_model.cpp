@@ -4,7 +4,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tools/module_model.h"
@@ -31,11 +30,18 @@ std::string Exchange(ModuleModel& model, const std::string& line, double* t, dou
 TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
     // Bytes after a payload "x", the silence before each, and whether they escape. Payload
     // between the plus signs starts the count afresh.
-    const std::tuple<const char*, std::vector<double>, bool> rows[] = {
-        {"+++", {.1, .1, .1}, true},           {"+++", {.3, .2, .5}, true},
-        {"+++", {.09, .1, .1}, false},         {"+++", {.1, .099, .1}, false},
-        {"+++", {.1, .1, 0}, false},           {"++A+++", {.1, .1, .1, .1, .1, .1}, true},
-        {"++A++", {.1, .1, .1, .1, .1}, false}};
+    struct Row {
+        const char* bytes;
+        std::vector<double> silences;
+        bool escapes;
+    };
+    const Row rows[] = {{.bytes = "+++", .silences = {.1, .1, .1}, .escapes = true},
+                        {.bytes = "+++", .silences = {.3, .2, .5}, .escapes = true},
+                        {.bytes = "+++", .silences = {.09, .1, .1}, .escapes = false},
+                        {.bytes = "+++", .silences = {.1, .099, .1}, .escapes = false},
+                        {.bytes = "+++", .silences = {.1, .1, 0}, .escapes = false},
+                        {.bytes = "++A+++", .silences = {.1, .1, .1, .1, .1, .1}, .escapes = true},
+                        {.bytes = "++A++", .silences = {.1, .1, .1, .1, .1}, .escapes = false}};
     for (const auto& [bytes, silences, escapes] : rows) {
         SCOPED_TRACE(testing::PrintToString(silences));
         ModuleModel model({.guardTime = 0.1, .responseDelay = 0.02});
@@ -87,28 +93,118 @@ TEST(ModuleModel, ListsItsSeriesRegistersInTheFormOfItsIdLength) {
 }
 
 TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
-    // Name, options, command, reply, then a register and its value afterwards.
-    using Row = std::tuple<const char*, ModuleOptions, const char*, const char*, int, const char*>;
-    const Row rows[] = {
-        {"NetworkIdHighPartKeepsLow", {}, "ATS120=7\n", ">", 120, "7.168"},
-        {"TwoPartLocalIdSwitchesIdLength", {}, "ATS121=10.20\n", ">", 130, "100.100"},
-        {"OnePartLocalIdSwitchesBack", {.twoByteIds = true}, "ATS121=9\n", ">", 130, "100"},
-        {"TooLarge", {}, "ATS100=256\n", "ERROR\r\n>", 100, "50"},
-        {"TwoPartOnPlainRegister", {}, "ATS100=1.2\n", "ERROR\r\n>", 100, "50"},
-        {"NotInSeries", {.series = 4}, "ATS129=1\n", "ERROR\r\n>", 129, ""},
-        // Not listed, yet taken, so that a full write reaches every series.
-        {"UnlistedFormatOnM5", {.series = 4}, "ATS105=1\n", ">", 105, "1"},
-        // The fault switches.
-        {"Silent", {.silent = true, .echo = true}, "ATS100=9\n", "", 100, "9"},
-        {"Echo", {.echo = true}, "ATS100=9\r\n", "ATS100=9\r\n>", 100, "9"},
-        {"OkPrompt", {.okPrompt = true}, "ATS100=9\n", "OK\r\n>", 100, "9"},
-        {"Noise", {.noiseBeforePrompt = 61}, "ATS100=9\n", ">", 100, "9"},
-        {"Refused", {.refuseRegister = 105}, "ATS105=1\n", "ERROR\r\n>", 105, "0"},
-        {"OnlyTheRefusedOne", {.refuseRegister = 105}, "ATS100=9\n", ">", 100, "9"},
-        {"Slow", {.byteInterval = 0.02}, "ATZ\n", "ERROR\r\n>", 100, "50"},
-        {"Cut", {.cutReplyAfter = 3}, "ATZ\n", "ERR", 100, "50"},
-        {"CutToNothing", {.cutReplyAfter = 0}, "ATS100=9\n", "", 100, "9"},
-        {"ListOverride", {.registerListOverride = "S1"}, "AT/L\n", "S1", 100, "50"}};
+    struct Row {
+        const char* name;
+        ModuleOptions options;
+        const char* command;
+        const char* reply;
+        int number;         // a register,
+        const char* after;  // and its value afterwards
+    };
+    const Row rows[] = {{.name = "NetworkIdHighPartKeepsLow",
+                         .options = {},
+                         .command = "ATS120=7\n",
+                         .reply = ">",
+                         .number = 120,
+                         .after = "7.168"},
+                        {.name = "TwoPartLocalIdSwitchesIdLength",
+                         .options = {},
+                         .command = "ATS121=10.20\n",
+                         .reply = ">",
+                         .number = 130,
+                         .after = "100.100"},
+                        {.name = "OnePartLocalIdSwitchesBack",
+                         .options = {.twoByteIds = true},
+                         .command = "ATS121=9\n",
+                         .reply = ">",
+                         .number = 130,
+                         .after = "100"},
+                        {.name = "TooLarge",
+                         .options = {},
+                         .command = "ATS100=256\n",
+                         .reply = "ERROR\r\n>",
+                         .number = 100,
+                         .after = "50"},
+                        {.name = "TwoPartOnPlainRegister",
+                         .options = {},
+                         .command = "ATS100=1.2\n",
+                         .reply = "ERROR\r\n>",
+                         .number = 100,
+                         .after = "50"},
+                        {.name = "NotInSeries",
+                         .options = {.series = 4},
+                         .command = "ATS129=1\n",
+                         .reply = "ERROR\r\n>",
+                         .number = 129,
+                         .after = ""},
+                        // Not listed, yet taken, so that a full write reaches every series.
+                        {.name = "UnlistedFormatOnM5",
+                         .options = {.series = 4},
+                         .command = "ATS105=1\n",
+                         .reply = ">",
+                         .number = 105,
+                         .after = "1"},
+                        // The fault switches.
+                        {.name = "Silent",
+                         .options = {.silent = true, .echo = true},
+                         .command = "ATS100=9\n",
+                         .reply = "",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "Echo",
+                         .options = {.echo = true},
+                         .command = "ATS100=9\r\n",
+                         .reply = "ATS100=9\r\n>",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "OkPrompt",
+                         .options = {.okPrompt = true},
+                         .command = "ATS100=9\n",
+                         .reply = "OK\r\n>",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "Noise",
+                         .options = {.noiseBeforePrompt = 61},
+                         .command = "ATS100=9\n",
+                         .reply = ">",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "Refused",
+                         .options = {.refuseRegister = 105},
+                         .command = "ATS105=1\n",
+                         .reply = "ERROR\r\n>",
+                         .number = 105,
+                         .after = "0"},
+                        {.name = "OnlyTheRefusedOne",
+                         .options = {.refuseRegister = 105},
+                         .command = "ATS100=9\n",
+                         .reply = ">",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "Slow",
+                         .options = {.byteInterval = 0.02},
+                         .command = "ATZ\n",
+                         .reply = "ERROR\r\n>",
+                         .number = 100,
+                         .after = "50"},
+                        {.name = "Cut",
+                         .options = {.cutReplyAfter = 3},
+                         .command = "ATZ\n",
+                         .reply = "ERR",
+                         .number = 100,
+                         .after = "50"},
+                        {.name = "CutToNothing",
+                         .options = {.cutReplyAfter = 0},
+                         .command = "ATS100=9\n",
+                         .reply = "",
+                         .number = 100,
+                         .after = "9"},
+                        {.name = "ListOverride",
+                         .options = {.registerListOverride = "S1"},
+                         .command = "AT/L\n",
+                         .reply = "S1",
+                         .number = 100,
+                         .after = "50"}};
     for (const auto& [name, options, command, reply, number, after] : rows) {
         SCOPED_TRACE(name);
         ModuleModel model(options);
