@@ -1,5 +1,7 @@
 #include "link/command_mode.h"
 
+#include <algorithm>
+
 #include "link/connection.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
@@ -52,16 +54,23 @@ Exchange EnterCommandMode(ProductSeries series) {
     FlushOutQ(port);
 
     const double guardTime = GuardTime(connection.comBaudRate);
+    const char escape = kEscapeCharacter;
     for (int i = 0; i < 3; ++i) {
         Wait(guardTime);
-        ComWrtByte(port, kEscapeCharacter);
+        if (!SendCommand(&escape, 1)) {
+            return Exchange::DeviceGone;
+        }
     }
 
     // One byte per poll: a line break in front of the prompt is normal, but a module that
     // chatters for the whole polling time is taken as not answering.
     for (int poll = 0; poll < kEscapePolls; ++poll) {
         Wait(kEscapePollInterval);
-        if (GetInQLen(port) > 0 && ComRdByte(port) == kPrompt) {
+        const int waiting = WaitingBytes();
+        if (waiting < 0) {
+            return Exchange::DeviceGone;
+        }
+        if (waiting > 0 && ComRdByte(port) == kPrompt) {
             FlushInQ(port);
             FlushOutQ(port);
             return Exchange::Done;
@@ -69,32 +78,50 @@ Exchange EnterCommandMode(ProductSeries series) {
     }
 
     Wait(kBeforeCarriageReturn);
-    ComWrtByte(port, kCarriageReturn);
+    const char carriageReturn = kCarriageReturn;
+    if (!SendCommand(&carriageReturn, 1)) {
+        return Exchange::DeviceGone;
+    }
     Wait(kAfterCarriageReturn);
     LeaveCommandMode(series);
     return Exchange::NoPrompt;
 }
 
-bool WaitForPrompt() {
+Answer WaitForPrompt() {
     const int port = connection.comPort;
+    Answer answer = Answer::Silence;
     for (int poll = 0; poll < kPromptPolls; ++poll) {
         Wait(kPromptPollInterval);
-        if (GetInQLen(port) > 0) {
+        const int waiting = WaitingBytes();
+        if (waiting < 0) {
+            return Answer::DeviceGone;
+        }
+        if (waiting > 0) {
             // Only a reply that starts with the prompt counts; an echo or status text is
             // dropped whole, so that its own prompt cannot be taken for an acknowledgement.
             const int byte = ComRdByte(port);
             FlushInQ(port);
             if (byte == kPrompt) {
-                return true;
+                return Answer::Prompt;
             }
+            answer = Answer::Other;
         }
     }
-    return false;
+    return answer;
 }
 
 void LeaveCommandMode(ProductSeries series) {
     // Which command returns a module to data mode depends on its firmware family: the M5
     // and K8 series use "ATO", the others "ATX".
     const bool leavesWithO = series == ProductSeries::M5 || series == ProductSeries::K8;
-    ComWrt(connection.comPort, leavesWithO ? "ATO\n" : "ATX\n", 4);
+    SendCommand(leavesWithO ? "ATO\n" : "ATX\n", 4);
+}
+
+bool SendCommand(const char* text, int length) {
+    return ComWrt(connection.comPort, text, length) != RS232_DEVICE_GONE;
+}
+
+int WaitingBytes() {
+    const int waiting = GetInQLen(connection.comPort);
+    return waiting == RS232_DEVICE_GONE ? -1 : std::max(waiting, 0);
 }

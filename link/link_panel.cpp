@@ -1,8 +1,11 @@
 #include "link/link_panel.h"
 
+#include <cstdio>
+
 #include "link/connection.h"
 #include "link/version.h"
 #include "params/parameter_set.h"
+#include "runtime/serial/rs232.h"
 #include "runtime/ui/userint.h"
 #include "ui/panel.h"
 #include "ui/panel_ids.h"
@@ -28,14 +31,63 @@ const char* const kConfirmChangeMessage =
     "\u3000\u3000"
     "\r\nClick \"YES\" to confirm";
 
+// The fixed popup of a failed connect, with the system's reason and what to do beside it.
+void ReportOpenFailure(int result) {
+    static char text[1024];
+    const int port = connection.comPort;
+    const char* reason = GetComErrorText();
+    switch (result) {
+        case RS232_NO_DEVICE:
+            std::snprintf(text, sizeof text,
+                          "COM%d stands for no device: hover Port Number to see the list.", port);
+            break;
+        case RS232_PORT_BUSY:
+            std::snprintf(text, sizeof text, "%s.\nClose that program, then press Connect.",
+                          reason);
+            break;
+        default:
+            std::snprintf(text, sizeof text, "%s.", reason);
+            break;
+    }
+    MessagePopupWithDetails("COM Error", kOpenErrorMessage, text);
+}
+
 }  // namespace
 
-void ReportExchangeFailure(Exchange result) {
+void ReportExchangeFailure(Exchange result, const char* details) {
     if (result == Exchange::NotConnected) {
         MessagePopup("COM error", " COM disconnect!\r\n Connect it first!!  ");
-    } else {
-        MessagePopup("Command Error", " Communication Error! Please Re-try ");
+        return;
     }
+    const int port = connection.comPort;
+    static char text[1024];
+    switch (result) {
+        case Exchange::NoPrompt:
+            std::snprintf(text, sizeof text,
+                          "No \">\" came back after the escape \"+++\" on COM%d (%s) at %lu "
+                          "bit/s, %s.\nCheck that COM Baud Rate and the format match the "
+                          "module's serial setting (factory setting 9600 bit/s, 8N1), that the "
+                          "module has power, and the wiring.",
+                          port, ComPortDeviceName(port),
+                          static_cast<unsigned long>(connection.comBaudRate),
+                          serialFormats[connection.comFormat % kSerialFormatCount].name);
+            break;
+        case Exchange::DeviceGone:
+            // Nothing more can go through the port; close it so that Connect works again
+            // once the device is back.
+            std::snprintf(text, sizeof text,
+                          "%s\nThe port is closed. Plug the adapter back in and press "
+                          "Connect.%s%s",
+                          GetComErrorText(), details != nullptr ? "\n" : "",
+                          details != nullptr ? details : "");
+            CloseModulePort();
+            SetCtrlVal(panelHandle, PORT_CONN, 0);
+            break;
+        default:
+            std::snprintf(text, sizeof text, "%s", details != nullptr ? details : "");
+            break;
+    }
+    MessagePopupWithDetails("Command Error", " Communication Error! Please Re-try ", text);
 }
 
 int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
@@ -51,8 +103,9 @@ int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callback
     GetCtrlVal(panelHandle, UART_BR, &connection.comBaudRate);
 
     if (connectRequested) {
-        if (OpenModulePort("") != 0) {
-            MessagePopup("COM Error", kOpenErrorMessage);
+        const int result = OpenModulePort("");
+        if (result != 0) {
+            ReportOpenFailure(result);
             SetCtrlVal(panelHandle, PORT_CONN, 0);
         }
     } else if (connection.connected) {
@@ -142,7 +195,10 @@ int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackD
     if (result == Exchange::Done) {
         MessagePopup("FirmWare Verion", versionReply);
     } else {
-        ReportExchangeFailure(result);
+        ReportExchangeFailure(result, result == Exchange::NoReply
+                                          ? "The firmware version (\"AT/V\") did not come: no "
+                                            "\">\" within 5 seconds."
+                                          : nullptr);
     }
     return 0;
 }

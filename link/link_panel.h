@@ -13,6 +13,8 @@ int UartBrCallBack(int panel, int control, int event, void* callbackData, int ev
 int ShowVerCallBack(int panel, int control, int event, void* callbackData, int eventData1,
                     int eventData2);
 
-// Tells the user why an exchange ended without being done: the port is not open, or the
-// module did not answer as it should.
-void ReportExchangeFailure(Exchange result);
+// Ends an exchange that was not done: closes the port when its device has gone, and tells
+// the user why in the exchange's fixed popup, with what the program knows beside it. The
+// details of the exchange itself (what did not come, what was already written) are added
+// to those of the failure.
+void ReportExchangeFailure(Exchange result, const char* details);

@@ -21,11 +21,17 @@ Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLen
     }
 
     const int port = connection.comPort;
-    ComWrt(port, "AT/V\n", 5);
+    if (!SendCommand("AT/V\n", 5)) {
+        return Exchange::DeviceGone;
+    }
 
     std::size_t length = 0;
     bool complete = false;
     for (int cycle = 0; cycle < kCollectCycles && !complete; ++cycle) {
+        const int waiting = WaitingBytes();
+        if (waiting < 0) {
+            return Exchange::DeviceGone;
+        }
         while (!complete && GetInQLen(port) > 0) {
             const int byte = ComRdByte(port);
             if (byte < 0) {

@@ -149,6 +149,23 @@ bool ScanConfigText(const char* text, std::size_t length, RecordSink sink, void*
     return twoByteIdsSeen;
 }
 
+std::size_t WholeRecordsLength(const char* text, std::size_t length) {
+    std::size_t position = 0;
+    while (position < length) {
+        if (text[position] != 'S') {
+            ++position;
+            continue;
+        }
+        Record record{};
+        const std::size_t span = ReadRecord(TextView{text + position, length - position}, &record);
+        if (span == 0 || position + span >= length) {
+            return position;
+        }
+        position += span;
+    }
+    return length;
+}
+
 bool FindRegisterValue(const char* text, std::size_t length, int registerNumber, uint8_t* value) {
     bool found = false;
     ScanRecords(text, length, [&](const Record& record) {

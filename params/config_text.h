@@ -28,6 +28,10 @@ using RecordSink = void (*)(void* context, const AppliedRecord& record);
 // ID length of the text is taken from.
 bool ScanConfigText(const char* text, std::size_t length, RecordSink sink, void* context);
 
+// How much of a text cut at its size limit to keep: all of it, or up to the start of its
+// last record when the cut runs into that record (its value, or its name, is not whole).
+std::size_t WholeRecordsLength(const char* text, std::size_t length);
+
 // The value (high part) that the last whole record of the register gives, as the scan
 // would set it; false when the text has no such record.
 bool FindRegisterValue(const char* text, std::size_t length, int registerNumber, uint8_t* value);

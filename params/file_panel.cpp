@@ -100,6 +100,6 @@ int OpenFileBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
 
     std::memcpy(configText, fileBytes, count);
     configText[count] = '\0';
-    ParseConfigText();
+    ParseConfigText(count);
     return 0;
 }

@@ -3,6 +3,8 @@
 // and OPEN_FILE.
 #pragma once
 
+#include <cstddef>
+
 #include "runtime/ui/userint.h"
 
 // The program's own directory, where the save dialog starts; filled at start-up.
@@ -12,9 +14,10 @@ extern char filePath[MAX_PATHNAME_LEN];
 
 // Reads the panel's register controls into parameters.
 void GatherParameters();
-// Scans configText up to its terminating zero and sets the register controls, then ID_LEN,
-// then runs the control rules.
-void ParseConfigText();
+// Scans the first length characters of configText (a zero byte among them is one more
+// character that is not part of a record) and sets the register controls, then ID_LEN, then
+// runs the control rules.
+void ParseConfigText(std::size_t length);
 
 int ReadCallBack(int panel, int control, int event, void* callbackData, int eventData1,
                  int eventData2);

@@ -28,9 +28,9 @@ double PollInterval(uint32_t baudRate) {
     return 0.15;
 }
 
-// Collects the register list into configText. True when it ended with ">" or filled the
+// Collects the register list into configText: Done when it ended with ">" or filled the
 // reply's 300 characters.
-bool CollectRegisterList(std::size_t* length) {
+Exchange CollectRegisterList(std::size_t* length) {
     const int port = connection.comPort;
     const double interval = PollInterval(connection.comBaudRate);
     std::size_t stored = 0;
@@ -39,6 +39,10 @@ bool CollectRegisterList(std::size_t* length) {
     configText[0] = '\0';
 
     for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
+        if (WaitingBytes() < 0) {
+            *length = stored;
+            return Exchange::DeviceGone;
+        }
         while (!complete && GetInQLen(port) > 0) {
             const int byte = ComRdByte(port);
             if (byte < 0) {
@@ -60,15 +64,15 @@ bool CollectRegisterList(std::size_t* length) {
             break;
         }
     }
-    // A reply cut at its size limit may stop inside a value ("S130=10" of "S130=100"); its
-    // unfinished last line is dropped rather than shown as a wrong number.
+    // A reply cut at its size limit may stop inside a value ("S130=10" of "S130=100"); the
+    // record the cut runs into is dropped rather than shown as a wrong number, and every
+    // whole one before it is kept.
     if (complete && configText[stored - 1] != '>') {
-        while (stored > 0 && configText[stored - 1] != '\n' && configText[stored - 1] != '\r') {
-            configText[--stored] = '\0';
-        }
+        stored = WholeRecordsLength(configText, stored);
+        configText[stored] = '\0';
     }
     *length = stored;
-    return complete;
+    return complete ? Exchange::Done : Exchange::NoReply;
 }
 
 }  // namespace
@@ -79,8 +83,12 @@ Exchange ReadRegisterList(ProductSeries series, std::size_t* length) {
     if (entered != Exchange::Done) {
         return entered;
     }
-    ComWrt(connection.comPort, "AT/L\n", 5);
-    const bool complete = CollectRegisterList(length);
-    LeaveCommandMode(series);
-    return complete ? Exchange::Done : Exchange::NoReply;
+    if (!SendCommand("AT/L\n", 5)) {
+        return Exchange::DeviceGone;
+    }
+    const Exchange collected = CollectRegisterList(length);
+    if (collected != Exchange::DeviceGone) {
+        LeaveCommandMode(series);
+    }
+    return collected;
 }

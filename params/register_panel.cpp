@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "params/config_text.h"
 #include "params/parameter_set.h"
 #include "params/params_panel.h"
@@ -32,9 +30,9 @@ void GatherParameters() {
     }
 }
 
-void ParseConfigText() {
+void ParseConfigText(std::size_t length) {
     const bool twoByteIds = ScanConfigText(
-        configText, std::strlen(configText),
+        configText, length,
         [](void*, const AppliedRecord& record) {
             SetCtrlVal(panelHandle, record.row->highControl, record.high);
             if (record.setsLow) {

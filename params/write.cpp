@@ -1,5 +1,7 @@
 #include "params/write.h"
 
+#include <cstdio>
+
 #include "link/connection.h"
 #include "params/textual_forms.h"
 #include "runtime/serial/rs232.h"
@@ -57,10 +59,9 @@ int ComposeCommand(const RegisterRow& row, const ParameterSet& set, uint8_t modu
     return FormatSetCommand(text, size, row.number, set.*row.high);
 }
 
-// Sends the sequence one command at a time, each acknowledged before the next; true when
+// Sends the sequence one command at a time, each acknowledged before the next: Done when
 // the last one was acknowledged.
-bool SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteReport* report) {
-    const int port = connection.comPort;
+Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteReport* report) {
     for (const WriteStep& step : kWriteSequence) {
         if (!IsSent(step, set.productIndex)) {
             continue;
@@ -68,19 +69,24 @@ bool SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteReport*
         char text[32];
         const int length =
             ComposeCommand(*FindRegister(step.registerNumber), set, modulation, text, sizeof text);
-        if (length < 0) {
-            return false;
+        report->failedRegister = step.registerNumber;
+        std::snprintf(report->failedCommand, sizeof report->failedCommand, "%s", text);
+        if (length < 0 || !SendCommand(text, length)) {
+            report->failedAnswer = Answer::DeviceGone;
+            return Exchange::DeviceGone;
         }
-        ComWrt(port, text, length);
         // No retry: a register the module did not confirm may or may not have taken, and
         // the user is better placed to decide whether to write again.
-        if (!WaitForPrompt()) {
-            report->failedRegister = step.registerNumber;
-            return false;
+        report->failedAnswer = WaitForPrompt();
+        if (report->failedAnswer != Answer::Prompt) {
+            return report->failedAnswer == Answer::DeviceGone ? Exchange::DeviceGone
+                                                              : Exchange::NotAcknowledged;
         }
         report->written[report->writtenCount++] = step.registerNumber;
     }
-    return true;
+    report->failedRegister = 0;
+    report->failedCommand[0] = '\0';
+    return Exchange::Done;
 }
 
 }  // namespace
@@ -101,12 +107,13 @@ Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteRepor
     // A moment for the module between its prompt and the first set command.
     Delay(0.2);
 
-    if (!SendWriteSequence(set, modulation, report)) {
+    const Exchange sent = SendWriteSequence(set, modulation, report);
+    if (sent == Exchange::NotAcknowledged) {
         LeaveCommandMode(set.productIndex);
-        return Exchange::NotAcknowledged;
+    } else if (sent == Exchange::Done) {
+        // A complete write returns every series to data mode with "ATO", also those that
+        // otherwise leave with "ATX".
+        SendCommand("ATO\n", 4);
     }
-    // A complete write returns every series to data mode with "ATO", also those that
-    // otherwise leave with "ATX".
-    ComWrt(port, "ATO\n", 4);
-    return Exchange::Done;
+    return sent;
 }

@@ -7,11 +7,14 @@
 #include "link/command_mode.h"
 
 // What a write got done: the registers the module acknowledged, in sending order, and the
-// one it did not (0 when every command was acknowledged or none was sent).
+// one it did not (0 when every command was acknowledged or none was sent) with how the
+// module answered that one.
 struct WriteReport {
     int written[std::size(kRegisterTable)];
     int writtenCount;
     int failedRegister;
+    Answer failedAnswer;
+    char failedCommand[32];  // the command not acknowledged, as sent
 };
 
 // Enters command mode and sends one set command per register of the write sequence, each

@@ -64,13 +64,14 @@ std::map<int, int> Snapshot(std::map<int, int> values = {}) {
 
 using panel::Popups;
 
-// 300 characters of reply: S111, spaces, S100, then `last` up to the 300th character;
-// more digits and S130 follow but are never taken.
-std::string Padded(const std::string& last) {
-    const std::string head = "S111=9\r\n";
-    const std::string middle = "\r\nS100=77\r\n";
+// 300 characters of reply: S111, spaces, S100 (each record after `separator`), then `last`
+// up to the 300th character; `rest` follows but is never taken.
+std::string Padded(const std::string& last, const std::string& separator = "\r\n",
+                   const std::string& rest = "0\r\nS130=5\r\n>") {
+    const std::string head = "S111=9" + separator;
+    const std::string middle = separator + "S100=77" + separator;
     return head + std::string(300 - head.size() - middle.size() - last.size(), ' ') + middle +
-           last + "0\r\nS130=5\r\n>";
+           last + rest;
 }
 
 ModuleOptions Module(int series, bool twoByteIds, int cutReplyAfter, std::string reply = "") {
@@ -82,44 +83,69 @@ ModuleOptions Module(int series, bool twoByteIds, int cutReplyAfter, std::string
     return options;
 }
 
+const std::string kCommandError = "Command Error| Communication Error! Please Re-try ||";
+
 struct ReadCase {
     const char* name;
     ModuleOptions module;
-    uint32_t baudRate;
-    std::map<int, std::string> registers;  // set in the module before the read
-    std::map<int, int> changed;            // every control the read changes, and to what
-    bool ok;
-    const char* leave;
-    double giveUp;         // seconds from "AT/L" to the leave command
-    const char* lastRate;  // the rate list rebuilt, ending with this item
+    uint32_t baudRate = 9600;
+    std::map<int, std::string> registers = {};  // set in the module before the read
+    std::map<int, int> changed = {};            // every control the read changes, and to what
+    std::string popup = "Command Ok|Done! Reading successfull! ";
+    const char* leave = "ATX";
+    double giveUp = 0;               // seconds from "AT/L" to the leave command
+    const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
+    const char* cutAt = nullptr;     // where the text of a reply cut at 300 characters ends
 };
 
 TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
     const std::map<int, std::string> fskRates = {{100, "30"}, {110, "5"}, {113, "0"}};
+    const std::string noReply = kCommandError +
+                                "The register list (\"AT/L\") did not come whole: 0 characters "
+                                "and no \">\".";
     // clang-format off
     const ReadCase cases[] = {
         // The series set-up leaves S100 and S110 other than the module's defaults.
-        {"a whole list", Module(1, true, -1), 9600,
-         {{111, "7"}, {120, "10.20"}, {121, "30.40"}, {130, "90.99"}},
-         {{S100, 50}, {S110, 3}, {S111, 7}, {S120_H, 10}, {S120_L, 20}, {S121_H, 30},
-          {S121_L, 40}, {S130_H, 90}, {S130_L, 99}, {ID_LEN, 1}}, true, "ATX", 0, nullptr},
+        {.name = "a whole list", .module = Module(1, true, -1),
+         .registers = {{111, "7"}, {120, "10.20"}, {121, "30.40"}, {130, "90.99"}},
+         .changed = {{S100, 50}, {S110, 3}, {S111, 7}, {S120_H, 10}, {S120_L, 20}, {S121_H, 30},
+                     {S121_L, 40}, {S130_H, 90}, {S130_L, 99}, {ID_LEN, 1}}},
         // Seven empty polls, each as long as the line's baud rate asks for.
-        {"no reply", Module(1, false, 0), 9600, {}, {}, false, "ATX", 0.35, nullptr},
-        {"no reply, 1200 baud", Module(1, false, 0), 1200, {}, {}, false, "ATX", 0.7, nullptr},
-        {"no reply, 300 baud", Module(1, false, 0), 300, {}, {}, false, "ATX", 1.05, nullptr},
-        {"a cut reply", Module(4, false, 60), 9600, {}, {}, false, "ATO", 0, nullptr},
-        // The unfinished line at the 300th character is dropped, however it ends.
-        {"300 characters", Module(1, false, -1, Padded("S125=123")), 9600, {},
-         {{S111, 9}, {S100, 77}}, true, "ATX", 0, nullptr},
-        {"300 characters, the last cut", Module(1, false, -1, Padded("S125=12")), 9600, {},
-         {{S111, 9}, {S100, 77}}, true, "ATX", 0, nullptr},
+        {.name = "no reply", .module = Module(1, false, 0), .popup = noReply, .giveUp = 0.35},
+        {.name = "no reply, 1200 baud", .module = Module(1, false, 0), .baudRate = 1200,
+         .popup = noReply, .giveUp = 0.7},
+        {.name = "no reply, 300 baud", .module = Module(1, false, 0), .baudRate = 300,
+         .popup = noReply, .giveUp = 1.05},
+        {.name = "a cut reply", .module = Module(4, false, 60),
+         .popup = kCommandError + "The register list (\"AT/L\") did not come whole: 60 "
+                                  "characters and no \">\".",
+         .leave = "ATO"},
+        // The record the 300th character cuts is dropped, however it ends; every whole one
+        // before it is kept, line ends or not.
+        {.name = "300 characters", .module = Module(1, false, -1, Padded("S125=123")),
+         .changed = {{S111, 9}, {S100, 77}}, .cutAt = "S125"},
+        {.name = "300 characters, the last cut", .module = Module(1, false, -1, Padded("S125=12")),
+         .changed = {{S111, 9}, {S100, 77}}, .cutAt = "S125"},
+        {.name = "300 characters without line ends",
+         .module = Module(1, false, -1, Padded("S125=12", "   ", "3   S130=5>")),
+         .changed = {{S111, 9}, {S100, 77}}, .cutAt = "S125"},
+        // A reply that ends exactly at its limit is whole, with or without ">".
+        {.name = "300 characters, then silence",
+         .module = Module(1, false, -1, Padded("S125=1\r\n", "\r\n", "")),
+         .changed = {{S111, 9}, {S100, 77}, {S125, 1}}},
+        // A break on the line reads as a zero byte: one more character between records.
+        {.name = "a zero byte",
+         .module = Module(1, false, -1, std::string("S100=60\r\n\0S111=9\r\n>", 19)),
+         .changed = {{S100, 60}, {S111, 9}}},
         // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
         // and shows the rate read even where the list its set-up left lacks it.
-        {"M5, FSK", Module(4, false, -1), 9600, fskRates, {{S110, 5}}, true, "ATO", 0, "115.2kbps"},
-        {"M5, LoRa", Module(4, false, -1), 9600, {{100, "30"}, {110, "6"}, {113, "1"}},
-         {{S110, 6}, {S113, 1}}, true, "ATO", 0, "18750 bps"},
-        {"R3", Module(6, false, -1), 9600, fskRates,
-         {{S100, 30}, {S110, 5}, {S113, 0}}, true, "ATX", 0, nullptr},
+        {.name = "M5, FSK", .module = Module(4, false, -1), .registers = fskRates,
+         .changed = {{S110, 5}}, .leave = "ATO", .lastRate = "115.2kbps"},
+        {.name = "M5, LoRa", .module = Module(4, false, -1),
+         .registers = {{100, "30"}, {110, "6"}, {113, "1"}}, .changed = {{S110, 6}, {S113, 1}},
+         .leave = "ATO", .lastRate = "18750 bps"},
+        {.name = "R3", .module = Module(6, false, -1), .registers = fskRates,
+         .changed = {{S100, 30}, {S110, 5}, {S113, 0}}},
     };
     // clang-format on
     for (const ReadCase& c : cases) {
@@ -136,21 +162,17 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         const panel::Items rateList = panel::ListItems(S110);
 
         panel::Press(READ);
-        EXPECT_EQ(Popups(), std::vector<std::string>{
-                                c.ok ? "Command Ok|Done! Reading successfull! "
-                                     : "Command Error| Communication Error! Please Re-try "});
+        EXPECT_EQ(Popups(), std::vector<std::string>{c.popup});
         EXPECT_EQ(Snapshot(), expected);
         const std::string sent = module.sentByHost();
         EXPECT_EQ(sent.substr(sent.find("AT/L")), std::string("AT/L\n") + c.leave + "\n");
         EXPECT_EQ(panel::ListItems(S110).size(), c.lastRate ? 8u : rateList.size());
         EXPECT_EQ(panel::ListItems(S110).back().first,
                   c.lastRate ? c.lastRate : rateList.back().first);
-        if (c.ok) {  // the reply stays in the buffer, up to its last whole line
+        if (c.popup.starts_with("Command Ok")) {  // the reply stays in the buffer
             std::string reply = module.module().registerList().substr(0, 300);
-            if (reply.back() != '>') {
-                reply.erase(reply.find_last_of("\r\n") + 1);
-            }
-            EXPECT_EQ(configText, reply);
+            reply = reply.substr(0, c.cutAt ? reply.find(c.cutAt) : reply.size());
+            EXPECT_EQ(std::string(configText, reply.size() + 1), reply + '\0');
         }
         if (c.giveUp > 0) {
             EXPECT_NEAR(module.hostByteTimes('X').at(0) - module.hostByteTimes('/').at(0), c.giveUp,
@@ -182,6 +204,7 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
         // a record without its number and separator is dropped.
         {"S100=60\r\nS111=4", {{S100, 60}, {S111, 4}, oneByte}},
         {"S121=10.2", {{S121_H, 10}, {S121_L, 2}}},
+        {"S100=60\r\nS125", {{S100, 60}, oneByte}},  // no separator: the end comes first
         {"S100=60\r\nS11", {{S100, 60}, oneByte}},
     };
     // clang-format on
@@ -199,7 +222,7 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
         std::strcpy(configText + std::strlen(text) + 1, "S111=77\r\n>");
         std::memcpy(configText, text, std::strlen(text));
 
-        ParseConfigText();
+        ParseConfigText(std::strlen(text));
         EXPECT_EQ(Snapshot(), expected);
         DiscardTestPanel();
     }
@@ -331,7 +354,7 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     // clang-format off
     const LoadCase cases[] = {
         {"empty.txt", {}, "", ""},
-        {"binary.txt", {}, "", ""},
+        {"binary.txt", {{S111, 9}}, "", ""},  // a zero byte is one more character
         {"full.txt", {{S125, 9}}, "", ""},
         {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
         {"gone.txt", {}, notLoaded, "the file cannot be opened (No such file) "},

@@ -19,6 +19,11 @@ class LinkEndToEnd : public link_test::LinkTest {
             GTEST_SKIP() << "ZELKSIM does not name the simulator";
         }
         LinkTest::SetUp();
+        StartSimulator();
+        setenv("ZELK_COM1", link_.c_str(), 1);
+    }
+    void StartSimulator() {
+        std::remove(link_.c_str());
         // The refused register is one only the M5 is sent.
         if ((pid_ = fork()) == 0) {
             execl(zelksim_, zelksim_, "--link", link_.c_str(), "--log", log_.c_str(),
@@ -28,7 +33,6 @@ class LinkEndToEnd : public link_test::LinkTest {
         for (int i = 0; i < 300 && access(link_.c_str(), F_OK) != 0; ++i) {
             usleep(10000);
         }
-        setenv("ZELK_COM1", link_.c_str(), 1);
     }
     void TearDown() override {
         if (pid_ > 0) {
@@ -89,7 +93,11 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
          .end = "ATS123=127\nATS130=100\nATO\n"},
         {.productIndex = 4,
          .button = UPDATE,
-         .popup = link_test::kCommandError,
+         .popup = link_test::kCommandError +
+                  "||The module refused ATS113=1 (register S113): it answered something other "
+                  "than \">\".\nAlready written: S100, S101, S102, S103, S104, S105, S110, S111, "
+                  "S112. The module now holds these new values and its old ones for the rest: "
+                  "write again once the cause is fixed.",
          .begin = "+++ATS100=42\n",
          .end = "ATS113=1\nATO\n"},
     };
@@ -113,6 +121,30 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
             EXPECT_LE(times[i] - times[i - 1], 0.1 + 0.010);
         }
     }
+}
+
+// The module's end of the line goes (a pty's master closing is what an adapter pulled
+// looks like to the port): the exchange ends at the first write or read that finds it
+// gone, the port is closed, and Connect works again once the device is back.
+TEST_F(LinkEndToEnd, AVanishedDeviceEndsTheExchangeAndClosesThePort) {
+    panel::Commit(PORT_CONN, 1);
+    ASSERT_TRUE(connection.connected);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+    panel::Press(SHOW_VER);
+    const link_test::Texts popups = link_test::Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_TRUE(popups[0].starts_with(link_test::kCommandError + "||" + link_ +
+                                      ": the device is gone (unplugged or hung up)\nThe port is "
+                                      "closed. Plug the adapter back in and press Connect."))
+        << popups[0];
+    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
+
+    StartSimulator();
+    panel::Commit(PORT_CONN, 1);
+    panel::Press(SHOW_VER);
+    EXPECT_EQ(link_test::Popups(), link_test::Texts{"FirmWare Verion|E2E V9.99"});
 }
 
 }  // namespace

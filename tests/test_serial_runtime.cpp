@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -91,8 +94,26 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
     // The real ports name a missing device.
     setenv("ZELK_COM2", "/nonexistent/zelk-port", 1);
     EXPECT_EQ(Open(2), RS232_NO_DEVICE);
-    EXPECT_NE(serial_backend::LastOpenFailure().find("/nonexistent/zelk-port"), std::string::npos);
+    EXPECT_NE(std::string(GetComErrorText()).find("/nonexistent/zelk-port"), std::string::npos);
     serial_backend::SetPortLister({});
+}
+
+// A device that another program holds is told apart from one this user may not open, and
+// the holder is named; the first open is undisturbed.
+TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const std::string device = ptsname(master);
+    setenv("ZELK_COM1", device.c_str(), 1);
+    setenv("ZELK_COM2", device.c_str(), 1);
+    ASSERT_EQ(Open(1), 0);
+    EXPECT_EQ(Open(2), RS232_PORT_BUSY);
+    EXPECT_EQ(GetComErrorText(), device + ": held by another program (test_serial_run (pid " +
+                                     std::to_string(getpid()) + "))");
+    EXPECT_EQ(ComWrt(1, "x", 1), 1);
+    CloseCom(1);
+    close(master);
 }
 
 }  // namespace

@@ -12,10 +12,16 @@ namespace {
 constexpr int kPortCount = 12;
 constexpr int kDefaultQueueSize = 512;
 
-std::array<std::unique_ptr<serial_backend::Device>, kPortCount + 1> openPorts;
+struct OpenPort {
+    std::unique_ptr<serial_backend::Device> device;
+    std::string deviceName;
+    bool gone = false;  // the device went away; only CloseCom is left to do
+};
+
+std::array<OpenPort, kPortCount + 1> openPorts;
 std::array<std::string, kPortCount + 1> deviceNames;
 std::string portDescription;
-std::string lastOpenFailure;
+std::string lastError;
 
 bool ValidPort(int port) {
     return port >= 1 && port <= kPortCount;
@@ -27,11 +33,25 @@ serial_backend::Device* OpenDevice(int port, int* error) {
         *error = RS232_BAD_PORT;
         return nullptr;
     }
-    if (!openPorts[port]) {
+    if (!openPorts[port].device) {
         *error = RS232_NOT_OPEN;
         return nullptr;
     }
-    return openPorts[port].get();
+    if (openPorts[port].gone) {
+        *error = RS232_DEVICE_GONE;
+        return nullptr;
+    }
+    return openPorts[port].device.get();
+}
+
+// Passes a device's result on, noting when it says the device has gone: from then on the
+// port answers every call with RS232_DEVICE_GONE, without asking the device again.
+int Checked(int port, int result) {
+    if (result == RS232_DEVICE_GONE && !openPorts[port].gone) {
+        openPorts[port].gone = true;
+        lastError = openPorts[port].deviceName + ": the device is gone (unplugged or hung up)";
+    }
+    return result;
 }
 
 bool ValidSettings(long baudRate, int parity, int dataBits, int stopBits) {
@@ -41,27 +61,23 @@ bool ValidSettings(long baudRate, int parity, int dataBits, int stopBits) {
 
 }  // namespace
 
-namespace serial_backend {
-
-const std::string& LastOpenFailure() {
-    return lastOpenFailure;
+const char* GetComErrorText() {
+    return lastError.c_str();
 }
-
-}  // namespace serial_backend
 
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize) {
-    lastOpenFailure.clear();
+    lastError.clear();
     if (!ValidPort(port)) {
-        lastOpenFailure = "COM" + std::to_string(port) + " is not a port number (1 to 12)";
+        lastError = "COM" + std::to_string(port) + " is not a port number (1 to 12)";
         return RS232_BAD_PORT;
     }
-    if (openPorts[port]) {
-        lastOpenFailure = "COM" + std::to_string(port) + " is already open";
+    if (openPorts[port].device) {
+        lastError = "COM" + std::to_string(port) + " is already open";
         return RS232_ALREADY_OPEN;
     }
     if (!ValidSettings(baudRate, parity, dataBits, stopBits)) {
-        lastOpenFailure = "unsupported baud rate, parity, data or stop bits";
+        lastError = "unsupported baud rate, parity, data or stop bits";
         return RS232_BAD_SETTINGS;
     }
     serial_backend::Settings settings;
@@ -79,26 +95,28 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         device = ComPortDeviceName(port);
     }
     if (device.empty()) {
-        lastOpenFailure = "COM" + std::to_string(port) + " stands for no device";
+        lastError = "COM" + std::to_string(port) + " stands for no device";
         return RS232_NO_DEVICE;
     }
     int error = RS232_OPEN_FAILED;
     std::string reason;
     auto opened = serial_backend::CurrentDeviceFactory()(device, settings, &error, &reason);
     if (!opened) {
-        lastOpenFailure = reason;
+        lastError = reason;
         return error < 0 ? error : RS232_OPEN_FAILED;
     }
-    openPorts[port] = std::move(opened);
+    openPorts[port] = OpenPort{std::move(opened), device, false};
     return RS232_NO_ERROR;
 }
 
 int CloseCom(int port) {
-    int error = 0;
-    if (OpenDevice(port, &error) == nullptr) {
-        return error;
+    if (!ValidPort(port)) {
+        return RS232_BAD_PORT;
     }
-    openPorts[port].reset();
+    if (!openPorts[port].device) {
+        return RS232_NOT_OPEN;
+    }
+    openPorts[port] = OpenPort{};
     return RS232_NO_ERROR;
 }
 
@@ -111,7 +129,7 @@ int ComWrt(int port, const char* buffer, int count) {
     if (buffer == nullptr || count < 0) {
         return RS232_WRITE_FAILED;
     }
-    return device->write(reinterpret_cast<const uint8_t*>(buffer), count);
+    return Checked(port, device->write(reinterpret_cast<const uint8_t*>(buffer), count));
 }
 
 int ComWrtByte(int port, int byte) {
@@ -125,7 +143,11 @@ int ComRdByte(int port) {
     if (device == nullptr) {
         return error;
     }
-    if (device->bytesWaiting() <= 0) {
+    const int waiting = Checked(port, device->bytesWaiting());
+    if (waiting < 0) {
+        return waiting;
+    }
+    if (waiting == 0) {
         return RS232_NOTHING_WAITING;
     }
     return device->readByte();
@@ -134,7 +156,7 @@ int ComRdByte(int port) {
 int GetInQLen(int port) {
     int error = 0;
     serial_backend::Device* device = OpenDevice(port, &error);
-    return device == nullptr ? error : device->bytesWaiting();
+    return device == nullptr ? error : Checked(port, device->bytesWaiting());
 }
 
 int FlushInQ(int port) {
@@ -162,6 +184,11 @@ const char* ComPortDeviceName(int port) {
         return "";
     }
     std::string& name = deviceNames[port];
+    // An open port stands for the device it was opened on, whatever the map says now.
+    if (openPorts[port].device) {
+        name = openPorts[port].deviceName;
+        return name.c_str();
+    }
 #ifdef _WIN32
     name = "COM" + std::to_string(port);
 #else

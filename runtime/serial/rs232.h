@@ -12,7 +12,10 @@ enum Rs232Error {
     RS232_OPEN_FAILED = -5,   // the device exists but could not be opened or configured
     RS232_BAD_SETTINGS = -6,  // baud rate, parity, data or stop bits not supported
     RS232_WRITE_FAILED = -7,
-    RS232_NOTHING_WAITING = -8,  // ComRdByte with an empty input queue
+    RS232_NOTHING_WAITING = -8,    // ComRdByte with an empty input queue
+    RS232_PERMISSION_DENIED = -9,  // this user may not open the device
+    RS232_PORT_BUSY = -10,         // another program holds the device
+    RS232_DEVICE_GONE = -11,       // the open device went away: unplugged or hung up
 };
 
 // Parity codes.
@@ -28,6 +31,8 @@ int CloseCom(int port);
 // Queues the bytes and pushes them towards the wire before returning: the module tells
 // an escape from data only by the silence around each byte. Returns the count written.
 int ComWrt(int port, const char* buffer, int count);
+// Every operation on a port whose device has gone returns RS232_DEVICE_GONE until the port
+// is closed.
 // Sends the low 8 bits of byte the same way; returns 1 or a negative Rs232Error.
 int ComWrtByte(int port, int byte);
 // The next received byte (0..255); RS232_NOTHING_WAITING when none is waiting.
@@ -37,7 +42,13 @@ int GetInQLen(int port);
 int FlushInQ(int port);
 int FlushOutQ(int port);
 
-// What device a port number stands for on this machine, and a one-line-per-port summary
-// of the whole mapping (for the port list's tooltip).
+// Why the last OpenComConfig failed, or why the last operation on an open port found its
+// device gone: one line that names the device and gives the system's reason. Empty when
+// nothing has failed since the last good open.
+const char* GetComErrorText();
+
+// What device a port number stands for on this machine (for an open port, the device it
+// was opened on), and a one-line-per-port summary of the whole mapping (for the port
+// list's tooltip).
 const char* ComPortDeviceName(int port);
 const char* DescribeComPorts();

@@ -1,6 +1,9 @@
 #include "runtime/serial/serial_qt.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QString>
@@ -11,11 +14,65 @@ namespace serial_backend {
 
 namespace {
 
+// The program that holds a device open, as "name (pid N)", where the system tells.
+std::string HolderOf(const std::string& deviceName) {
+#ifdef Q_OS_LINUX
+    const QString target = QFileInfo(QString::fromStdString(deviceName)).canonicalFilePath();
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        pid.toInt(&number);
+        if (!number) {
+            continue;
+        }
+        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+            if (fd.symLinkTarget() == target) {
+                QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
+                const QString name = comm.open(QIODevice::ReadOnly)
+                                         ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                                         : QStringLiteral("a program");
+                return (name + QStringLiteral(" (pid ") + pid + QStringLiteral(")")).toStdString();
+            }
+        }
+    }
+#else
+    (void)deviceName;
+#endif
+    return std::string();
+}
+
 // How long a write may take to reach the operating system before it counts as failed:
 // generous, since the driver only has to take the bytes, not send them.
 int WriteTimeoutMs(long baudRate, int count) {
     const long bitsPerSecond = baudRate > 0 ? baudRate : 300;
     return 1000 + static_cast<int>(static_cast<long long>(count) * 12 * 1000 / bitsPerSecond);
+}
+
+// Qt reports a device this user may not open and one that another program holds alike;
+// what the user must do differs, so tell them apart by the device's permissions.
+int PermissionProblem(const std::string& deviceName, std::string* reason) {
+    const QFileInfo info(QString::fromStdString(deviceName));
+    if (info.exists() && !(info.isReadable() && info.isWritable())) {
+        *reason = deviceName + ": Permission denied";
+#ifdef Q_OS_UNIX
+        // Serial devices belong to a group (dialout on Debian); membership is taken at
+        // login, so a user just added must log in again.
+        const QString group = info.group();
+        if (!group.isEmpty() && info.permission(QFile::ReadGroup | QFile::WriteGroup)) {
+            *reason += "; the device belongs to group " + group.toStdString() +
+                       ", which this login is not in: join it (sudo usermod -aG " +
+                       group.toStdString() + " $USER) and log in again";
+        }
+#endif
+        return RS232_PERMISSION_DENIED;
+    }
+    *reason = deviceName + ": held by another program";
+    const std::string holder = HolderOf(deviceName);
+    if (!holder.empty()) {
+        *reason += " (" + holder + ")";
+    }
+    return RS232_PORT_BUSY;
 }
 
 class QtSerialDevice : public Device {
@@ -32,8 +89,14 @@ class QtSerialDevice : public Device {
         port_.setPortName(QString::fromStdString(deviceName));
         if (!port_.open(QIODevice::ReadWrite)) {
             *reason = deviceName + ": " + port_.errorString().toStdString();
-            return port_.error() == QSerialPort::DeviceNotFoundError ? RS232_NO_DEVICE
-                                                                     : RS232_OPEN_FAILED;
+            switch (port_.error()) {
+                case QSerialPort::DeviceNotFoundError:
+                    return RS232_NO_DEVICE;
+                case QSerialPort::PermissionError:
+                    return PermissionProblem(deviceName, reason);
+                default:
+                    return RS232_OPEN_FAILED;
+            }
         }
         const QSerialPort::Parity parity =
             settings_.parity == RS232_PARITY_ODD    ? QSerialPort::OddParity
@@ -59,7 +122,7 @@ class QtSerialDevice : public Device {
             return 0;
         }
         if (port_.write(reinterpret_cast<const char*>(data), count) != count) {
-            return RS232_WRITE_FAILED;
+            return Gone() ? RS232_DEVICE_GONE : RS232_WRITE_FAILED;
         }
         // QSerialPort only hands its buffer to the driver from the event loop or from a
         // waitFor call. Nobody may run the event loop before the next guard time is over,
@@ -71,6 +134,11 @@ class QtSerialDevice : public Device {
         timer.start();
         bool liftedReadLimit = false;
         while (port_.bytesToWrite() > 0) {
+            // A device that went away fails every wait at once; asking again until the
+            // time is up would spin a core for a second on every byte.
+            if (Gone()) {
+                return RS232_DEVICE_GONE;
+            }
             const int remaining = timeoutMs - static_cast<int>(timer.elapsed());
             if (remaining <= 0) {
                 break;
@@ -97,6 +165,9 @@ class QtSerialDevice : public Device {
         // event loop running, so nothing else would.
         for (int pull = 0; pull < 8 && port_.waitForReadyRead(0); ++pull) {
         }
+        if (Gone()) {
+            return RS232_DEVICE_GONE;
+        }
         return static_cast<int>(port_.bytesAvailable());
     }
 
@@ -113,6 +184,10 @@ class QtSerialDevice : public Device {
     void discardOutput() override { port_.clear(QSerialPort::Output); }
 
   private:
+    // Unplugged adapters and hung-up lines show as a resource error (the system's EIO or
+    // ENXIO), which stays until the port is closed.
+    bool Gone() const { return port_.error() == QSerialPort::ResourceError; }
+
     Settings settings_;
     QSerialPort port_;
 };

@@ -24,9 +24,9 @@ class Device {
   public:
     virtual ~Device() = default;
     // Sends the bytes on their way before returning; returns the count or a negative
-    // Rs232Error.
+    // Rs232Error (RS232_DEVICE_GONE when the device went away).
     virtual int write(const uint8_t* data, int count) = 0;
-    // Bytes received by now and not yet read.
+    // Bytes received by now and not yet read, or RS232_DEVICE_GONE.
     virtual int bytesWaiting() = 0;
     // Next received byte; only called when bytesWaiting() > 0.
     virtual int readByte() = 0;
@@ -43,8 +43,6 @@ using DeviceFactory = std::function<std::unique_ptr<Device>(
 void SetDeviceFactory(DeviceFactory factory);
 // The factory in use (the real one when none was set).
 DeviceFactory CurrentDeviceFactory();
-// Why the last OpenComConfig failed, in one line; empty after a good open.
-const std::string& LastOpenFailure();
 
 // A serial port as the system reports it.
 struct PortInfo {

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* behind = configText + length + 1;
     const std::size_t behindSize = CONFIG_TEXT_SIZE - length - 1;
     ASAN_POISON_MEMORY_REGION(behind, behindSize);
-    ParseConfigText();
+    ParseConfigText(length);
     ASAN_UNPOISON_MEMORY_REGION(behind, behindSize);
     ui_testing::TakePopups();
     return 0;

@@ -36,6 +36,7 @@ struct SimulatedModule::State {
     int closes = 0;
     bool open = false;
     int nextOpenError = 0;
+    int bytesUntilUnplugged = -1;  // the adapter goes when the host has sent this many more
 };
 
 namespace {
@@ -57,6 +58,12 @@ class SimulatedDevice : public serial_backend::Device {
         state_->deliverDue();
         const double now = state_->clock.now();
         for (int i = 0; i < count; ++i) {
+            if (state_->bytesUntilUnplugged == 0) {
+                return RS232_DEVICE_GONE;
+            }
+            if (state_->bytesUntilUnplugged > 0) {
+                --state_->bytesUntilUnplugged;
+            }
             state_->wire.push_back({now, true, data[i]});
             state_->model.receive(data[i], now);
         }
@@ -64,6 +71,9 @@ class SimulatedDevice : public serial_backend::Device {
     }
 
     int bytesWaiting() override {
+        if (state_->bytesUntilUnplugged == 0) {
+            return RS232_DEVICE_GONE;
+        }
         state_->deliverDue();
         return static_cast<int>(state_->input.size());
     }
@@ -122,6 +132,7 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
             }
             ++state->opens;
             state->open = true;
+            state->bytesUntilUnplugged = -1;
             // A freshly opened port holds nothing the module sent before.
             state->deliverDue();
             state->input.clear();
@@ -196,6 +207,10 @@ bool SimulatedModule::isOpen() const {
 
 void SimulatedModule::failNextOpen(int error) {
     state_->nextOpenError = error;
+}
+
+void SimulatedModule::unplugAfter(int hostBytes) {
+    state_->bytesUntilUnplugged = hostBytes;
 }
 
 }  // namespace sim

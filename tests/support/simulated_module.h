@@ -63,6 +63,9 @@ class SimulatedModule {
     // The next open of the port fails with this error, as if the device were missing or
     // busy.
     void failNextOpen(int error = RS232_OPEN_FAILED);
+    // The adapter is pulled once the host has sent this many more bytes (0: now): from
+    // then on the device answers every call with RS232_DEVICE_GONE, until a new open.
+    void unplugAfter(int hostBytes);
 
     struct State;  // shared with the simulated device; opaque to tests
 
