@@ -65,6 +65,38 @@ constexpr OptionItem loraRateItems[] = {
     {"4557 bps", 4}, {"9375 bps", 5}, {"15625 bps", 6}, {"18750 bps", 7},
 };
 
+// The lists whose items never change; the panel file offers the same items.
+constexpr OptionItem flowControlItems[] = {{"None", 0}, {"Xon/Xoff", 1}};
+constexpr OptionItem timeoutItems[] = {
+    {"3 Bytes ", 3},  {"5 Bytes ", 5},  {"8 Bytes", 8},   {"10 Bytes ", 10},
+    {"15 Bytes", 15}, {"30 Bytes", 30}, {"50 Bytes", 50},
+};
+constexpr OptionItem serialRateItems[] = {
+    {"300bps", 9},  {"600bps", 10},  {"1200bps", 0},  {"2400bps", 1},  {"4800bps", 2},
+    {"9600bps", 3}, {"19.2kbps", 4}, {"38.4kbps", 5}, {"57.6kbps", 6}, {"115.2kbps", 7},
+};
+constexpr OptionItem serialFormatItems[] = {
+    {"8N1", 0}, {"8O1", 1}, {"8E1", 2}, {"8N2", 3}, {"7N1", 4}, {"7O1", 5}, {"7E1", 6}, {"7N2", 7},
+};
+constexpr OptionItem modulationItems[] = {{"FSK mdoe", 0}, {"LORA mode", 1}};
+constexpr OptionItem workingModeItems[] = {
+    {"Transparent Mode", 0},
+    {"Transparent Secured Mode", 1},
+    {"Address Mode", 2},
+    {"Address Secured Mode", 3},
+    {"Linkage Range Test Mode", 10},
+    {"Unmodulated Carrier Wave", 21},
+    {"PN9 byte Sequence Stream", 22},
+    {"101010 sequence Stream", 23},
+};
+constexpr OptionItem addressControlItems[] = {
+    {"No address at the header", 0},
+    {"Attach Address  when Tx ", 1},
+    {"Echo the Sender's Address ", 2},
+    {"Address for Both ", 3},
+};
+constexpr OptionItem yesNoItems[] = {{"No", 0}, {"Yes", 1}};
+
 template <std::size_t N>
 constexpr OptionList MakeList(const OptionItem (&items)[N], uint8_t selected) {
     return OptionList{items, N, selected};
@@ -86,3 +118,12 @@ const OptionList standardRateList = MakeList(standardRateItems, 3);
 const OptionList narrowBandRateList = MakeList(narrowBandRateItems, 9);
 const OptionList fastDsssRateList = MakeList(fastDsssRateItems, 9);
 const OptionList loraRateList = MakeList(loraRateItems, 1);
+
+const OptionList flowControlList = MakeList(flowControlItems, 0);
+const OptionList timeoutList = MakeList(timeoutItems, 5);
+const OptionList serialRateList = MakeList(serialRateItems, 3);
+const OptionList serialFormatList = MakeList(serialFormatItems, 0);
+const OptionList modulationList = MakeList(modulationItems, 0);
+const OptionList workingModeList = MakeList(workingModeItems, 0);
+const OptionList addressControlList = MakeList(addressControlItems, 0);
+const OptionList yesNoList = MakeList(yesNoItems, 0);

@@ -1,4 +1,5 @@
-// Catalogue of the option lists that depend on the product series.
+// Catalogue of the option lists: those that depend on the product series, and the fixed
+// lists of the other register controls, whose texts and values the panel file shows too.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +19,5 @@ struct OptionList {
 extern const OptionList t1PowerList, t2PowerList, m5PowerList, k8PowerList, r3PowerList;
 extern const OptionList fourModeSleepList, oneModeSleepList, noSleepList;
 extern const OptionList standardRateList, narrowBandRateList, fastDsssRateList, loraRateList;
+extern const OptionList flowControlList, timeoutList, serialRateList, serialFormatList,
+    modulationList, workingModeList, addressControlList, yesNoList;

@@ -2,6 +2,7 @@
 // rules that dim, show and set the controls depending on mode, repeater and ID length.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <tuple>
@@ -14,6 +15,7 @@
 #include "params/textual_forms.h"
 #include "product/option_lists.h"
 #include "product/product_panel.h"
+#include "product/series.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
@@ -264,6 +266,56 @@ TEST_F(ProductAdaptation, TwoByteIdsShowLowPartsDimmedLikeTheirHighParts) {
                   Digits(Dimmed, {S121_H, S122_H, S123_H, S130_H}));
         Parsed({{ID_LEN, 0}});
         EXPECT_EQ(Digits(Visible, kLowParts), "00000000");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The list as the panel shows it, or a range as "min..max", from what the command line
+// checks values against.
+std::string Offered(const AllowedValues& allowed) {
+    if (allowed.list == nullptr) {
+        return std::to_string(allowed.minimum) + ".." + std::to_string(allowed.maximum);
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < allowed.count; ++i) {
+        joined += (i == 0 ? "" : "|") + std::string(allowed.list->items[i].text) + "=" +
+                  std::to_string(allowed.list->items[i].value);
+    }
+    return joined;
+}
+
+// What the panel offers for a register control right now, in the same form.
+std::string PanelOffers(int control) {
+    int count = 0;
+    return GetNumListItems(panelHandle, control, &count) == 0
+               ? Joined(control)
+               : std::to_string(Minimum(control)) + ".." + std::to_string(Maximum(control));
+}
+
+// The command line never shows the panel: what it allows and where it starts from must be
+// what the panel offers and holds after start-up with the same series selected.
+TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
+    for (int series = 0; series < kProductSeriesCount; ++series) {
+        SCOPED_TRACE(series);
+        ASSERT_EQ(StartZelkConfig(0, nullptr), 0);
+        Commit(PRODUCT, series);
+        const auto productSeries = static_cast<ProductSeries>(series);
+        uint8_t modulation = 0;
+        GetCtrlVal(panelHandle, S113, &modulation);
+        for (const RegisterRow& row : kRegisterTable) {
+            SCOPED_TRACE(row.number);
+            EXPECT_EQ(Offered(AllowedFor(productSeries, modulation, row.number)),
+                      PanelOffers(row.highControl));
+        }
+        SetCtrlVal(panelHandle, ID_LEN, 1);  // so that the low parts are gathered too
+        GatherParameters();
+        parameters.idLength = 0;
+        const ParameterSet starting = StartingParameters(productSeries);
+        EXPECT_EQ(std::memcmp(&parameters, &starting, sizeof starting), 0);
+        DiscardTestPanel();
     }
 }
 
