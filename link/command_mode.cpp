@@ -49,6 +49,7 @@ Exchange EnterCommandMode(ProductSeries series) {
         return Exchange::NotConnected;
     }
 
+    ComTraceStep("escape");
     const int port = connection.comPort;
     FlushInQ(port);
     FlushOutQ(port);
@@ -77,6 +78,7 @@ Exchange EnterCommandMode(ProductSeries series) {
         }
     }
 
+    ComTraceStep("escape not answered: carriage return");
     Wait(kBeforeCarriageReturn);
     const char carriageReturn = kCarriageReturn;
     if (!SendCommand(&carriageReturn, 1)) {
@@ -114,6 +116,7 @@ void LeaveCommandMode(ProductSeries series) {
     // Which command returns a module to data mode depends on its firmware family: the M5
     // and K8 series use "ATO", the others "ATX".
     const bool leavesWithO = series == ProductSeries::M5 || series == ProductSeries::K8;
+    ComTraceStep(leavesWithO ? "ATO" : "ATX");
     SendCommand(leavesWithO ? "ATO\n" : "ATX\n", 4);
 }
 

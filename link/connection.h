@@ -13,6 +13,10 @@ struct ConnectionState {
 
 extern ConnectionState connection;
 
+// The baud rates the port can be opened at, as the COM Baud Rate list offers them.
+inline constexpr uint32_t kComBaudRates[] = {300,  600,   1200,  2400,  4800,
+                                             9600, 19200, 38400, 57600, 115200};
+
 struct SerialFormat {
     const char* name;  // "8N1", as the format list shows it
     int parity;

@@ -21,6 +21,7 @@ Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLen
     }
 
     const int port = connection.comPort;
+    ComTraceStep("AT/V");
     if (!SendCommand("AT/V\n", 5)) {
         return Exchange::DeviceGone;
     }

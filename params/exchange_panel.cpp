@@ -1,6 +1,4 @@
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "link/connection.h"
 #include "link/link_panel.h"
@@ -13,54 +11,6 @@
 #include "runtime/serial/rs232.h"
 #include "ui/panel.h"
 #include "ui/panel_ids.h"
-
-namespace {
-
-// What a write that stopped got done: the command not acknowledged and how the module
-// answered it, and the registers it had already taken, since the module now holds new
-// values for those and old ones for the rest.
-void DescribeWriteFailure(const WriteReport& report, char* text, std::size_t size) {
-    // The command as sent, without its line feed.
-    const int commandLength = static_cast<int>(std::strcspn(report.failedCommand, "\n"));
-    std::size_t length = 0;
-    const auto append = [&](const char* format, auto... values) {
-        const int added = std::snprintf(text + length, size - length, format, values...);
-        length = std::min(size - 1, length + static_cast<std::size_t>(std::max(added, 0)));
-    };
-    switch (report.failedAnswer) {
-        case Answer::Other:
-            append(
-                "The module refused %.*s (register S%d): it answered something other than "
-                "\">\".\n",
-                commandLength, report.failedCommand, report.failedRegister);
-            break;
-        case Answer::Silence:
-            append("The module did not acknowledge %.*s (register S%d) within 1 second.\n",
-                   commandLength, report.failedCommand, report.failedRegister);
-            break;
-        case Answer::DeviceGone:
-            append(
-                "The device went away before the module acknowledged %.*s (register S%d); "
-                "it may or may not have taken it.\n",
-                commandLength, report.failedCommand, report.failedRegister);
-            break;
-        case Answer::Prompt:
-            break;
-    }
-    if (report.writtenCount == 0) {
-        append("Nothing was written before it.");
-        return;
-    }
-    append("Already written:");
-    for (int i = 0; i < report.writtenCount; ++i) {
-        append("%s S%d", i == 0 ? "" : ",", report.written[i]);
-    }
-    append(
-        ". The module now holds these new values and its old ones for the rest: write again "
-        "once the cause is fixed.");
-}
-
-}  // namespace
 
 int ReadCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
                  int /*eventData1*/, int /*eventData2*/) {

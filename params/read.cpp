@@ -83,6 +83,7 @@ Exchange ReadRegisterList(ProductSeries series, std::size_t* length) {
     if (entered != Exchange::Done) {
         return entered;
     }
+    ComTraceStep("AT/L");
     if (!SendCommand("AT/L\n", 5)) {
         return Exchange::DeviceGone;
     }

@@ -1,6 +1,8 @@
 #include "params/write.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "link/connection.h"
 #include "params/textual_forms.h"
@@ -49,11 +51,7 @@ int ComposeCommand(const RegisterRow& row, const ParameterSet& set, uint8_t modu
     if (row.number == 113) {
         return FormatSetCommand(text, size, row.number, modulation);
     }
-    // The M5 keeps one-byte node IDs whatever the ID length says.
-    const bool twoPart = row.idForm == IdForm::AlwaysTwoPart ||
-                         (row.idForm == IdForm::FollowsIdLength && set.idLength == 1 &&
-                          set.productIndex != ProductSeries::M5);
-    if (twoPart) {
+    if (WriteSendsTwoParts(set, row)) {
         return FormatSetCommand(text, size, row.number, set.*row.high, set.*row.low);
     }
     return FormatSetCommand(text, size, row.number, set.*row.high);
@@ -69,6 +67,9 @@ Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteRep
         char text[32];
         const int length =
             ComposeCommand(*FindRegister(step.registerNumber), set, modulation, text, sizeof text);
+        char name[16];
+        std::snprintf(name, sizeof name, "ATS%03d=", step.registerNumber);
+        ComTraceStep(name);
         report->failedRegister = step.registerNumber;
         std::snprintf(report->failedCommand, sizeof report->failedCommand, "%s", text);
         if (length < 0 || !SendCommand(text, length)) {
@@ -91,8 +92,25 @@ Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteRep
 
 }  // namespace
 
+bool WriteSends(ProductSeries series, int registerNumber) {
+    for (const WriteStep& step : kWriteSequence) {
+        if (step.registerNumber == registerNumber) {
+            return IsSent(step, series);
+        }
+    }
+    return false;
+}
+
+bool WriteSendsTwoParts(const ParameterSet& set, const RegisterRow& row) {
+    // The M5 keeps one-byte node IDs whatever the ID length says.
+    return row.idForm == IdForm::AlwaysTwoPart ||
+           (row.idForm == IdForm::FollowsIdLength && set.idLength == 1 &&
+            set.productIndex != ProductSeries::M5);
+}
+
 Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteReport* report) {
     *report = WriteReport{};
+    ComTraceStep("escape");
     const int port = connection.comPort;
     if (connection.connected) {
         FlushInQ(port);
@@ -113,7 +131,52 @@ Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteRepor
     } else if (sent == Exchange::Done) {
         // A complete write returns every series to data mode with "ATO", also those that
         // otherwise leave with "ATX".
+        ComTraceStep("ATO");
         SendCommand("ATO\n", 4);
     }
     return sent;
+}
+
+// What a write that stopped got done: the command not acknowledged and how the module
+// answered it, and the registers it had already taken, since the module now holds new
+// values for those and old ones for the rest.
+void DescribeWriteFailure(const WriteReport& report, char* text, std::size_t size) {
+    // The command as sent, without its line feed.
+    const int commandLength = static_cast<int>(std::strcspn(report.failedCommand, "\n"));
+    std::size_t length = 0;
+    const auto append = [&](const char* format, auto... values) {
+        const int added = std::snprintf(text + length, size - length, format, values...);
+        length = std::min(size - 1, length + static_cast<std::size_t>(std::max(added, 0)));
+    };
+    switch (report.failedAnswer) {
+        case Answer::Other:
+            append(
+                "The module refused %.*s (register S%d): it answered something other than "
+                "\">\".\n",
+                commandLength, report.failedCommand, report.failedRegister);
+            break;
+        case Answer::Silence:
+            append("The module did not acknowledge %.*s (register S%d) within 1 second.\n",
+                   commandLength, report.failedCommand, report.failedRegister);
+            break;
+        case Answer::DeviceGone:
+            append(
+                "The device went away before the module acknowledged %.*s (register S%d); "
+                "it may or may not have taken it.\n",
+                commandLength, report.failedCommand, report.failedRegister);
+            break;
+        case Answer::Prompt:
+            break;
+    }
+    if (report.writtenCount == 0) {
+        append("Nothing was written before it.");
+        return;
+    }
+    append("Already written:");
+    for (int i = 0; i < report.writtenCount; ++i) {
+        append("%s S%d", i == 0 ? "" : ",", report.written[i]);
+    }
+    append(
+        ". The module now holds these new values and its old ones for the rest: write again "
+        "once the cause is fixed.");
 }

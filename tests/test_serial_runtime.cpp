@@ -76,7 +76,11 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
     serial_backend::SetPortLister([] {
         std::vector<serial_backend::PortInfo> ports;
         for (std::string name : {"ttyS10", "ttyUSB10", "ttyS9", "ttyACM0", "ttyUSB2"}) {
-            ports.push_back({name, "/dev/" + name, name == "ttyACM0" ? "Pico" : ""});
+            serial_backend::PortInfo info;
+            info.name = name;
+            info.systemLocation = "/dev/" + name;
+            info.description = name == "ttyACM0" ? "Pico" : "";
+            ports.push_back(info);
         }
         return ports;
     });

@@ -62,6 +62,8 @@ const char kUsage[] =
     "  --byte-interval S      seconds between the bytes of every reply\n"
     "  --cut-reply N          stop every reply to a command after N bytes (no prompt)\n"
     "  --list-reply TEXT      answer AT/L with TEXT instead of the register list\n"
+    "  --line RATE,FORMAT     understand only a line set to this rate and format (such as\n"
+    "                         19200,8E1); bytes at other settings are garbage to it\n"
     "\n"
     "Attachment and logging:\n"
     "  --link PATH            make PATH a symlink to the pty (removed on exit)\n"
@@ -120,8 +122,61 @@ int ParseCount(const std::string& option, const std::string& text) {
     return static_cast<int>(value);
 }
 
+// The line setting the module understands; rate 0: any.
+struct LineSetting {
+    long rate = 0;
+    int dataBits = 8;
+    char parity = 'N';
+    int stopBits = 1;
+};
+
+LineSetting ParseLine(const std::string& text) {
+    LineSetting line;
+    char parity = 0;
+    int dataBits = 0;
+    int stopBits = 0;
+    if (std::sscanf(text.c_str(), "%ld,%1d%c%1d", &line.rate, &dataBits, &parity, &stopBits) != 4 ||
+        (dataBits != 7 && dataBits != 8) || (parity != 'N' && parity != 'O' && parity != 'E') ||
+        (stopBits != 1 && stopBits != 2) || line.rate <= 0) {
+        Fail("--line wants RATE,FORMAT such as 19200,8E1, not \"" + text + "\"");
+    }
+    line.dataBits = dataBits;
+    line.parity = parity;
+    line.stopBits = stopBits;
+    return line;
+}
+
+// Whether the program has set the line as the module's own setting is: the pty's two ends
+// share one set of line settings, which the program sets from its end.
+bool LineMatches(int slave, const LineSetting& line) {
+    if (line.rate == 0) {
+        return true;
+    }
+    termios attributes{};
+    if (tcgetattr(slave, &attributes) != 0) {
+        return false;
+    }
+    static const std::pair<speed_t, long> rates[] = {
+        {B300, 300},   {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+        {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    long rate = 0;
+    for (const auto& [speed, value] : rates) {
+        if (cfgetospeed(&attributes) == speed) {
+            rate = value;
+        }
+    }
+    const int dataBits = (attributes.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    const char parity = (attributes.c_cflag & PARENB) == 0   ? 'N'
+                        : (attributes.c_cflag & PARODD) != 0 ? 'O'
+                                                             : 'E';
+    const int stopBits = (attributes.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return rate == line.rate && dataBits == line.dataBits && parity == line.parity &&
+           stopBits == line.stopBits;
+}
+
 struct Settings {
     ModuleOptions module;
+    LineSetting line;
     std::vector<std::pair<int, std::string>> registers;
     std::string linkPath;
     std::string logPath;
@@ -199,6 +254,8 @@ Settings ParseArguments(int argc, char** argv) {
             settings.module.cutReplyAfter = ParseCount(option, takeValue());
         } else if (option == "--list-reply") {
             settings.module.registerListOverride = Unescape(takeValue());
+        } else if (option == "--line") {
+            settings.line = ParseLine(takeValue());
         } else if (option == "--link") {
             settings.linkPath = takeValue();
         } else if (option == "--log") {
@@ -379,9 +436,12 @@ int main(int argc, char** argv) {
             uint8_t buffer[256];
             const ssize_t count = read(pty.master, buffer, sizeof buffer);
             const double arrival = Now();
+            // At the wrong rate or format every byte arrives garbled; none reaches the
+            // module's command parser as the host meant it.
+            const bool understood = LineMatches(pty.slave, settings.line);
             for (ssize_t i = 0; i < count; ++i) {
                 log.record(arrival, true, buffer[i]);
-                model.receive(buffer[i], arrival);
+                model.receive(understood ? buffer[i] : 0xFF, arrival);
             }
         } else if ((watch.revents & (POLLHUP | POLLERR)) != 0) {
             // Should not happen while the slave is held open; do not spin if it does.

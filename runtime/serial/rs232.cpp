@@ -1,11 +1,13 @@
 #include "runtime/serial/rs232.h"
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "runtime/serial/serial_seam.h"
+#include "runtime/timing/utility.h"
 
 namespace {
 
@@ -59,7 +61,70 @@ bool ValidSettings(long baudRate, int parity, int dataBits, int stopBits) {
            dataBits >= 5 && dataBits <= 8 && (stopBits == 1 || stopBits == 2);
 }
 
+// The wire trace, when one is written.
+struct Trace {
+    std::FILE* file = nullptr;
+    double origin = 0.0;
+    std::string step;
+};
+Trace trace;
+
+void TraceByte(int port, const char* direction, int byte) {
+    if (trace.file == nullptr) {
+        return;
+    }
+    char shown[8];
+    if (byte == '\r') {
+        std::snprintf(shown, sizeof shown, "\\r");
+    } else if (byte == '\n') {
+        std::snprintf(shown, sizeof shown, "\\n");
+    } else if (byte > 0x20 && byte < 0x7F) {
+        std::snprintf(shown, sizeof shown, "%c", byte);
+    } else {
+        std::snprintf(shown, sizeof shown, "\\x%02x", byte);
+    }
+    std::fprintf(trace.file, "%12.3f  COM%-2d  %-9s  %02x  %-4s  %s\n",
+                 (Timer() - trace.origin) * 1000.0, port, direction, byte, shown,
+                 trace.step.c_str());
+    std::fflush(trace.file);
+}
+
+void TraceNote(const std::string& note) {
+    if (trace.file != nullptr) {
+        std::fprintf(trace.file, "%12.3f  # %s\n", (Timer() - trace.origin) * 1000.0, note.c_str());
+        std::fflush(trace.file);
+    }
+}
+
 }  // namespace
+
+int ComTraceTo(const char* path) {
+    if (trace.file != nullptr) {
+        std::fclose(trace.file);
+        trace.file = nullptr;
+    }
+    if (path == nullptr || *path == '\0') {
+        return 0;
+    }
+    trace.file = std::fopen(path, "w");
+    if (trace.file == nullptr) {
+        return -1;
+    }
+    trace.origin = Timer();
+    trace.step.clear();
+    std::fprintf(trace.file,
+                 "#         ms  port   direction  hex char  step\n"
+                 "# sent: to the module; read: from the module, taken by the program;\n"
+                 "# discarded: from the module, dropped unread by a flush of the input\n");
+    std::fflush(trace.file);
+    return 0;
+}
+
+void ComTraceStep(const char* step) {
+    if (trace.file != nullptr) {
+        trace.step = step != nullptr ? step : "";
+    }
+}
 
 const char* GetComErrorText() {
     return lastError.c_str();
@@ -106,6 +171,10 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         return error < 0 ? error : RS232_OPEN_FAILED;
     }
     openPorts[port] = OpenPort{std::move(opened), device, false};
+    static const char parityNames[] = {'N', 'O', 'E'};
+    TraceNote("COM" + std::to_string(port) + " opened on " + device + " at " +
+              std::to_string(baudRate) + " bit/s, " + std::to_string(dataBits) +
+              parityNames[parity] + std::to_string(stopBits));
     return RS232_NO_ERROR;
 }
 
@@ -117,6 +186,7 @@ int CloseCom(int port) {
         return RS232_NOT_OPEN;
     }
     openPorts[port] = OpenPort{};
+    TraceNote("COM" + std::to_string(port) + " closed");
     return RS232_NO_ERROR;
 }
 
@@ -129,7 +199,15 @@ int ComWrt(int port, const char* buffer, int count) {
     if (buffer == nullptr || count < 0) {
         return RS232_WRITE_FAILED;
     }
-    return Checked(port, device->write(reinterpret_cast<const uint8_t*>(buffer), count));
+    const int result =
+        Checked(port, device->write(reinterpret_cast<const uint8_t*>(buffer), count));
+    for (int i = 0; i < result; ++i) {
+        TraceByte(port, "sent", static_cast<unsigned char>(buffer[i]));
+    }
+    if (result == RS232_DEVICE_GONE) {
+        TraceNote(lastError);
+    }
+    return result;
 }
 
 int ComWrtByte(int port, int byte) {
@@ -150,7 +228,11 @@ int ComRdByte(int port) {
     if (waiting == 0) {
         return RS232_NOTHING_WAITING;
     }
-    return device->readByte();
+    const int byte = device->readByte();
+    if (byte >= 0) {
+        TraceByte(port, "read", byte);
+    }
+    return byte;
 }
 
 int GetInQLen(int port) {
@@ -165,6 +247,16 @@ int FlushInQ(int port) {
     if (device == nullptr) {
         return error;
     }
+    // A trace shows what the flush threw away: often the very reply someone is looking for.
+    if (trace.file != nullptr) {
+        while (device->bytesWaiting() > 0) {
+            const int byte = device->readByte();
+            if (byte < 0) {
+                break;
+            }
+            TraceByte(port, "discarded", byte);
+        }
+    }
     device->discardInput();
     return RS232_NO_ERROR;
 }
@@ -176,6 +268,16 @@ int FlushOutQ(int port) {
         return error;
     }
     device->discardOutput();
+    return RS232_NO_ERROR;
+}
+
+int ComDrainOutQ(int port) {
+    int error = 0;
+    serial_backend::Device* device = OpenDevice(port, &error);
+    if (device == nullptr) {
+        return error;
+    }
+    device->drainOutput();
     return RS232_NO_ERROR;
 }
 
@@ -247,4 +349,52 @@ const char* DescribeComPorts() {
         portDescription.pop_back();
     }
     return portDescription.c_str();
+}
+
+std::vector<ComPortEntry> ListComPorts() {
+    const std::vector<serial_backend::PortInfo> listed = serial_backend::ListedPorts();
+    std::vector<bool> mapped(listed.size(), false);
+    std::vector<ComPortEntry> entries;
+    // Fills in what the system reports of the entry's device; false when it reports nothing.
+    const auto describe = [&](ComPortEntry& entry) {
+        bool found = false;
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            if (listed[i].systemLocation == entry.device || listed[i].name == entry.device) {
+                mapped[i] = true;
+                found = true;
+                entry.description = listed[i].description;
+                entry.manufacturer = listed[i].manufacturer;
+                entry.serialNumber = listed[i].serialNumber;
+                entry.vendorId = listed[i].vendorId;
+                entry.productId = listed[i].productId;
+            }
+        }
+        entry.access = serial_backend::CheckDeviceAccess(entry.device, &entry.problem);
+        return found;
+    };
+    for (int port = 1; port <= kPortCount; ++port) {
+        ComPortEntry entry;
+        entry.port = port;
+        entry.device = ComPortDeviceName(port);
+#ifndef _WIN32
+        const std::string variable = "ZELK_COM" + std::to_string(port);
+        const char* alias = std::getenv(variable.c_str());
+        if (alias != nullptr && alias[0] != '\0') {
+            entry.alias = variable;
+        }
+#endif
+        // On Windows every number has a name; only those the system reports are ports.
+        if (!entry.device.empty() && (describe(entry) || !entry.alias.empty())) {
+            entries.push_back(entry);
+        }
+    }
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (!mapped[i]) {
+            ComPortEntry entry;
+            entry.device = listed[i].systemLocation;
+            describe(entry);
+            entries.push_back(entry);
+        }
+    }
+    return entries;
 }

@@ -3,6 +3,9 @@
 // Results: 0 or a count/byte on success, a negative Rs232Error on failure.
 #pragma once
 
+#include <string>
+#include <vector>
+
 enum Rs232Error {
     RS232_NO_ERROR = 0,
     RS232_BAD_PORT = -1,      // port number outside 1..12
@@ -41,14 +44,43 @@ int ComRdByte(int port);
 int GetInQLen(int port);
 int FlushInQ(int port);
 int FlushOutQ(int port);
+// Returns once every byte written has left the port, so that a flush of the output that
+// follows cannot discard the end of the last command.
+int ComDrainOutQ(int port);
 
 // Why the last OpenComConfig failed, or why the last operation on an open port found its
 // device gone: one line that names the device and gives the system's reason. Empty when
 // nothing has failed since the last good open.
 const char* GetComErrorText();
 
+// The wire trace: every byte sent, read or discarded on any port, with its instant in
+// milliseconds since the trace began and the step of the exchange it belongs to, as text a
+// person can read (and send along when asking for help). ComTraceTo starts writing it to
+// the file at path (replacing it) and returns 0, or -1 when the file cannot be written; an
+// empty path ends it. ComTraceStep names the step of the bytes that follow ("escape",
+// "AT/L", "ATS110="); it costs nothing while no trace is written.
+int ComTraceTo(const char* path);
+void ComTraceStep(const char* step);
+
 // What device a port number stands for on this machine (for an open port, the device it
 // was opened on), and a one-line-per-port summary of the whole mapping (for the port
 // list's tooltip).
 const char* ComPortDeviceName(int port);
 const char* DescribeComPorts();
+
+// A serial port of this machine, as the port map numbers it.
+struct ComPortEntry {
+    int port = 0;              // COM number 1..12; 0 for a port the map does not reach
+    std::string device;        // what is opened: "/dev/ttyUSB0", "COM3"
+    std::string alias;         // "ZELK_COM1" when that variable names the device
+    std::string description;   // "FT232R USB UART"; empty when the system has none
+    std::string manufacturer;  // empty when unknown
+    std::string serialNumber;  // empty when unknown
+    int vendorId = -1;         // USB vendor and product ID; -1 when unknown
+    int productId = -1;
+    int access = 0;       // 0 when this user can open it now, else why not: RS232_NO_DEVICE,
+                          // RS232_PERMISSION_DENIED or RS232_PORT_BUSY
+    std::string problem;  // then the reason and what to do
+};
+// COM1 to COM12 where they stand for a device, then the system's other serial ports.
+std::vector<ComPortEntry> ListComPorts();

@@ -10,6 +10,12 @@
 
 #include "runtime/serial/rs232.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <termios.h>
+#endif
+
 namespace serial_backend {
 
 namespace {
@@ -183,10 +189,21 @@ class QtSerialDevice : public Device {
 
     void discardOutput() override { port_.clear(QSerialPort::Output); }
 
+    void drainOutput() override {
+        port_.flush();
+#ifdef Q_OS_WIN
+        FlushFileBuffers(port_.handle());
+#else
+        tcdrain(port_.handle());
+#endif
+    }
+
   private:
     // Unplugged adapters and hung-up lines show as a resource error (the system's EIO or
     // ENXIO), which stays until the port is closed.
-    bool Gone() const { return port_.error() == QSerialPort::ResourceError; }
+    bool Gone() const {
+        return port_.error() == QSerialPort::ResourceError;
+    }
 
     Settings settings_;
     QSerialPort port_;
@@ -208,9 +225,32 @@ std::vector<PortInfo> ListSystemPorts() {
     std::vector<PortInfo> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         ports.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
-                         info.description().toStdString()});
+                         info.description().toStdString(), info.manufacturer().toStdString(),
+                         info.serialNumber().toStdString(),
+                         info.hasVendorIdentifier() ? info.vendorIdentifier() : -1,
+                         info.hasProductIdentifier() ? info.productIdentifier() : -1});
     }
     return ports;
+}
+
+int CheckDeviceAccess(const std::string& deviceName, std::string* problem) {
+#ifdef Q_OS_WIN
+    // A COM port tells neither its permissions nor its holder without being opened.
+    (void)deviceName;
+    (void)problem;
+    return RS232_NO_ERROR;
+#else
+    if (!QFileInfo::exists(QString::fromStdString(deviceName))) {
+        *problem = deviceName + ": no such device";
+        return RS232_NO_DEVICE;
+    }
+    const std::string holder = HolderOf(deviceName);
+    const QFileInfo info(QString::fromStdString(deviceName));
+    if (holder.empty() && info.isReadable() && info.isWritable()) {
+        return RS232_NO_ERROR;
+    }
+    return PermissionProblem(deviceName, problem);
+#endif
 }
 
 }  // namespace serial_backend

@@ -32,6 +32,8 @@ class Device {
     virtual int readByte() = 0;
     virtual void discardInput() = 0;
     virtual void discardOutput() = 0;
+    // Returns once every byte written has left the port.
+    virtual void drainOutput() = 0;
 };
 
 // Opens a device by its name (already resolved from the port number). On failure returns
@@ -49,12 +51,20 @@ struct PortInfo {
     std::string name;            // "ttyUSB0"
     std::string systemLocation;  // "/dev/ttyUSB0", what is opened
     std::string description;     // "FT232R USB UART"; empty when the system has none
+    std::string manufacturer;    // empty when unknown
+    std::string serialNumber;    // empty when unknown
+    int vendorId = -1;           // USB vendor and product ID; -1 when unknown
+    int productId = -1;
 };
 using PortLister = std::function<std::vector<PortInfo>()>;
 // Replaces how the system's ports are listed; an empty lister restores the real one.
 void SetPortLister(PortLister lister);
 // The ports of the current lister, in COM-number order.
 std::vector<PortInfo> ListedPorts();
+// Whether this user could open the device now, without opening it: 0, or
+// RS232_NO_DEVICE, RS232_PERMISSION_DENIED or RS232_PORT_BUSY with the reason and what to do
+// in *problem.
+int CheckDeviceAccess(const std::string& deviceName, std::string* problem);
 // The listed ports in COM-number order: USB adapters (ttyUSB*, ttyACM*) first, then the
 // rest, each group in name order (numbers compared as numbers, so ttyUSB2 < ttyUSB10).
 std::vector<PortInfo> OrderPorts(std::vector<PortInfo> ports);

@@ -93,8 +93,9 @@ class SimulatedDevice : public serial_backend::Device {
         state_->input.clear();
     }
 
-    // Writes reach the module at once, so nothing is ever left to discard.
+    // Writes reach the module at once, so nothing is ever left to discard or to wait for.
     void discardOutput() override {}
+    void drainOutput() override {}
 
   private:
     SimulatedModule::State* state_;
@@ -110,8 +111,11 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
     serial_backend::SetPortLister([port] {
         std::vector<serial_backend::PortInfo> ports;
         for (int number = 1; number <= port; ++number) {
-            ports.push_back({DeviceName(number), "/dev/" + DeviceName(number),
-                             number == port ? "simulated module" : ""});
+            serial_backend::PortInfo info;
+            info.name = DeviceName(number);
+            info.systemLocation = "/dev/" + info.name;
+            info.description = number == port ? "simulated module" : "";
+            ports.push_back(info);
         }
         return ports;
     });

@@ -1,0 +1,5 @@
+#include "tools/zelkctl/zelkctl.h"
+
+int main(int argc, char** argv) {
+    return RunZelkctl(argc, argv);
+}
