@@ -369,7 +369,13 @@ std::vector<ComPortEntry> ListComPorts() {
                 entry.productId = listed[i].productId;
             }
         }
-        entry.access = serial_backend::CheckDeviceAccess(entry.device, &entry.problem);
+        // Only an open tells for sure: a program may hold the device without locking it, and
+        // a lock may be held without an open. The settings are put back on close.
+        const auto opened = serial_backend::CurrentDeviceFactory()(
+            entry.device, serial_backend::Settings{}, &entry.access, &entry.problem);
+        if (opened) {
+            entry.access = RS232_NO_ERROR;
+        }
         return found;
     };
     for (int port = 1; port <= kPortCount; ++port) {

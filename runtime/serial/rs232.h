@@ -78,9 +78,11 @@ struct ComPortEntry {
     std::string serialNumber;  // empty when unknown
     int vendorId = -1;         // USB vendor and product ID; -1 when unknown
     int productId = -1;
-    int access = 0;       // 0 when this user can open it now, else why not: RS232_NO_DEVICE,
-                          // RS232_PERMISSION_DENIED or RS232_PORT_BUSY
-    std::string problem;  // then the reason and what to do
+    // 0 when this user can open it now (it is opened and closed to see), else why not:
+    // RS232_NO_DEVICE, RS232_PERMISSION_DENIED, RS232_PORT_BUSY or RS232_OPEN_FAILED, with
+    // the reason and what to do in problem.
+    int access = 0;
+    std::string problem;
 };
 // COM1 to COM12 where they stand for a device, then the system's other serial ports.
 std::vector<ComPortEntry> ListComPorts();

@@ -199,10 +199,12 @@ class QtSerialDevice : public Device {
     }
 
   private:
-    // Unplugged adapters and hung-up lines show as a resource error (the system's EIO or
-    // ENXIO), which stays until the port is closed.
+    // Unplugged adapters show as a resource error (the system's EIO or ENXIO); a line hung
+    // up from its far end (a pty whose other end closed) reads as its end, a read error.
+    // Either stays until the port is closed; a working port, opened with CLOCAL, has neither.
     bool Gone() const {
-        return port_.error() == QSerialPort::ResourceError;
+        return port_.error() == QSerialPort::ResourceError ||
+               port_.error() == QSerialPort::ReadError;
     }
 
     Settings settings_;
@@ -231,26 +233,6 @@ std::vector<PortInfo> ListSystemPorts() {
                          info.hasProductIdentifier() ? info.productIdentifier() : -1});
     }
     return ports;
-}
-
-int CheckDeviceAccess(const std::string& deviceName, std::string* problem) {
-#ifdef Q_OS_WIN
-    // A COM port tells neither its permissions nor its holder without being opened.
-    (void)deviceName;
-    (void)problem;
-    return RS232_NO_ERROR;
-#else
-    if (!QFileInfo::exists(QString::fromStdString(deviceName))) {
-        *problem = deviceName + ": no such device";
-        return RS232_NO_DEVICE;
-    }
-    const std::string holder = HolderOf(deviceName);
-    const QFileInfo info(QString::fromStdString(deviceName));
-    if (holder.empty() && info.isReadable() && info.isWritable()) {
-        return RS232_NO_ERROR;
-    }
-    return PermissionProblem(deviceName, problem);
-#endif
 }
 
 }  // namespace serial_backend

@@ -61,10 +61,6 @@ using PortLister = std::function<std::vector<PortInfo>()>;
 void SetPortLister(PortLister lister);
 // The ports of the current lister, in COM-number order.
 std::vector<PortInfo> ListedPorts();
-// Whether this user could open the device now, without opening it: 0, or
-// RS232_NO_DEVICE, RS232_PERMISSION_DENIED or RS232_PORT_BUSY with the reason and what to do
-// in *problem.
-int CheckDeviceAccess(const std::string& deviceName, std::string* problem);
 // The listed ports in COM-number order: USB adapters (ttyUSB*, ttyACM*) first, then the
 // rest, each group in name order (numbers compared as numbers, so ttyUSB2 < ttyUSB10).
 std::vector<PortInfo> OrderPorts(std::vector<PortInfo> ports);

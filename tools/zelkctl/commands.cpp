@@ -60,9 +60,14 @@ int Open(const Request& request, uint32_t baudRate, uint8_t format) {
 // them in its own buffer and a pty's other end may not have taken them yet, so they are
 // given the time four characters take on the line, and a little more. The window never
 // runs two exchanges this close together.
+bool sentBefore = false;  // an exchange of this run has sent something
+
 void FinishSending() {
-    ComDrainOutQ(connection.comPort);
-    Delay(40.0 / connection.comBaudRate + 0.05);
+    if (sentBefore) {
+        ComDrainOutQ(connection.comPort);
+        Delay(40.0 / connection.comBaudRate + 0.05);
+    }
+    sentBefore = true;
 }
 
 // Unlike the window's disconnect, the output is not discarded: the leave command written
@@ -466,6 +471,7 @@ int Detect(const Request& request) {
             const Exchange result = EnterCommandMode(request.series);
             if (result == Exchange::Done) {
                 LeaveCommandMode(request.series);
+                sentBefore = true;
                 FinishSending();
                 char version[kMaxVersionLength + 1] = "";
                 const Exchange asked = QueryFirmwareVersion(request.series, version);
@@ -494,6 +500,7 @@ int Detect(const Request& request) {
 
 int RunPortCommand(const Request& request) {
     portLabel = request.port.label;
+    sentBefore = false;
     if (request.command == "detect") {
         return Detect(request);
     }

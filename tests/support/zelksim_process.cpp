@@ -1,0 +1,52 @@
+#include "tests/support/zelksim_process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+std::string ZelksimPath() {
+    const char* path = std::getenv("ZELKSIM");
+    return path != nullptr ? path : "./zelksim";
+}
+
+ZelksimProcess::ZelksimProcess(const std::vector<std::string>& options) {
+    static int started = 0;
+    link_ = "/tmp/zelksim-" + std::to_string(getpid()) + "-" + std::to_string(++started);
+    std::remove(link_.c_str());
+    const std::string path = ZelksimPath();
+    std::vector<std::string> arguments = {path, "--link", link_};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    if ((pid_ = fork()) == 0) {
+        // Its device path on stdout is of no use here.
+        std::freopen("/dev/null", "w", stdout);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && access(link_.c_str(), F_OK) != 0; ++i) {
+        usleep(10000);
+    }
+}
+
+ZelksimProcess::~ZelksimProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::remove(link_.c_str());
+}
+
+void ZelksimProcess::Kill() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+}

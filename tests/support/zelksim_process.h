@@ -1,0 +1,30 @@
+// zelksim on a real pseudo-terminal, started for a test and stopped with it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class ZelksimProcess {
+  public:
+    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link; the
+    // link's path is unique to the process and the count of simulators started.
+    explicit ZelksimProcess(const std::vector<std::string>& options = {});
+    ~ZelksimProcess();
+    ZelksimProcess(const ZelksimProcess&) = delete;
+    ZelksimProcess& operator=(const ZelksimProcess&) = delete;
+
+    bool running() const { return pid_ > 0; }
+    // The symlink to the pty, which the programs open as the module's port.
+    const std::string& link() const { return link_; }
+    // The module's end of the line goes at once, as when an adapter is pulled.
+    void Kill();
+
+  private:
+    std::string link_;
+    pid_t pid_ = 0;
+};
+
+// The simulator's path: $ZELKSIM, else zelksim in the working directory.
+std::string ZelksimPath();
