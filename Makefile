@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check clean
+        windows-check bench clean
 
 all: build
 
@@ -70,6 +70,12 @@ tidy: build
 		'runtime/*.cpp' 'tools/*.cpp' | \
 		xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD) --quiet -checks='$(TIDY_CHECKS)' \
 		--warnings-as-errors='*' 2>/dev/null
+
+# Figures for zelkctl against zelksim: start-up, memory, a read against its floor, eight
+# ports against one. Reports, fails nothing.
+bench: build
+	@scripts/install-deps.sh bench
+	@bench/zelkctl-bench.py $(BUILD)
 
 # The program's files and the runtime's Qt-free headers through the MinGW-w64 compiler.
 windows-check:

@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh GROUP...
 #
 # Groups: build (compiler, CMake, Qt), test (GoogleTest), fuzz, format, tidy, windows
-# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), screenshot.
+# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), bench,
+# screenshot.
 set -euo pipefail
 
 packages=()
@@ -18,6 +19,7 @@ for group in "$@"; do
         tidy) packages+=(clang-tidy) ;;
         windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db) ;;
+        bench) packages+=(python3) ;;
         screenshot) packages+=(xvfb xauth x11-apps imagemagick openbox) ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
