@@ -1,5 +1,6 @@
 #include "params/config_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "params/textual_forms.h"
@@ -103,9 +104,11 @@ std::size_t ReadRecord(const TextView& view, Record* record) {
     return position;
 }
 
-// Calls visit(record) for every whole record of the text, in order.
+// Calls visit(record, start, end) for every whole record of the text, in order, with the
+// positions of its "S" and just past its value. Returns where the scan stopped: the end of
+// the text, or the start of a record whose name the end cuts.
 template <typename Visit>
-void ScanRecords(const char* text, std::size_t length, Visit visit) {
+std::size_t ScanRecords(const char* text, std::size_t length, Visit visit) {
     std::size_t position = 0;
     while (position < length) {
         if (text[position] != 'S') {
@@ -115,11 +118,12 @@ void ScanRecords(const char* text, std::size_t length, Visit visit) {
         Record record{};
         const std::size_t span = ReadRecord(TextView{text + position, length - position}, &record);
         if (span == 0) {
-            break;
+            return position;
         }
-        visit(record);
+        visit(record, position, position + span);
         position += span;
     }
+    return length;
 }
 
 }  // namespace
@@ -130,7 +134,7 @@ bool ScanConfigText(const char* text, std::size_t length, RecordSink sink, void*
     // one-part S120 record takes the low part read last in the text, or 0.
     uint8_t lowPartValue = 0;
 
-    ScanRecords(text, length, [&](const Record& record) {
+    ScanRecords(text, length, [&](const Record& record, std::size_t, std::size_t) {
         if (record.hasLowPart) {
             lowPartValue = record.low;
             if (record.registerNumber == 121) {
@@ -150,25 +154,19 @@ bool ScanConfigText(const char* text, std::size_t length, RecordSink sink, void*
 }
 
 std::size_t WholeRecordsLength(const char* text, std::size_t length) {
-    std::size_t position = 0;
-    while (position < length) {
-        if (text[position] != 'S') {
-            ++position;
-            continue;
-        }
-        Record record{};
-        const std::size_t span = ReadRecord(TextView{text + position, length - position}, &record);
-        if (span == 0 || position + span >= length) {
-            return position;
-        }
-        position += span;
-    }
-    return length;
+    std::size_t whole = length;
+    const std::size_t stopped =
+        ScanRecords(text, length, [&](const Record&, std::size_t start, std::size_t end) {
+            if (end >= length) {
+                whole = start;  // the value runs into the end: it may be cut
+            }
+        });
+    return std::min(stopped, whole);
 }
 
 bool FindRegisterValue(const char* text, std::size_t length, int registerNumber, uint8_t* value) {
     bool found = false;
-    ScanRecords(text, length, [&](const Record& record) {
+    ScanRecords(text, length, [&](const Record& record, std::size_t, std::size_t) {
         if (record.registerNumber == static_cast<uint8_t>(registerNumber)) {
             *value = record.high;
             found = true;

@@ -148,25 +148,26 @@ void DescribeWriteFailure(const WriteReport& report, char* text, std::size_t siz
         const int added = std::snprintf(text + length, size - length, format, values...);
         length = std::min(size - 1, length + static_cast<std::size_t>(std::max(added, 0)));
     };
+    const char* failure = nullptr;
     switch (report.failedAnswer) {
         case Answer::Other:
-            append(
+            failure =
                 "The module refused %.*s (register S%d): it answered something other than "
-                "\">\".\n",
-                commandLength, report.failedCommand, report.failedRegister);
+                "\">\".\n";
             break;
         case Answer::Silence:
-            append("The module did not acknowledge %.*s (register S%d) within 1 second.\n",
-                   commandLength, report.failedCommand, report.failedRegister);
+            failure = "The module did not acknowledge %.*s (register S%d) within 1 second.\n";
             break;
         case Answer::DeviceGone:
-            append(
+            failure =
                 "The device went away before the module acknowledged %.*s (register S%d); "
-                "it may or may not have taken it.\n",
-                commandLength, report.failedCommand, report.failedRegister);
+                "it may or may not have taken it.\n";
             break;
         case Answer::Prompt:
             break;
+    }
+    if (failure != nullptr) {
+        append(failure, commandLength, report.failedCommand, report.failedRegister);
     }
     if (report.writtenCount == 0) {
         append("Nothing was written before it.");
