@@ -77,10 +77,10 @@ PanelWindow::PanelWindow(int handle)
 
 namespace {
 
-// The window frame the window system adds around a window. Known once the window has
-// been shown; before that, a title bar and thin borders are assumed.
+// The frame the window system adds around a window. Known once the window is up and
+// framed; until then a title bar and thin borders are assumed.
 QMargins FrameMargins(const QWidget& window) {
-    if (window.isVisible()) {
+    if (window.isVisible() && window.frameGeometry() != window.geometry()) {
         const QRect frame = window.frameGeometry();
         const QRect inside = window.geometry();
         return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
@@ -138,14 +138,24 @@ void PanelWindow::fitToScreen() {
          Clamp(home_.y(), outer.height(), area.top(), area.bottom() + 1));
 }
 
-void PanelWindow::moveEvent(QMoveEvent* event) {
-    QWidget::moveEvent(event);
-    // The window manager tells the size of its frame only once the window is up; the
-    // first fit assumed one. Fit again, once, with the real frame.
+void PanelWindow::fitOnceFrameKnown() {
+    // The window system tells the size of its frame only once the window is up, some only
+    // when their window manager has framed it; the first fit assumed a frame. Fit again,
+    // once, with the real one.
     if (!frameKnown_ && isVisible() && frameGeometry() != geometry()) {
         frameKnown_ = true;
         fitToScreen();
     }
+}
+
+void PanelWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    fitOnceFrameKnown();
+}
+
+void PanelWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    fitOnceFrameKnown();
 }
 
 void PanelWindow::closeEvent(QCloseEvent* event) {

@@ -92,9 +92,12 @@ class PanelWindow : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
   private:
+    void fitOnceFrameKnown();
+
     int handle_;
     QScrollArea* scroller_;
     QWidget* surface_;

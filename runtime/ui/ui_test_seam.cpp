@@ -211,7 +211,8 @@ ControlView InspectControl(int panel, int control) {
     const QRect body(found->body->mapToGlobal(QPoint(0, 0)), found->body->size());
     const QRect visible(viewport->mapToGlobal(QPoint(0, 0)), viewport->size());
     view.shown = ToRect(body & visible);
-    view.window = ToRect(window->frameGeometry());
+    view.window = ToRect(window->geometry());
+    view.frame = ToRect(window->frameGeometry());
     if (const QScreen* screen = window->screen()) {
         view.screen = ToRect(screen->availableGeometry());
     }

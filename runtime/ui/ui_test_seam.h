@@ -73,10 +73,12 @@ struct ControlView {
     std::string accessibleName;
     int panelWidth = 0;
     int panelHeight = 0;
-    // In screen coordinates: the part of the body the window shows now, the window with
-    // its frame, and the available area of the screen the window is on.
+    // In screen coordinates: the part of the body the window shows now, the window's
+    // inside, the window with the window system's frame, and the available area of the
+    // screen the window is on.
     Rect shown;
     Rect window;
+    Rect frame;
     Rect screen;
 };
 ControlView InspectControl(int panel, int control);
