@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check clean
+        windows-check package package-check clean
 
 all: build
 
@@ -76,5 +76,26 @@ windows-check:
 	@scripts/install-deps.sh windows
 	@scripts/windows-check.sh
 
+# The Debian package, in build-package/: built with Debian's own optimisation flags and all
+# its hardening (build type None, as Debian's packaging tools build), installed under /usr,
+# its dependencies computed from the binaries.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+package:
+	@scripts/install-deps.sh build package
+	@cmake -S . -B build-package -DCMAKE_BUILD_TYPE=None -DZELK_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build build-package -j $(JOBS)
+	@rm -f build-package/*.deb
+	@cd build-package && cpack -G DEB
+	@ls build-package/*.deb
+
+# The package extracted and run from elsewhere, its desktop entry and metadata validated,
+# lintian's errors fatal.
+package-check: package
+	@scripts/check-package.sh build-package/*.deb
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-fuzz build-package
