@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check package package-check clean
+        windows-check package package-check screenshots clean
 
 all: build
 
@@ -96,6 +96,15 @@ package:
 # lintian's errors fatal.
 package-check: package
 	@scripts/check-package.sh build-package/*.deb
+
+# The README's pictures, taken of the real window on a virtual display: the panel, the
+# panel under a dark desktop theme with a popup over it, and on a 1366 x 768 laptop
+# screen scaled by 125 %.
+screenshots: build
+	@scripts/screenshot.sh $(BUILD) docs/panel.png
+	@scripts/screenshot.sh $(BUILD) docs/panel-dark.png --dark --click 726,532
+	@scripts/screenshot.sh $(BUILD) docs/panel-small.png --screen 1366x768 --scale 1.25 \
+		--whole-screen
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-package

@@ -21,7 +21,8 @@ for group in "$@"; do
         windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
                             strace) ;;
-        screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct) ;;
+        screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct
+                               xdotool) ;;
         icon) packages+=(librsvg2-bin imagemagick) ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
