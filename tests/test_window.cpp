@@ -214,7 +214,7 @@ struct Reading {
     bool dimmed;
 };
 const Reading kReadings[] = {
-    {.control = S100, .dimmed = false},     {.control = S102, .dimmed = false},
+    {.control = S100, .dimmed = false},      {.control = S102, .dimmed = false},
     {.control = PORT_CONN, .dimmed = false}, {.control = READ, .dimmed = false},
     {.control = TEXTMSG_4, .dimmed = false}, {.control = S103, .dimmed = true},
     {.control = S121_H, .dimmed = true},     {.control = S126, .dimmed = true},
@@ -230,7 +230,8 @@ std::map<std::string, double> ContrastFigures(QWidget* surface) {
     surface->render(&image);
     std::map<std::string, double> figures;
     for (const Reading& reading : kReadings) {
-        const ui_testing::ControlView view = ui_testing::InspectControl(panelHandle, reading.control);
+        const ui_testing::ControlView view =
+            ui_testing::InspectControl(panelHandle, reading.control);
         const std::string state = reading.dimmed ? " dimmed" : "";
         figures[view.constant + " body" + state] = TextContrast(image, view.body);
         if (!view.label.empty()) {
