@@ -180,11 +180,14 @@ QString FindPanelFile(const QString& name, std::string& reason) {
         if (QFileInfo::exists(path)) {
             return path;
         }
-        looked << QDir::toNativeSeparators(path);
+        looked << path;
     }
     // One place: the system's own words for it, as when the file cannot be opened.
     if (looked.size() == 1) {
-        return QDir::cleanPath(program.filePath(name));
+        return looked.front();
+    }
+    for (QString& path : looked) {
+        path = QDir::toNativeSeparators(path);
     }
     reason = QStringLiteral("cannot find %1: looked for %2")
                  .arg(name, looked.join(QLatin1String(", ")))
