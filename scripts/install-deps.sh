@@ -20,7 +20,7 @@ for group in "$@"; do
         tidy) packages+=(clang-tidy) ;;
         windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
-                            strace) ;;
+                            strace procps) ;;
         screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct
                                xdotool) ;;
         icon) packages+=(librsvg2-bin imagemagick) ;;

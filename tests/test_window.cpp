@@ -272,9 +272,9 @@ TEST_F(Window, ButtonsAnswerEnterAndSpaceAndCtrlQActsAsExit) {
 
     QWidget* read = Widget("READ");
     read->setFocus();
-    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
-        QTest::keyClick(read, key);
-    }
+    QTest::keyClick(read, Qt::Key_Return);
+    QTest::keyClick(read, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(read, Qt::Key_Space);
     Widget("PORT_CONN")->setFocus();
     QTest::keyClick(Widget("PORT_CONN"), Qt::Key_Return);
     EXPECT_EQ(panel::Value(PORT_CONN), 1);

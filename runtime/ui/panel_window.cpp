@@ -14,8 +14,9 @@
 namespace ui_runtime {
 
 void PanelButton::keyPressEvent(QKeyEvent* event) {
+    // The keypad's Enter comes with the keypad modifier.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        event->modifiers() == Qt::NoModifier) {
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // A held key repeats; one press commits once.
         if (!event->isAutoRepeat()) {
             click();
