@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check bench clean
+        windows-check bench package package-check screenshots clean
 
 all: build
 
@@ -82,5 +82,35 @@ windows-check:
 	@scripts/install-deps.sh windows
 	@scripts/windows-check.sh
 
+# The Debian package, in build-package/: built with Debian's own optimisation flags and all
+# its hardening (build type None, as Debian's packaging tools build), installed under /usr,
+# its dependencies computed from the binaries.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+package:
+	@scripts/install-deps.sh build package
+	@cmake -S . -B build-package -DCMAKE_BUILD_TYPE=None -DZELK_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build build-package -j $(JOBS)
+	@rm -f build-package/*.deb
+	@cd build-package && cpack -G DEB
+	@ls build-package/*.deb
+
+# The package extracted and run from elsewhere, its desktop entry and metadata validated,
+# lintian's errors fatal.
+package-check: package
+	@scripts/check-package.sh build-package/*.deb
+
+# The README's pictures, taken of the real window on a virtual display: the panel, the
+# panel under a dark desktop theme with a popup over it, and on a 1366 x 768 laptop
+# screen scaled by 125 %.
+screenshots: build
+	@scripts/screenshot.sh $(BUILD) docs/panel.png
+	@scripts/screenshot.sh $(BUILD) docs/panel-dark.png --dark --click 726,532
+	@scripts/screenshot.sh $(BUILD) docs/panel-small.png --screen 1366x768 --scale 1.25 \
+		--whole-screen
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-fuzz build-package

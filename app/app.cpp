@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "link/connection.h"
 #include "params/params_panel.h"
@@ -16,6 +17,9 @@ int quitFlag = 0;
 namespace {
 
 const char* const kPanelFile = "ZelkConfig_en.uir";
+// Beside the program in a build tree, a portable copy or a Windows folder; in the data
+// directory of an installation, which lies beside the program's bin directory.
+const char* const kPanelDirectories[] = {".", "../share/zelkconfig"};
 
 }  // namespace
 
@@ -26,6 +30,7 @@ int StartZelkConfig(int argc, char** argv) {
     GetProjectDir(projectDir);
 
     RegisterProgramCallbacks();
+    SetPanelDirectories(kPanelDirectories, static_cast<int>(std::size(kPanelDirectories)));
     panelHandle = LoadPanel(0, kPanelFile, PANEL);
     if (panelHandle < 0) {
         // Without its panel the program has nothing to show; say why on the console so a
@@ -66,6 +71,9 @@ int StopZelkConfig() {
 }
 
 int RunZelkConfig(int argc, char** argv) {
+    if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) {
+        return *answered;
+    }
     if (StartZelkConfig(argc, argv) != 0) {
         return -1;
     }

@@ -1,6 +1,8 @@
 // The application shell: start-up, the event loop and quitting.
 #pragma once
 
+#include <optional>
+
 extern int quitFlag;
 
 int QuitCallBack(int panel, int control, int event, void* callbackData, int eventData1,
@@ -17,5 +19,10 @@ void RunEventLoop();
 // Releases the port and the panel; returns the exit status of a normal quit.
 int StopZelkConfig();
 
-// All three in a row; returns the process exit status.
+// Answers --help and --version on stdout, before and without the user interface, so that
+// they need no display: the exit status when one of them was asked for, nothing when the
+// program should start.
+std::optional<int> AnswerCommandLine(int argc, char** argv);
+
+// The command line first, then all three in a row; returns the process exit status.
 int RunZelkConfig(int argc, char** argv);

@@ -45,9 +45,16 @@ int SaveToFileCallBack(int /*panel*/, int /*control*/, int event, void* /*callba
     GatherParameters();
     const std::size_t length = FormatConfigText(parameters, configText, sizeof configText);
 
+    // The dialog opens in the program's folder when that is the user's own, as for a
+    // portable copy; an installed program offers the user's documents instead of a system
+    // folder. Without either it opens in the current directory.
+    static char folder[MAX_PATHNAME_LEN];
+    if (GetUserFilesDir(folder) != UIE_NO_ERROR) {
+        folder[0] = '\0';
+    }
     // The save button makes the dialog ask before it replaces an existing file.
-    int result = FileSelectPopup(projectDir, "*.txt", "*.txt", "Name of File to Save",
-                                 VAL_SAVE_BUTTON, 0, 1, 1, 0, filePath);
+    int result = FileSelectPopup(folder, "*.txt", "*.txt", "Name of File to Save", VAL_SAVE_BUTTON,
+                                 0, 1, 1, 0, filePath);
     if (result == 0) {
         return 0;
     }

@@ -4,8 +4,9 @@
 #   scripts/install-deps.sh GROUP...
 #
 # Groups: build (compiler, CMake, Qt), test (GoogleTest), fuzz, format, tidy, windows
-# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), bench,
-# screenshot.
+# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), bench, screenshot
+# (a virtual display, a window manager, a dark desktop theme for Qt), icon (rendering the
+# window icon from its drawing).
 set -euo pipefail
 
 packages=()
@@ -18,9 +19,12 @@ for group in "$@"; do
         format) packages+=(clang-format) ;;
         tidy) packages+=(clang-tidy) ;;
         windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
-        package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db) ;;
+        package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
+                            strace procps) ;;
         bench) packages+=(python3) ;;
-        screenshot) packages+=(xvfb xauth x11-apps imagemagick openbox) ;;
+        screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct
+                               xdotool) ;;
+        icon) packages+=(librsvg2-bin imagemagick) ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

@@ -98,9 +98,48 @@ TEST(ProgramProcess, WithoutItsPanelFileExitsWithMinusOneAndSaysWhy) {
     process.start(copy, {});
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 255);  // -1 as seen by the parent
+    // Both places it looked: beside itself, and the data directory of an installation.
     const QString error = QString::fromUtf8(process.readAllStandardError());
+    const QString data = QDir::cleanPath(dir.path() + "/../share/zelkconfig/ZelkConfig_en.uir");
     EXPECT_TRUE(error.contains(dir.filePath("ZelkConfig_en.uir"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(data)) << error.toStdString();
     EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+}
+
+// Help and version come without the user interface: a display that cannot be reached
+// makes no difference.
+TEST(ProgramProcess, AnswersHelpAndVersionWithoutADisplay) {
+    const struct {
+        QStringList arguments;
+        const char* output;  // nullptr: stdout cannot be written
+        int status;
+        const char* begins;
+    } rows[] = {
+        {.arguments = {"--version"}, .output = "", .status = 0, .begins = "ZelkConfig 1.0\n"},
+        {.arguments = {"-platform", "xcb", "--help"},
+         .output = "",
+         .status = 0,
+         .begins = "Usage: ZelkConfig [--help | --version]\n"},
+        {.arguments = {"--help"}, .output = nullptr, .status = 1, .begins = ""},
+    };
+    for (const auto& row : rows) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        process.setProcessEnvironment(environment);
+        if (row.output == nullptr) {
+            process.setStandardOutputFile("/dev/full");
+        }
+        process.start(QString::fromStdString(ProgramPath()), row.arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        const QString said = QString::fromUtf8(process.readAllStandardOutput());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit)
+            << row.arguments.join(' ').toStdString();
+        EXPECT_EQ(process.exitCode(), row.status) << row.arguments.join(' ').toStdString();
+        EXPECT_EQ(said.toStdString().rfind(row.begins, 0), 0u) << said.toStdString();
+    }
 }
 
 // CPU time of every thread of a process, in seconds, from the scheduler's own nanosecond

@@ -271,6 +271,12 @@ std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string ProgramDir() {
+    char directory[MAX_PATHNAME_LEN] = {};
+    GetProjectDir(directory);
+    return directory;
+}
+
 class SettingFiles : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -300,8 +306,9 @@ class SettingFiles : public ::testing::Test {
         return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
     }
     fs::path dir_;
-    const std::string saveDialog_ =
-        "Name of File to Save in " + std::string(projectDir) + " *.txt only";
+    // The tests run from the build tree, beside the panel file: the save dialog offers the
+    // program's own folder.
+    const std::string saveDialog_ = "Name of File to Save in " + ProgramDir() + " *.txt only";
     const std::string loadDialog_ = "Name of File to Read in  *.txt only";
 };
 
@@ -311,6 +318,37 @@ TEST_F(SettingFiles, CancellingChangesNothing) {
     EXPECT_EQ(Use(OPEN_FILE, ""), std::vector<std::string>{loadDialog_});
     EXPECT_EQ(FileCount(), 0);
     EXPECT_EQ(Snapshot(), before);
+}
+
+// Installed with the system's programs, the program finds its panel in a data directory;
+// its own folder is then no place for the user's files, even for root, who could write
+// there.
+TEST_F(SettingFiles, AnInstalledProgramSavesToTheUsersDocumentsOrHome) {
+    const fs::path data = dir_ / "share";
+    fs::create_directories(data);
+    fs::copy_file("ZelkConfig_en.uir", data / "ZelkConfig_en.uir");
+    const std::string directories[] = {"no-such-directory", data.string()};
+    const char* places[] = {directories[0].c_str(), directories[1].c_str()};
+    DiscardTestPanel();
+    ASSERT_EQ(SetPanelDirectories(places, 2), 0);
+    const int loaded = LoadTestPanel();
+    SetPanelDirectories(nullptr, 0);
+    ASSERT_GE(loaded, 0) << GetPanelLoadError();
+
+    const std::string saved[] = {getenv("HOME") ? getenv("HOME") : "",
+                                 getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : ""};
+    setenv("HOME", dir_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);  // no user-dirs.dirs: Documents in HOME
+    const std::vector<std::string> withoutDocuments = Use(SAVE_TO_FILE, "");
+    fs::create_directory(dir_ / "Documents");
+    const std::vector<std::string> withDocuments = Use(SAVE_TO_FILE, "");
+    setenv("HOME", saved[0].c_str(), 1);
+    saved[1].empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", saved[1].c_str(), 1);
+
+    const std::string dialog = "Name of File to Save in ";
+    EXPECT_EQ(withoutDocuments, std::vector<std::string>{dialog + dir_.string() + " *.txt only"});
+    EXPECT_EQ(withDocuments,
+              std::vector<std::string>{dialog + (dir_ / "Documents").string() + " *.txt only"});
 }
 
 TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {

@@ -1,23 +1,29 @@
 // Builds a panel from its definition file, a JSON document:
 //
 //   { "panels": [ { "constant": "PANEL", "id": 1, "title": ..., "width": ..., "height": ...,
-//                   "top": ..., "left": ..., "background": [r, g, b], "fontPixels": 12,
+//                   "top": ..., "left": ..., "background": [r, g, b],
+//                   "dimmedText": [r, g, b], "fontPixels": 12, "icon": "file.ico",
 //                   "closeControl": "QUIT", "controls": [ ... ] } ] }
 //
 // Every control has "constant", "id", "kind" and "rect" ([top, left, bottom, right] of its
 // body in panel pixels); the other fields depend on the kind. One builder per kind makes
-// the widget; the kind switch sits in BuildBody alone.
+// the widget; the kind switch sits in BuildBody alone. The window's icon file lies beside
+// the panel file.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
+#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadialGradient>
+#include <QShortcut>
 #include <QSpinBox>
 #include <climits>
 #include <set>
@@ -265,7 +271,7 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
                  .arg(definition.where())
                  .arg(value));
     }
-    auto* field = new QSpinBox(panel.window);
+    auto* field = new QSpinBox(panel.surface);
     field->setRange(int(minimum), int(maximum));
     field->setValue(int(value));
     field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -291,7 +297,10 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
 }
 
 QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
-    auto* list = new QComboBox(panel.window);
+    auto* list = new QComboBox(panel.surface);
+    // The open list is a window of its own, which Qt gives the colours of a menu, the
+    // desktop's; its entries belong to the panel and take the panel's.
+    list->view()->setPalette(panel.window->palette());
     const QJsonArray items = definition.array("items");
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Definition item(items[i].toObject(),
@@ -316,13 +325,38 @@ QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel)
     return list;
 }
 
+// A key sequence anywhere in the window presses the button, while a user could press it.
+void BindShortcut(const Definition& definition, const Control& control, QAbstractButton* button,
+                  Panel& panel) {
+    if (!definition.has("shortcut")) {
+        return;
+    }
+    const QString text = definition.text("shortcut");
+    const QKeySequence keys = QKeySequence::fromString(text, QKeySequence::PortableText);
+    if (keys.isEmpty() || keys.toString(QKeySequence::PortableText) != text) {
+        Fail(QStringLiteral("%1: \"%2\" is not a key sequence").arg(definition.where(), text));
+    }
+    auto* shortcut = new QShortcut(keys, panel.window);
+    shortcut->setContext(Qt::WindowShortcut);
+    const int handle = panel.handle;
+    const int id = control.id;
+    QObject::connect(shortcut, &QShortcut::activated, button, [handle, id, button] {
+        int error = 0;
+        const Control* target = FindControl(handle, id, &error);
+        if (target != nullptr && target->visible && !target->dimmed) {
+            button->click();
+        }
+    });
+}
+
 QWidget* BuildCommandButton(const Definition& definition, Control& control, Panel& panel) {
-    auto* button = new QPushButton(definition.text("text"), panel.window);
+    auto* button = new PanelButton(definition.text("text"), panel.surface);
     button->setAccessibleName(Spoken(button->text()));
     const int handle = panel.handle;
     const int id = control.id;
     QObject::connect(button, &QAbstractButton::clicked, button,
                      [handle, id] { CommitControl(handle, id); });
+    BindShortcut(definition, control, button, panel);
     return button;
 }
 
@@ -333,7 +367,7 @@ QWidget* BuildToggleButton(const Definition& definition, Control& control, Panel
     if (value != 0 && value != 1) {
         Fail(QStringLiteral("%1: a toggle button's value is 0 or 1").arg(definition.where()));
     }
-    auto* button = new QPushButton(value ? onText : offText, panel.window);
+    auto* button = new PanelButton(value ? onText : offText, panel.surface);
     button->setCheckable(true);
     button->setChecked(value != 0);
     button->setAccessibleName(Spoken(button->text()));
@@ -355,7 +389,7 @@ QWidget* BuildLed(const Definition& definition, Control&, Panel& panel) {
         Fail(QStringLiteral("%1: an LED's value is 0 or 1").arg(definition.where()));
     }
     auto* lamp = new LedLamp(definition.color("onColor", QColor(40, 220, 40)),
-                             definition.color("offColor", QColor(20, 90, 20)), panel.window);
+                             definition.color("offColor", QColor(20, 90, 20)), panel.surface);
     lamp->setOn(value != 0);
     return lamp;
 }
@@ -377,7 +411,7 @@ void ApplyFont(const Definition& definition, QWidget* widget) {
 }
 
 QWidget* BuildTextMessage(const Definition& definition, Control&, Panel& panel) {
-    auto* message = new QLabel(definition.text("text"), panel.window);
+    auto* message = new QLabel(definition.text("text"), panel.surface);
     message->setTextFormat(Qt::PlainText);
     ApplyFont(definition, message);
     static const std::map<QString, Qt::Alignment> alignments = {
@@ -412,7 +446,7 @@ QWidget* BuildDecoration(const Definition& definition, Control&, Panel& panel) {
     if (found == styles.end()) {
         Fail(QStringLiteral("%1: unknown decoration style \"%2\"").arg(definition.where(), style));
     }
-    auto* frame = new QFrame(panel.window);
+    auto* frame = new QFrame(panel.surface);
     frame->setFrameStyle(found->second);
     frame->setLineWidth(int(definition.integer("lineWidth", 1)));
     if (definition.has("fill")) {
@@ -519,7 +553,7 @@ void BuildControl(const Definition& definition, Panel& panel, std::set<QString>&
     if (definition.has("accessibleName")) {
         control.body->setAccessibleName(definition.text("accessibleName"));
     }
-    BuildLabel(definition, control, panel.window);
+    BuildLabel(definition, control, panel.surface);
     BindCallback(definition, control);
     if (definition.has("tooltip")) {
         control.body->setToolTip(definition.text("tooltip"));
@@ -543,7 +577,7 @@ QJsonObject FindPanelDefinition(const QJsonDocument& document, int panelId) {
     Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
 }
 
-void BuildPanelFrom(const QJsonObject& object, Panel& panel) {
+void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel) {
     const Definition definition(object, QStringLiteral("panel %1").arg(panel.resourceId));
     PanelWindow* window = panel.window;
     window->setWindowTitle(definition.text("title"));
@@ -555,13 +589,15 @@ void BuildPanelFrom(const QJsonObject& object, Panel& panel) {
                  .arg(width)
                  .arg(height));
     }
-    window->setFixedSize(int(width), int(height));
-    window->move(int(definition.integer("left", 0)), int(definition.integer("top", 0)));
-    QPalette palette = window->palette();
-    palette.setColor(QPalette::Window,
-                     definition.color("background", palette.color(QPalette::Window)));
-    window->setPalette(palette);
-    window->setAutoFillBackground(true);
+    panel.surface->setFixedSize(int(width), int(height));
+    window->setHome(QPoint(int(definition.integer("left", 0)), int(definition.integer("top", 0))));
+    window->setPalette(PanelPalette(definition.color("background", QColor(239, 239, 239)),
+                                    definition.color("dimmedText", QColor(120, 120, 120))));
+    // A missing icon file leaves the window without one; the panel works all the same.
+    const QString icon = directory.filePath(definition.text("icon", QString()));
+    if (definition.has("icon") && QFileInfo(icon).isFile()) {
+        window->setWindowIcon(QIcon(icon));
+    }
     if (definition.has("fontPixels")) {
         QFont font = window->font();
         font.setPixelSize(int(definition.integer("fontPixels")));
@@ -636,7 +672,7 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
     }
     panel.resourceId = panelId;
     try {
-        BuildPanelFrom(FindPanelDefinition(document, panelId), panel);
+        BuildPanelFrom(FindPanelDefinition(document, panelId), QFileInfo(path).dir(), panel);
     } catch (const DefinitionError& error) {
         reason = QStringLiteral("%1: %2").arg(shown, error.reason);
         return error.code;

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QColor>
 #include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
 #include <QString>
 #include <QWidget>
 #include <deque>
@@ -62,24 +64,59 @@ class LedLamp : public QWidget {
     bool on_ = false;
 };
 
+// A panel's push button. Space presses it, as every Qt button; Enter and Return do too,
+// as in a dialog, although the panel is a plain window.
+class PanelButton : public QPushButton {
+  public:
+    PanelButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
 // The panel's own window. Its close box does not close it: the panel definition names
 // the control whose commit the close box stands for.
+//
+// The controls sit on a surface of the panel's own size inside a scroll area. Where the
+// screen has room the window is exactly the surface and no scroll bar shows; on a screen
+// too small for the panel the window takes the largest size that fits and scrolls.
 class PanelWindow : public QWidget {
   public:
-    explicit PanelWindow(int handle) : handle_(handle) {}
+    explicit PanelWindow(int handle);
+    QWidget* surface() const { return surface_; }
+    QScrollArea* scroller() const { return scroller_; }
+    // Where the panel's definition places the window, frame included.
+    void setHome(const QPoint& home) { home_ = home; }
+    // Sizes and places the window for the screen it is to appear on.
+    void fitToScreen();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
+    void fitOnceFrameKnown();
+
     int handle_;
+    QScrollArea* scroller_;
+    QWidget* surface_;
+    QPoint home_;
+    bool frameKnown_ = false;  // fitted with the window system's real frame
 };
+
+// The colours a panel draws with: all of them, in every state, so that no colour comes
+// from the desktop's theme. A dark theme would otherwise mix its light text with the
+// panel's own light background.
+QPalette PanelPalette(const QColor& background, const QColor& dimmedText);
 
 struct Panel {
     int handle = -1;
     int resourceId = 0;
     PanelWindow* window = nullptr;
+    QWidget* surface = nullptr;  // the window's surface, parent of every control
     std::map<int, Control> controls;
+    std::string directory;  // where the panel file was found
     int closeControl = -1;  // -1: the close box does nothing
 };
 
@@ -94,6 +131,9 @@ struct Runtime {
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string loadError;
+    // Where relative panel file names are looked for, each relative to the program's
+    // directory; empty: the program's directory alone.
+    std::vector<std::string> panelDirectories;
     bool waitCursor = false;
     int dispatchDepth = 0;  // > 0 while a control callback runs
 

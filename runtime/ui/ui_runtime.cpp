@@ -1,7 +1,6 @@
 // The user-interface operations over Qt Widgets: panels, control values and attributes,
 // list items, event dispatch, the program's directory, tooltips and the busy cursor.
 #include <QAbstractButton>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +8,7 @@
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QToolTip>
 #include <algorithm>
 #include <cstring>
@@ -75,20 +75,6 @@ void ApplyDimmed(Control& control, bool dimmed) {
     control.body->setEnabled(!dimmed);
     if (control.label != nullptr) {
         control.label->setEnabled(!dimmed);
-    }
-}
-
-void PanelWindow::closeEvent(QCloseEvent* event) {
-    // The window stays; closing it is the program's decision, taken in the callback of the
-    // control the close box stands for, just as if the user had pressed that control.
-    event->ignore();
-    const Panel* panel = FindPanel(handle_);
-    if (panel == nullptr || panel->closeControl < 0) {
-        return;
-    }
-    const Control& control = panel->controls.at(panel->closeControl);
-    if (control.visible && !control.dimmed) {
-        CommitControl(handle_, panel->closeControl);
     }
 }
 
@@ -175,6 +161,40 @@ Control* FindList(int panel, int control, int* error) {
     return found;
 }
 
+// The panel file a relative name stands for: the first of the panel directories, each
+// relative to the program's own, that holds it. Empty when none does, with the reason
+// naming every place looked in. An absolute name is taken as it is.
+QString FindPanelFile(const QString& name, std::string& reason) {
+    if (!QFileInfo(name).isRelative()) {
+        return name;
+    }
+    const QDir program(QCoreApplication::applicationDirPath());
+    std::vector<std::string> directories = State().panelDirectories;
+    if (directories.empty()) {
+        directories.emplace_back(".");
+    }
+    QStringList looked;
+    for (const std::string& directory : directories) {
+        const QString path = QDir::cleanPath(
+            QDir(program.filePath(QString::fromStdString(directory))).filePath(name));
+        if (QFileInfo::exists(path)) {
+            return path;
+        }
+        looked << path;
+    }
+    // One place: the system's own words for it, as when the file cannot be opened.
+    if (looked.size() == 1) {
+        return looked.front();
+    }
+    for (QString& path : looked) {
+        path = QDir::toNativeSeparators(path);
+    }
+    reason = QStringLiteral("cannot find %1: looked for %2")
+                 .arg(name, looked.join(QLatin1String(", ")))
+                 .toStdString();
+    return QString();
+}
+
 }  // namespace
 
 }  // namespace ui_runtime
@@ -244,13 +264,15 @@ int LoadPanel(int parent, const char* fileName, int panelId) {
         runtime.loadError = "no panel file named";
         return UIE_PANEL_FILE;
     }
-    QString path = QFile::decodeName(fileName);
-    if (QFileInfo(path).isRelative()) {
-        path = QDir(QCoreApplication::applicationDirPath()).filePath(path);
+    const QString path = FindPanelFile(QFile::decodeName(fileName), runtime.loadError);
+    if (path.isEmpty()) {
+        return UIE_PANEL_FILE;
     }
     auto panel = std::make_unique<Panel>();
     panel->handle = runtime.nextHandle;
     panel->window = new PanelWindow(panel->handle);
+    panel->surface = panel->window->surface();
+    panel->directory = QFileInfo(path).absolutePath().toStdString();
     QString reason;
     const int result = BuildPanel(path, panelId, *panel, reason);
     if (result < 0) {
@@ -267,6 +289,21 @@ const char* GetPanelLoadError() {
     return State().loadError.c_str();
 }
 
+int SetPanelDirectories(const char* const* directories, int count) {
+    if (count < 0 || (count > 0 && directories == nullptr)) {
+        return UIE_BAD_VALUE;
+    }
+    std::vector<std::string> chosen;
+    for (int i = 0; i < count; ++i) {
+        if (directories[i] == nullptr || *directories[i] == '\0') {
+            return UIE_BAD_VALUE;
+        }
+        chosen.emplace_back(directories[i]);
+    }
+    State().panelDirectories = std::move(chosen);
+    return UIE_NO_ERROR;
+}
+
 int DisplayPanel(int panel) {
     if (QApplication::instance() == nullptr) {
         return UIE_NOT_INITIALISED;
@@ -275,6 +312,7 @@ int DisplayPanel(int panel) {
     if (found == nullptr) {
         return UIE_BAD_PANEL;
     }
+    found->window->fitToScreen();
     found->window->show();
     found->window->raise();
     found->window->activateWindow();
@@ -518,6 +556,35 @@ int GetProjectDir(char* dir) {
     }
     const QByteArray path =
         QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    if (std::size_t(path.size()) + 1 > MAX_PATHNAME_LEN) {
+        return UIE_PATH_TOO_LONG;
+    }
+    std::memcpy(dir, path.constData(), std::size_t(path.size()) + 1);
+    return UIE_NO_ERROR;
+}
+
+int GetUserFilesDir(char* dir) {
+    if (QCoreApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    // A program whose panel lies beside it runs from a folder of its own (a build tree, a
+    // portable copy), where the user keeps its files when that folder takes them. One
+    // installed with the system's programs finds its panel in a data directory instead,
+    // and its folder is no place for the user's files, even for a user who could write
+    // there.
+    const QString program = QCoreApplication::applicationDirPath();
+    bool ownFolder = false;
+    for (const auto& [handle, panel] : State().panels) {
+        ownFolder = ownFolder || QDir(QString::fromStdString(panel->directory)) == QDir(program);
+    }
+    QString chosen = program;
+    if (!ownFolder || !QFileInfo(program).isWritable()) {
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        chosen =
+            !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    }
+    const QByteArray path = QFile::encodeName(QDir::toNativeSeparators(chosen));
     if (std::size_t(path.size()) + 1 > MAX_PATHNAME_LEN) {
         return UIE_PATH_TOO_LONG;
     }

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QScreen>
 #include <QSpinBox>
 
 #include "runtime/ui/ui_internal.h"
@@ -23,9 +24,12 @@ Control* FindOperable(int panel, int control, int* error) {
     return found;
 }
 
-Rect RectOf(const QWidget* widget) {
-    const QRect area = widget->geometry();
+Rect ToRect(const QRect& area) {
     return Rect{area.top(), area.left(), area.top() + area.height(), area.left() + area.width()};
+}
+
+Rect RectOf(const QWidget* widget) {
+    return ToRect(widget->geometry());
 }
 
 }  // namespace
@@ -153,6 +157,16 @@ int UserClosePanel(int panel) {
     return UIE_NO_ERROR;
 }
 
+int UserScrollTo(int panel, int control) {
+    int error = 0;
+    const Control* found = FindOperable(panel, control, &error);
+    if (found == nullptr) {
+        return error;
+    }
+    FindPanel(panel)->window->scroller()->ensureWidgetVisible(found->body, 0, 0);
+    return UIE_NO_ERROR;
+}
+
 std::string ControlLabel(int panel, int control) {
     int error = 0;
     const Control* found = FindControl(panel, control, &error);
@@ -191,6 +205,17 @@ ControlView InspectControl(int panel, int control) {
     view.accessibleName = found->body->accessibleName().toStdString();
     view.panelWidth = found->body->parentWidget()->width();
     view.panelHeight = found->body->parentWidget()->height();
+
+    const PanelWindow* window = FindPanel(panel)->window;
+    const QWidget* viewport = window->scroller()->viewport();
+    const QRect body(found->body->mapToGlobal(QPoint(0, 0)), found->body->size());
+    const QRect visible(viewport->mapToGlobal(QPoint(0, 0)), viewport->size());
+    view.shown = ToRect(body & visible);
+    view.window = ToRect(window->geometry());
+    view.frame = ToRect(window->frameGeometry());
+    if (const QScreen* screen = window->screen()) {
+        view.screen = ToRect(screen->availableGeometry());
+    }
     return view;
 }
 

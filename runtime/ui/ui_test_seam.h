@@ -46,6 +46,9 @@ int UserPickItem(int panel, int control, const std::string& text);
 int UserPress(int panel, int control);
 // Closes the panel's window through its close box.
 int UserClosePanel(int panel);
+// Scrolls the panel's window, where it scrolls, until the control shows, as a user does
+// with the scroll bars.
+int UserScrollTo(int panel, int control);
 
 // The label text a control shows (its face text for buttons, its text for text messages).
 std::string ControlLabel(int panel, int control);
@@ -70,6 +73,13 @@ struct ControlView {
     std::string accessibleName;
     int panelWidth = 0;
     int panelHeight = 0;
+    // In screen coordinates: the part of the body the window shows now, the window's
+    // inside, the window with the window system's frame, and the available area of the
+    // screen the window is on.
+    Rect shown;
+    Rect window;
+    Rect frame;
+    Rect screen;
 };
 ControlView InspectControl(int panel, int control);
 

@@ -53,8 +53,13 @@ void CloseUserInterface();
 // registers every name it defines before loading.
 void RegisterCallback(const char* name, CtrlCallbackPtr callback);
 
-// Loads the panel resource panelId from fileName (resolved against the program's own
-// directory when relative). Returns a handle >= 0, or a negative UiError.
+// Where LoadPanel looks for a panel file named without a directory: each directory in
+// turn, relative to the program's own directory (or absolute), the first that holds the
+// file wins. Until this is called, the program's directory alone. UIE_BAD_VALUE for an
+// empty or missing name.
+int SetPanelDirectories(const char* const* directories, int count);
+// Loads the panel resource panelId from fileName (looked for in the panel directories
+// when relative). Returns a handle >= 0, or a negative UiError.
 int LoadPanel(int parent, const char* fileName, int panelId);
 // Why the last LoadPanel failed, in one line; empty after a good load.
 const char* GetPanelLoadError();
@@ -115,6 +120,12 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
 
 // The directory the program runs from; dir holds MAX_PATHNAME_LEN bytes.
 int GetProjectDir(char* dir);
+// The folder a file dialog first offers for the user's own files; dir holds
+// MAX_PATHNAME_LEN bytes. The program's directory when its panel file lies beside it and
+// the user may write there (a build tree, a portable copy); otherwise, as for a program
+// installed with the system's, the user's documents folder, or the home folder when
+// there is none.
+int GetUserFilesDir(char* dir);
 
 // Shows a text as the control's tooltip, asking the provider each time the tooltip is
 // about to appear, so that it is never stale.

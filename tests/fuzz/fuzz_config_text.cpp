@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "params/config_text.h"
+#include "params/params_panel.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "tests/support/panel_fixture.h"
 #include "ui/panel.h"
