@@ -74,6 +74,9 @@ int RunZelkConfig(int argc, char** argv) {
     if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) {
         return *answered;
     }
+    if (!StartTraceFromCommandLine(argc, argv)) {
+        return -1;
+    }
     if (StartZelkConfig(argc, argv) != 0) {
         return -1;
     }

@@ -24,5 +24,9 @@ int StopZelkConfig();
 // program should start.
 std::optional<int> AnswerCommandLine(int argc, char** argv);
 
+// Starts the wire trace that --trace FILE asks for; false, after one line on stderr, when
+// the file cannot be written.
+bool StartTraceFromCommandLine(int argc, char** argv);
+
 // The command line first, then all three in a row; returns the process exit status.
 int RunZelkConfig(int argc, char** argv);

@@ -1,7 +1,9 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "app/app.h"
+#include "runtime/serial/rs232.h"
 
 #ifndef ZELK_VERSION
 #error "ZELK_VERSION names the program's version; the build defines it"
@@ -10,14 +12,17 @@
 namespace {
 
 const char* const kHelp =
-    "Usage: ZelkConfig [--help | --version]\n"
+    "Usage: ZelkConfig [--trace FILE] [--help | --version]\n"
     "\n"
     "Configures Zelk Series RF serial data modules: connects to a module on a serial\n"
     "port, reads its S-registers into one panel, writes them back, saves and loads them\n"
     "as text files, and shows the module's firmware version.\n"
     "\n"
-    "  -h, --help     show this text and exit\n"
-    "      --version  show the program's version and exit\n"
+    "      --trace FILE  write every byte sent to and received from the module, with its\n"
+    "                    instant in ms and the step it belongs to, to FILE: the text to\n"
+    "                    send when asking for help\n"
+    "  -h, --help        show this text and exit\n"
+    "      --version     show the program's version and exit\n"
     "\n"
     "The Qt toolkit's own options, such as -platform, are accepted as well.\n"
     "\n"
@@ -36,6 +41,27 @@ int Print(const char* text) {
 }
 
 }  // namespace
+
+bool StartTraceFromCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
+        const char* path = nullptr;
+        if (std::strcmp(argv[i], "--trace") == 0) {
+            path = i + 1 < argc ? argv[i + 1] : "";
+        } else if (std::strncmp(argv[i], "--trace=", 8) == 0) {
+            path = argv[i] + 8;
+        }
+        if (path == nullptr) {
+            continue;
+        }
+        if (*path == '\0' || ComTraceTo(path) != 0) {
+            std::fprintf(stderr, "ZelkConfig: --trace: cannot write the trace file %s: %s\n", path,
+                         *path == '\0' ? "no file named" : std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    return true;
+}
 
 std::optional<int> AnswerCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
