@@ -5,11 +5,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/app.h"
 #include "link/connection.h"
@@ -83,24 +87,66 @@ std::string ProgramPath() {
     return QCoreApplication::applicationDirPath().toStdString() + "/ZelkConfig";
 }
 
-TEST(ProgramProcess, WithoutItsPanelFileExitsWithMinusOneAndSaysWhy) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString copy = dir.filePath("ZelkConfig");
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(ProgramPath()), copy));
-    QProcess process;
-    // Without a runtime directory Qt warns on stderr; give it one so that the program's
-    // own line is all there is.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", dir.path());
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(copy, {});
-    ASSERT_TRUE(process.waitForFinished(20000));
-    EXPECT_EQ(process.exitCode(), 255);  // -1 as seen by the parent
-    const QString error = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_TRUE(error.contains(dir.filePath("ZelkConfig_en.uir"))) << error.toStdString();
-    EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+// Starts that cannot go on: exit status -1 before any window, no abort, and one line on
+// stderr that says why. The program runs as a copy in a folder of its own, beside the
+// panel file of the case (none when empty).
+TEST(ProgramProcess, AStartThatCannotGoOnExitsWithMinusOneAndSaysWhyInOneLine) {
+    const QString program = QString::fromStdString(ProgramPath());
+    struct FailedStart {
+        const char* what = "";
+        bool panelFile = true;
+        // The variables set for the case; an empty value removes the variable.
+        std::vector<std::pair<const char*, const char*>> environment = {};
+        std::string said = {};  // the line names this; ".../" stands for the program's folder
+    };
+    const char* noDisplay = "a graphical session is needed: ";
+    const FailedStart cases[] = {
+        {.what = "no panel file", .panelFile = false, .said = ".../ZelkConfig_en.uir"},
+        {.what = "no display",
+         .environment = {{"QT_QPA_PLATFORM", ""},
+                         {"DISPLAY", ""},
+                         {"WAYLAND_DISPLAY", ""},
+                         {"XDG_SESSION_TYPE", ""}},
+         .said = std::string(noDisplay) + "no display is set"},
+        {.what = "a display nobody serves",
+         .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""}},
+         .said = std::string(noDisplay) + "could not connect to display :97"},
+        {.what = "no such window system",
+         .environment = {{"QT_QPA_PLATFORM", "nosuch"}},
+         .said = noDisplay},
+    };
+    for (const FailedStart& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString copy = dir.filePath("ZelkConfig");
+        ASSERT_TRUE(QFile::copy(program, copy));
+        if (c.panelFile) {
+            ASSERT_TRUE(QFile::copy(QFileInfo(program).dir().filePath("ZelkConfig_en.uir"),
+                                    dir.filePath("ZelkConfig_en.uir")));
+        }
+        // Without a runtime directory Qt warns on stderr; give it one so that the
+        // program's own line is all there is.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", dir.path());
+        for (const auto& [name, value] : c.environment) {
+            *value == '\0' ? environment.remove(name) : environment.insert(name, value);
+        }
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(copy, {});
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 255);  // -1 as seen by the parent
+        const std::string error = process.readAllStandardError().toStdString();
+        std::string said = c.said;
+        if (said.starts_with(".../")) {
+            said.replace(0, 3, dir.path().toStdString());
+        }
+        EXPECT_EQ(error.rfind("ZelkConfig: ", 0), 0u) << error;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+        EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+    }
 }
 
 // CPU time of every thread of a process, in seconds, from the scheduler's own nanosecond

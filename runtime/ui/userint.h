@@ -44,7 +44,9 @@ using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbac
                                 int eventData1, int eventData2);
 
 // Starts the runtime with the program's arguments. Non-zero when it is ready, 0 when it
-// cannot be used.
+// cannot be used: no display to show windows on, said in one line on stderr. Where Qt
+// itself finds out that no window system can be reached, it offers no way back; the
+// process then ends at once with status -1 and the same one line, instead of Qt's abort.
 int InitUserInterface(int argc, char** argv);
 // Releases the runtime; called once, last.
 void CloseUserInterface();
