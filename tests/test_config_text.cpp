@@ -312,12 +312,13 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     Write("full.txt", full);
     Write("open.txt", "S111=9\r\nS125=8\r\n");
     Write("large.txt", full + " ");
+    Write("settings.cfg", "S111=9\r\n>");
     ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
     const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
     struct LoadCase {
         const char* name;
         std::map<int, int> changed;
-        std::string error;  // the message up to the path; the reason follows the path
+        std::string error;  // the popup's text up to the path, and after it
         const char* reason;
     };
     // clang-format off
@@ -326,10 +327,12 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
         {"binary.txt", {}, "", ""},
         {"full.txt", {{S125, 9}}, "", ""},
         {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
-        {"gone.txt", {}, notLoaded, "the file cannot be opened (No such file) "},
-        {"pipe.txt", {}, notLoaded, "the file cannot be opened (Not a regular file) "},
+        {"gone.txt", {}, notLoaded, "\r\n the file cannot be opened (No such file) "},
+        {"pipe.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
         {"large.txt", {}, " Loading Error! This is not a setting file:\r\n ",
-         "It holds more than 1027 bytes. "},
+         "\r\n It holds more than 1027 bytes. "},
+        {"settings.cfg", {}, " Loading Error! This is not a setting file. ||",
+         ": setting files end in .txt"},
     };
     // clang-format on
     for (const LoadCase& c : cases) {
@@ -338,8 +341,7 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
         const std::map<int, int> expected = Snapshot(c.changed);
         std::vector<std::string> popups = {loadDialog_};
         if (!c.error.empty()) {
-            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + "\r\n " +
-                             c.reason);
+            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + c.reason);
         }
         EXPECT_EQ(Use(OPEN_FILE, c.name), popups);
         EXPECT_EQ(Snapshot(), expected);
@@ -388,9 +390,10 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             }
             ApplyControlRules();  // the panel as the rules leave it is what a user can save
             std::map<int, int> expected = Snapshot();
-            // Named without extension: the file gets ".txt".
-            EXPECT_EQ(Use(SAVE_TO_FILE, "roundtrip"), std::vector<std::string>{saveDialog_});
-            const std::string saved = ReadFile(dir_ / "roundtrip.txt");
+            // Named without ".txt", with another extension or none, the file gets it.
+            const std::string name = series % 2 ? "roundtrip" : "roundtrip.cfg";
+            EXPECT_EQ(Use(SAVE_TO_FILE, name), std::vector<std::string>{saveDialog_});
+            const std::string saved = ReadFile(dir_ / (name + ".txt"));
             EXPECT_EQ(saved, configText);
             EXPECT_EQ(Shape(saved), layouts[bySeries[series][idLength] - 'A']);
 
@@ -402,7 +405,7 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             SetCtrlVal(panelHandle, ID_LEN, 1 - idLength);
             ApplyControlRules();
             const std::map<int, int> before = Snapshot();
-            EXPECT_EQ(Use(OPEN_FILE, "roundtrip"), std::vector<std::string>{loadDialog_});
+            EXPECT_EQ(Use(OPEN_FILE, name + ".txt"), std::vector<std::string>{loadDialog_});
             const std::map<int, int> loaded = Snapshot();
 
             // What the layout lacks stays as the panel had it; the R3's brings one-byte IDs

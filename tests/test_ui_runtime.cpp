@@ -152,22 +152,27 @@ TEST_F(UiRuntime, APanelFileThatCannotBeUsedIsRefusedWithItsNameAndReason) {
     }
 }
 
-TEST_F(UiRuntime, AChosenPathIsFinishedWithTheRestrictedExtension) {
-    // What the program receives when the user answers a save dialog limited to "*.txt".
-    auto chosen = [](const std::string& answer) {
+TEST_F(UiRuntime, ADialogLimitedToAnExtensionSavesAndLoadsOnlyFilesWithIt) {
+    // What the program receives when the user answers a dialog limited to "*.txt".
+    auto chosen = [](int button, const std::string& answer) {
         char path[MAX_PATHNAME_LEN] = "untouched";
         ui_testing::AnswerNextFileSelect(answer);
-        const int result =
-            FileSelectPopup("/data", "", "*.txt", "Save", VAL_SAVE_BUTTON, 0, 1, 1, 1, path);
+        const int result = FileSelectPopup("/data", "", "*.txt", "", button, 0, 1, 1, 1, path);
         return std::to_string(result) + " " + path;
     };
-    EXPECT_EQ(chosen("/data/settings"), "1 /data/settings.txt");
-    EXPECT_EQ(chosen("/data/settings."), "1 /data/settings.txt");
-    EXPECT_EQ(chosen("/data.d/settings.cfg"), "1 /data.d/settings.cfg");
+    const int save = VAL_SAVE_BUTTON, load = VAL_LOAD_BUTTON;
+    EXPECT_EQ(chosen(save, "/data/settings"), "1 /data/settings.txt");
+    EXPECT_EQ(chosen(save, "/data/settings."), "1 /data/settings.txt");
+    EXPECT_EQ(chosen(save, "/data.d/settings.cfg"), "1 /data.d/settings.cfg.txt");
+    EXPECT_EQ(chosen(save, "/data/SETTINGS.TXT"), "1 /data/SETTINGS.TXT");
+    EXPECT_EQ(chosen(load, "/data/settings.txt"), "1 /data/settings.txt");
+    const std::string refused = std::to_string(UIE_BAD_FILE_TYPE) + " ";
+    EXPECT_EQ(chosen(load, "/data/settings.cfg"), refused + "/data/settings.cfg");
+    EXPECT_EQ(chosen(load, "/data/settings"), refused + "/data/settings");
     // The longest path that fits the buffer with its terminator, then one character more.
     const std::string fits = "/" + std::string(MAX_PATHNAME_LEN - 6, 'a') + ".txt";
-    EXPECT_EQ(chosen(fits), "1 " + fits);
-    EXPECT_EQ(chosen(fits.substr(0, fits.size() - 4) + "b"),
+    EXPECT_EQ(chosen(save, fits), "1 " + fits);
+    EXPECT_EQ(chosen(save, fits.substr(0, fits.size() - 4) + "b"),
               std::to_string(UIE_PATH_TOO_LONG) + " untouched");
 }
 

@@ -123,11 +123,12 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason);
 void ApplyVisible(Control& control, bool visible);
 void ApplyDimmed(Control& control, bool dimmed);
 
-// Turns the path a user chose into what the program receives: the file-type list's
-// extension added to a bare name when the extension is restricted, native separators,
-// and a length check against MAX_PATHNAME_LEN. Returns 1 with pathName written, or
-// UIE_PATH_TOO_LONG with pathName untouched.
+// Turns the path a user chose into what the program receives: with the extension
+// restricted, a save's name gets the file-type list's extension unless it has it and a
+// load's file without it is refused; native separators; a length check against
+// MAX_PATHNAME_LEN. Returns 1 with pathName written, UIE_BAD_FILE_TYPE with pathName
+// written, or UIE_PATH_TOO_LONG with pathName untouched.
 int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restrictExtension,
-                     char* pathName);
+                     int buttonLabel, char* pathName);
 
 }  // namespace ui_runtime

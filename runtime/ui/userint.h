@@ -24,6 +24,7 @@ enum UiError {
     UIE_PATH_TOO_LONG = -10,   // chosen path does not fit the caller's buffer
     UIE_WRONG_KIND = -11,      // the operation does not apply to this kind of control
     UIE_NOT_OPERABLE = -12,    // a user cannot operate the control: it is dimmed or hidden
+    UIE_BAD_FILE_TYPE = -13,   // the chosen file lacks the extension the dialog is limited to
 };
 
 constexpr int EVENT_COMMIT = 1;
@@ -108,8 +109,10 @@ int MessagePopupWithDetails(const char* title, const char* message, const char* 
 int ConfirmPopup(const char* title, const char* message);
 // 0 when the user cancels, 1 when a path was chosen and written to pathName (which holds
 // MAX_PATHNAME_LEN bytes), negative on failure. An empty defaultDirectory means the current
-// directory. With restrictExtension the chosen name gets the file-type list's extension
-// when it has none.
+// directory. With restrictExtension only files with the file-type list's extension are
+// chosen: a save gives any other name that extension ("a.cfg" becomes "a.cfg.txt"), a load
+// (VAL_LOAD_BUTTON) refuses any other file with UIE_BAD_FILE_TYPE, its path still written
+// to pathName so that the caller can name it.
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     const char* fileTypeList, const char* title, int buttonLabel,
                     int restrictDirectory, int restrictExtension, int allowCancel,
