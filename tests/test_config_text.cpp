@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -300,6 +303,58 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
                                            "\r\n the file cannot be written (File too large) "}));
     EXPECT_EQ(ReadFile(dir_ / "settings.txt"), "S111=5\r\n>");
     EXPECT_EQ(FileCount(), 1);
+}
+
+// A folder that takes no temporary file, with a file in it that its user may write: the
+// save writes the file in place. Where the folder takes one, the file is replaced whole
+// (a new inode) as always. Either way the file keeps its permissions. Root writes
+// anywhere, so as root the test runs itself again as nobody.
+TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
+    const char* self = "SettingFiles.SavesInPlaceWhereTheFolderTakesNoTemporaryFile";
+    if (geteuid() == 0) {
+        const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                    fs::read_symlink("/proc/self/exe").string() +
+                                    " --gtest_filter=" + self + " 2>&1";
+        std::FILE* child = popen(command.c_str(), "r");
+        std::string output;
+        for (char chunk[512]; std::fgets(chunk, sizeof chunk, child) != nullptr;) {
+            output += chunk;
+        }
+        const int status = pclose(child);
+        if (WEXITSTATUS(status) == 127) {
+            GTEST_SKIP() << "setpriv is needed to save as an ordinary user";
+        }
+        if (output.find("[  SKIPPED ]") != std::string::npos) {
+            GTEST_SKIP() << output;
+        }
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    for (const char* folder : {"open", "shut"}) {
+        fs::create_directory(dir_ / folder);
+        Write(std::string(folder) + "/settings.txt", "S111=5\r\n>");
+        fs::permissions(dir_ / folder / "settings.txt", fs::perms(0640));
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0555));
+    if (mkdir((dir_ / "shut" / "probe").c_str(), 0700) == 0) {
+        GTEST_SKIP() << "this user may write a read-only folder";
+    }
+    for (const auto& [folder, replaced] : {std::pair{"open", true}, std::pair{"shut", false}}) {
+        SCOPED_TRACE(folder);
+        const fs::path file = dir_ / folder / "settings.txt";
+        struct stat before {};
+        struct stat after {};
+        stat(file.c_str(), &before);
+        EXPECT_EQ(Use(SAVE_TO_FILE, std::string(folder) + "/settings.txt"),
+                  std::vector<std::string>{saveDialog_});
+        stat(file.c_str(), &after);
+        EXPECT_EQ(ReadFile(file), configText);
+        EXPECT_EQ(after.st_mode & 0777, 0640u);
+        EXPECT_EQ(after.st_ino != before.st_ino, replaced);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / folder), {}), 1);
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0755));
 }
 
 TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
