@@ -369,6 +369,7 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     Write("large.txt", full + " ");
     Write("settings.cfg", "S111=9\r\n>");
     ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir_ / "zero.txt");
     const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
     struct LoadCase {
         const char* name;
@@ -384,6 +385,7 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
         {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
         {"gone.txt", {}, notLoaded, "\r\n the file cannot be opened (No such file) "},
         {"pipe.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
+        {"zero.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
         {"large.txt", {}, " Loading Error! This is not a setting file:\r\n ",
          "\r\n It holds more than 1027 bytes. "},
         {"settings.cfg", {}, " Loading Error! This is not a setting file. ||",

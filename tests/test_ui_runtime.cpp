@@ -2,7 +2,10 @@
 // files that cannot be used, the close box, and how a chosen file path is finished.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -129,25 +132,39 @@ TEST_F(UiRuntime, APanelFileThatCannotBeUsedIsRefusedWithItsNameAndReason) {
     QTemporaryDir directory;
     const std::string head = R"({"panels": [{"constant": "P", "id": 1, "title": "t",
         "width": 100, "height": 100, "controls": [{"constant": "A", "id": 2, )";
-    // Contents of the file (none: it does not exist) and what the reason must say.
-    const std::pair<std::string, const char*> rows[] = {
-        {"{ \"panels\": [", "malformed"},
-        {head + R"("kind": "slider", "rect": [1,1,2,2]}]}]})", "unknown kind \"slider\""},
-        {head + R"("kind": "commandButton", "text": "A", "rect": [1,1,20,50],
+    struct Refused {
+        std::string name;      // in the test's folder
+        std::string contents;  // of a regular file; not used by the other kinds
+        const char* why;       // what the reason must say
+    };
+    const Refused rows[] = {
+        {"p.uir", "{ \"panels\": [", "malformed"},
+        {"p.uir", head + R"("kind": "slider", "rect": [1,1,2,2]}]}]})", "unknown kind \"slider\""},
+        {"p.uir", head + R"("kind": "commandButton", "text": "A", "rect": [1,1,20,50],
                    "callback": "NobodysCallBack"}]}]})",
          "control A: callback NobodysCallBack is not registered"},
-        {"", "No such file or directory"},
+        {"absent/x.uir", "", "No such file or directory"},
+        // A pipe would hold the program before any window; a device never ends.
+        {"pipe.uir", "", "not a regular file"},
+        {"zero.uir", "", "not a regular file"},
+        {"sparse.uir", "", "too large for a panel file"},
     };
-    for (const auto& [contents, why] : rows) {
-        const std::string path =
-            directory.filePath(contents.empty() ? "absent/x.uir" : "p.uir").toStdString();
-        if (!contents.empty()) {
-            std::ofstream(path) << contents;
+    for (const Refused& row : rows) {
+        const std::string path = directory.filePath(QString::fromStdString(row.name)).toStdString();
+        if (row.name == "pipe.uir") {
+            mkfifo(path.c_str(), 0600);
+        } else if (row.name == "zero.uir") {
+            std::filesystem::create_symlink("/dev/zero", path);
+        } else if (row.name == "sparse.uir") {
+            std::ofstream{path};
+            std::filesystem::resize_file(path, 16 * 1024 * 1024 + 1);
+        } else if (!row.contents.empty()) {
+            std::ofstream(path) << row.contents;
         }
-        EXPECT_LT(LoadPanel(0, path.c_str(), 1), 0) << why;
+        EXPECT_LT(LoadPanel(0, path.c_str(), 1), 0) << row.why;
         const std::string reason = GetPanelLoadError();
         EXPECT_NE(reason.find(path), std::string::npos) << reason;
-        EXPECT_NE(reason.find(why), std::string::npos) << reason;
+        EXPECT_NE(reason.find(row.why), std::string::npos) << reason;
         EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
     }
 }

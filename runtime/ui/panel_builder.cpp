@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -610,20 +611,36 @@ void BuildPanelFrom(const QJsonObject& object, Panel& panel) {
 
 int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) {
     const QString shown = QDir::toNativeSeparators(path);
+    // Only a regular file: opening a pipe waits for a writer that never comes, before any
+    // window is up, and a device such as /dev/zero never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        reason = QStringLiteral("%1: not a regular file").arg(shown);
+        return UIE_PANEL_FILE;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
         return UIE_PANEL_FILE;
     }
-    // A panel file is a few tens of kilobytes; anything far larger is not one.
-    constexpr qint64 largestPanelFile = qint64{16} * 1024 * 1024;
-    if (file.size() > largestPanelFile) {
-        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
-        return UIE_PANEL_FILE;
+    // A panel file is a few tens of kilobytes; anything far larger is not one. The limit
+    // counts the bytes read, not the size the system reports: that is 0 for a file of
+    // /proc and out of date for one that grows.
+    constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
+    QByteArray contents;
+    while (contents.size() <= largestPanelFile) {
+        const QByteArray chunk = file.read(64 * 1024);
+        if (file.error() != QFileDevice::NoError) {
+            reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
+            return UIE_PANEL_FILE;
+        }
+        if (chunk.isEmpty()) {
+            break;
+        }
+        contents += chunk;
     }
-    const QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
+    if (contents.size() > largestPanelFile) {
+        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
     QJsonParseError parseError;
