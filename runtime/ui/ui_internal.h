@@ -19,10 +19,10 @@
 
 namespace ui_runtime {
 
-enum class Kind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
+using Kind = CtrlKind;
 
 // The type in which a control's value is read; None for controls without a value.
-enum class DataType { None, UInt8, UInt32, Int };
+using DataType = CtrlDataType;
 
 // Smallest and largest value a data type holds.
 long long DataTypeMinimum(DataType type);
@@ -36,6 +36,7 @@ struct Control {
     QWidget* body = nullptr;
     QLabel* label = nullptr;  // owned by the panel window, like the body
     CtrlCallbackPtr callback = nullptr;
+    QString callbackName;  // as the panel file names it; empty when it names none
     // Kept here rather than asked from the widgets: Qt reports a child of a window that
     // is not shown yet as invisible, and a child of a disabled parent as disabled.
     bool visible = true;
@@ -91,6 +92,15 @@ struct Runtime {
     std::vector<char*> argv;
 
     std::map<std::string, CtrlCallbackPtr> callbacks;
+    // By panel resource: the controls the program relies on, which LoadPanel checks.
+    struct Expected {
+        int id;
+        QString constant;
+        Kind kind;
+        DataType dataType;
+        QString callbackName;  // empty: the program binds none
+    };
+    std::map<int, std::vector<Expected>> expected;
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string loadError;

@@ -308,6 +308,17 @@ void RegisterCallback(const char* name, CtrlCallbackPtr callback) {
     }
 }
 
+void RegisterPanelControls(int panelId, const PanelControl* controls, std::size_t count) {
+    std::vector<Runtime::Expected>& expected = State().expected[panelId];
+    expected.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const PanelControl& control = controls[i];
+        RegisterCallback(control.callbackName, control.callback);
+        expected.push_back({control.id, QString::fromUtf8(control.constant), control.kind,
+                            control.dataType, QString::fromUtf8(control.callbackName)});
+    }
+}
+
 int LoadPanel(int parent, const char* fileName, int panelId) {
     Runtime& runtime = State();
     runtime.loadError.clear();

@@ -19,7 +19,7 @@ enum UiError {
     UIE_BAD_VALUE = -5,        // a list has no item with that value
     UIE_TYPE_MISMATCH = -6,    // the variable's type is not the control's data type
     UIE_BAD_INDEX = -7,        // list index out of range
-    UIE_PANEL_FILE = -8,       // panel file missing, unreadable or malformed
+    UIE_PANEL_FILE = -8,       // panel file missing, unreadable, malformed or not as expected
     UIE_NO_CALLBACK = -9,      // panel file names a callback that is not registered
     UIE_PATH_TOO_LONG = -10,   // chosen path does not fit the caller's buffer
     UIE_WRONG_KIND = -11,      // the operation does not apply to this kind of control
@@ -55,6 +55,26 @@ void CloseUserInterface();
 // Callbacks named in a panel file are bound by name when the panel loads; the program
 // registers every name it defines before loading.
 void RegisterCallback(const char* name, CtrlCallbackPtr callback);
+
+// The kinds of control a panel file holds, and the types their values are read in.
+enum class CtrlKind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
+enum class CtrlDataType { None, UInt8, UInt32, Int };
+
+// A control the program relies on, as its panel file must define it.
+struct PanelControl {
+    int id;
+    const char* constant;
+    CtrlKind kind;
+    CtrlDataType dataType;     // None for the kinds that hold no value
+    const char* callbackName;  // nullptr when the program binds no callback to it
+    CtrlCallbackPtr callback;
+};
+
+// Registers each control's callback under its name, as RegisterCallback does, and has
+// LoadPanel check the panel panelId against the list: a control missing from the file,
+// or there of another kind or data type or with another callback, fails the load like a
+// malformed file, with a reason that names the control and what is wrong.
+void RegisterPanelControls(int panelId, const PanelControl* controls, std::size_t count);
 
 // Loads the panel resource panelId from fileName (resolved against the program's own
 // directory when relative). Returns a handle >= 0, or a negative UiError.
