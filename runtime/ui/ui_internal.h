@@ -106,6 +106,10 @@ struct Runtime {
     std::string loadError;
     bool waitCursor = false;
     int dispatchDepth = 0;  // > 0 while a control callback runs
+    // While WaitForSystemEvents waits, commits are kept for the next ProcessSystemEvents.
+    bool waiting = false;
+    std::vector<std::pair<int, int>> heldCommits;  // panel, control
+    bool quitRequested = false;
 
     // Test seam.
     bool allowUnboundCallbacks = false;

@@ -59,6 +59,10 @@ void CommitControl(int panel, int control) {
     }
     const CtrlCallbackPtr callback = target->callback;
     Runtime& runtime = State();
+    if (runtime.waiting) {
+        runtime.heldCommits.emplace_back(panel, control);
+        return;
+    }
     ++runtime.dispatchDepth;
     callback(panel, control, EVENT_COMMIT, nullptr, 0, 0);
     --runtime.dispatchDepth;
@@ -249,6 +253,7 @@ using namespace ui_runtime;
 
 int InitUserInterface(int argc, char** argv) {
     Runtime& runtime = State();
+    runtime.quitRequested = false;
     if (QApplication::instance() != nullptr) {
         return 1;
     }
@@ -397,15 +402,40 @@ int ProcessSystemEvents() {
     if (QApplication::instance() == nullptr) {
         return UIE_NOT_INITIALISED;
     }
+    // Commits that arrived while the program waited come first: they are older than
+    // anything still queued.
+    std::vector<std::pair<int, int>> held;
+    held.swap(State().heldCommits);
+    for (const auto& [panel, control] : held) {
+        CommitControl(panel, control);
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     // Outside a running event loop Qt keeps deferred deletions until asked.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return UIE_NO_ERROR;
 }
 
-// The program's own loop decides when to stop; nothing is left running that would need
-// telling.
+int WaitForSystemEvents() {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    Runtime& runtime = State();
+    if (runtime.quitRequested) {
+        return UIE_NO_ERROR;
+    }
+    // Qt's own wait, which the window system, timers and the port's notifiers end. Qt
+    // handles the events that ended it before it returns (with user input left out, the
+    // X11 wait would not end for a click at all), so a commit they raise is held for the
+    // next ProcessSystemEvents: callbacks run there alone, as they always have.
+    runtime.waiting = true;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    runtime.waiting = false;
+    return UIE_NO_ERROR;
+}
+
+// The program's own loop decides when to stop; no wait may hold it up from now on.
 int QuitUserInterface(int /*code*/) {
+    State().quitRequested = true;
     return UIE_NO_ERROR;
 }
 

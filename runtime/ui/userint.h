@@ -86,6 +86,10 @@ int DiscardPanel(int panel);
 
 // Handles pending window-system events, running due callbacks to completion.
 int ProcessSystemEvents();
+// Returns as soon as an event is waiting for ProcessSystemEvents, and waits until one is;
+// it runs no callback itself. After QuitUserInterface it returns at once, until the next
+// InitUserInterface.
+int WaitForSystemEvents();
 int QuitUserInterface(int code);
 
 // The value is stored in the control's own data type; asking with another type is
