@@ -682,7 +682,7 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
     constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
     QByteArray contents;
     while (contents.size() <= largestPanelFile) {
-        const QByteArray chunk = file.read(64 * 1024);
+        const QByteArray chunk = file.read(qint64{64} * 1024);
         if (file.error() != QFileDevice::NoError) {
             reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
             return UIE_PANEL_FILE;
