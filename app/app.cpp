@@ -7,7 +7,6 @@
 #include "params/params_panel.h"
 #include "product/product_panel.h"
 #include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
 #include "runtime/ui/userint.h"
 #include "ui/panel.h"
 #include "ui/panel_ids.h"
@@ -51,11 +50,11 @@ int StartZelkConfig(int argc, char** argv) {
 }
 
 void RunEventLoop() {
-    // Callbacks run inside ProcessSystemEvents; the short sleep keeps an idle program
-    // from spinning on a core.
+    // Callbacks run inside ProcessSystemEvents. The wait sleeps until the next event, so
+    // an idle program costs nothing and a click is handled the moment it arrives.
     while (quitFlag == 0) {
         ProcessSystemEvents();
-        SleepMilliseconds(10);
+        WaitForSystemEvents();
     }
 }
 

@@ -8,7 +8,8 @@ extern int quitFlag;
 int QuitCallBack(int panel, int control, int event, void* callbackData, int eventData1,
                  int eventData2);
 
-// Registers every control callback of the program under its name, for LoadPanel.
+// Registers every control callback of the program under its name, for LoadPanel, with
+// what the program relies on in each control of the panel file, for LoadPanel to check.
 void RegisterProgramCallbacks();
 
 // Start-up up to the first display of the panel: 0 when the panel is up, -1 when the

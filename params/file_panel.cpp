@@ -83,6 +83,12 @@ int OpenFileBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
     if (result == 0) {
         return 0;
     }
+    if (result == UIE_BAD_FILE_TYPE) {
+        std::snprintf(message, sizeof message, "%s: setting files end in .txt", filePath);
+        MessagePopupWithDetails("File Error", " Loading Error! This is not a setting file. ",
+                                message);
+        return 0;
+    }
     if (result < 0) {
         ShowDialogError(result, "Nothing is loaded.");
         return 0;

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -371,6 +373,57 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
     EXPECT_EQ(FileCount(), 1);
 }
 
+// A folder that takes no temporary file, with a file in it that its user may write: the
+// save writes the file in place. Where the folder takes one, the file is replaced whole
+// (a new inode) as always. Either way the file keeps its permissions. Root writes
+// anywhere, so as root the test runs itself again as nobody.
+TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
+    const char* self = "SettingFiles.SavesInPlaceWhereTheFolderTakesNoTemporaryFile";
+    if (geteuid() == 0) {
+        const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                    fs::read_symlink("/proc/self/exe").string() +
+                                    " --gtest_filter=" + self + " 2>&1";
+        std::FILE* child = popen(command.c_str(), "r");
+        std::string output;
+        for (char chunk[512]; std::fgets(chunk, sizeof chunk, child) != nullptr;) {
+            output += chunk;
+        }
+        pclose(child);
+        // No setpriv, or a build nobody may read: nothing to learn here.
+        if (output.find("[==========]") == std::string::npos ||
+            output.find("[  SKIPPED ]") != std::string::npos) {
+            GTEST_SKIP() << "not run as nobody: " << output;
+        }
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    for (const char* folder : {"open", "shut"}) {
+        fs::create_directory(dir_ / folder);
+        Write(std::string(folder) + "/settings.txt", "S111=5\r\n>");
+        fs::permissions(dir_ / folder / "settings.txt", fs::perms(0640));
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0555));
+    if (mkdir((dir_ / "shut" / "probe").c_str(), 0700) == 0) {
+        GTEST_SKIP() << "this user may write a read-only folder";
+    }
+    for (const auto& [folder, replaced] : {std::pair{"open", true}, std::pair{"shut", false}}) {
+        SCOPED_TRACE(folder);
+        const fs::path file = dir_ / folder / "settings.txt";
+        struct stat before {};
+        struct stat after {};
+        stat(file.c_str(), &before);
+        // The dialog and nothing else: no error. (Where the dialog starts depends on the
+        // folders this user may write.)
+        EXPECT_EQ(Use(SAVE_TO_FILE, std::string(folder) + "/settings.txt").size(), 1u);
+        stat(file.c_str(), &after);
+        EXPECT_EQ(ReadFile(file), configText);
+        EXPECT_EQ(after.st_mode & 0777, 0640u);
+        EXPECT_EQ(after.st_ino != before.st_ino, replaced);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / folder), {}), 1);
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0755));
+}
+
 TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     // Records that change the panel if taken, filling what the text holds or one more.
     const std::string full = std::string(CONFIG_TEXT_SIZE - 10, ' ') + "S125=9\r\n>";
@@ -381,12 +434,14 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     Write("full.txt", full);
     Write("open.txt", "S111=9\r\nS125=8\r\n");
     Write("large.txt", full + " ");
+    Write("settings.cfg", "S111=9\r\n>");
     ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir_ / "zero.txt");
     const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
     struct LoadCase {
         const char* name;
         std::map<int, int> changed;
-        std::string error;  // the message up to the path; the reason follows the path
+        std::string error;  // the popup's text up to the path, and after it
         const char* reason;
     };
     // clang-format off
@@ -395,10 +450,13 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
         {"binary.txt", {{S111, 9}}, "", ""},  // a zero byte is one more character
         {"full.txt", {{S125, 9}}, "", ""},
         {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
-        {"gone.txt", {}, notLoaded, "the file cannot be opened (No such file) "},
-        {"pipe.txt", {}, notLoaded, "the file cannot be opened (Not a regular file) "},
+        {"gone.txt", {}, notLoaded, "\r\n the file cannot be opened (No such file) "},
+        {"pipe.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
+        {"zero.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
         {"large.txt", {}, " Loading Error! This is not a setting file:\r\n ",
-         "It holds more than 1027 bytes. "},
+         "\r\n It holds more than 1027 bytes. "},
+        {"settings.cfg", {}, " Loading Error! This is not a setting file. ||",
+         ": setting files end in .txt"},
     };
     // clang-format on
     for (const LoadCase& c : cases) {
@@ -407,8 +465,7 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
         const std::map<int, int> expected = Snapshot(c.changed);
         std::vector<std::string> popups = {loadDialog_};
         if (!c.error.empty()) {
-            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + "\r\n " +
-                             c.reason);
+            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + c.reason);
         }
         EXPECT_EQ(Use(OPEN_FILE, c.name), popups);
         EXPECT_EQ(Snapshot(), expected);
@@ -457,9 +514,10 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             }
             ApplyControlRules();  // the panel as the rules leave it is what a user can save
             std::map<int, int> expected = Snapshot();
-            // Named without extension: the file gets ".txt".
-            EXPECT_EQ(Use(SAVE_TO_FILE, "roundtrip"), std::vector<std::string>{saveDialog_});
-            const std::string saved = ReadFile(dir_ / "roundtrip.txt");
+            // Named without ".txt", with another extension or none, the file gets it.
+            const std::string name = series % 2 ? "roundtrip" : "roundtrip.cfg";
+            EXPECT_EQ(Use(SAVE_TO_FILE, name), std::vector<std::string>{saveDialog_});
+            const std::string saved = ReadFile(dir_ / (name + ".txt"));
             EXPECT_EQ(saved, configText);
             EXPECT_EQ(Shape(saved), layouts[bySeries[series][idLength] - 'A']);
 
@@ -471,7 +529,7 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             SetCtrlVal(panelHandle, ID_LEN, 1 - idLength);
             ApplyControlRules();
             const std::map<int, int> before = Snapshot();
-            EXPECT_EQ(Use(OPEN_FILE, "roundtrip"), std::vector<std::string>{loadDialog_});
+            EXPECT_EQ(Use(OPEN_FILE, name + ".txt"), std::vector<std::string>{loadDialog_});
             const std::map<int, int> loaded = Snapshot();
 
             // What the layout lacks stays as the panel had it; the R3's brings one-byte IDs

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -129,6 +130,56 @@ TEST_F(PanelDefinition, EveryControlStartsInReachOrNotAndInItsPlace) {
     }
     // Three controls take part in files and exchanges but lie below the window's edge.
     EXPECT_EQ(outside, (std::set<std::string>{"ID_LEN", "S101", "S115"}));
+}
+
+// A file that parses but was not made for this program: each control the program relies
+// on is checked at load, and a misfit fails the load with the control and what is wrong.
+TEST(PanelFile, OneThatDoesNotFitTheProgramIsRefusedNamingTheControl) {
+    ASSERT_GE(LoadTestPanel(), 0) << GetPanelLoadError();  // the program's controls registered
+    DiscardTestPanel();
+    QFile real(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QJsonObject file = QJsonDocument::fromJson(real.readAll()).object();
+    struct Misfit {
+        const char* constant;
+        const char* change;  // fields replaced in its definition; empty: the control is gone
+        const char* said;
+    };
+    const Misfit misfits[] = {
+        {"S100", R"({"dataType": "uint32"})",
+         "control S100 holds uint32 in the file, the program reads it as uint8"},
+        {"READ", "", "control READ (identifier 35) is missing"},
+        {"UPDATE", R"({"kind": "toggleButton", "dataType": "int", "offText": "", "onText": ""})",
+         "control UPDATE is a toggleButton control in the file, the program needs a commandButton"},
+        {"S124", R"({"callback": "S126CallBack"})",
+         "control S124 calls S126CallBack in the file, the program needs SetModeCallBack"},
+    };
+    QTemporaryDir directory;
+    const std::string path = directory.filePath(QStringLiteral("misfit.uir")).toStdString();
+    for (const Misfit& misfit : misfits) {
+        QJsonObject main = file["panels"][0].toObject();
+        QJsonArray controls;
+        for (const QJsonValue& entry : main["controls"].toArray()) {
+            QJsonObject control = entry.toObject();
+            if (control["constant"].toString() == QLatin1String(misfit.constant)) {
+                if (*misfit.change == '\0') {
+                    continue;
+                }
+                const QJsonObject change = QJsonDocument::fromJson(misfit.change).object();
+                for (auto field = change.begin(); field != change.end(); ++field) {
+                    control[field.key()] = field.value();
+                }
+            }
+            controls.append(control);
+        }
+        main["controls"] = controls;
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(QJsonDocument(QJsonObject{{"panels", QJsonArray{main}}}).toJson());
+        out.close();
+        EXPECT_LT(LoadPanel(0, path.c_str(), PANEL), 0) << misfit.said;
+        EXPECT_EQ(GetPanelLoadError(), path + ": " + misfit.said);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // files that cannot be used, the close box, and how a chosen file path is finished.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -130,25 +132,39 @@ TEST_F(UiRuntime, APanelFileThatCannotBeUsedIsRefusedWithItsNameAndReason) {
     QTemporaryDir directory;
     const std::string head = R"({"panels": [{"constant": "P", "id": 1, "title": "t",
         "width": 100, "height": 100, "controls": [{"constant": "A", "id": 2, )";
-    // Contents of the file (none: it does not exist) and what the reason must say.
-    const std::pair<std::string, const char*> rows[] = {
-        {"{ \"panels\": [", "malformed"},
-        {head + R"("kind": "slider", "rect": [1,1,2,2]}]}]})", "unknown kind \"slider\""},
-        {head + R"("kind": "commandButton", "text": "A", "rect": [1,1,20,50],
+    struct Refused {
+        std::string name;      // in the test's folder
+        std::string contents;  // of a regular file; not used by the other kinds
+        const char* why;       // what the reason must say
+    };
+    const Refused rows[] = {
+        {"p.uir", "{ \"panels\": [", "malformed"},
+        {"p.uir", head + R"("kind": "slider", "rect": [1,1,2,2]}]}]})", "unknown kind \"slider\""},
+        {"p.uir", head + R"("kind": "commandButton", "text": "A", "rect": [1,1,20,50],
                    "callback": "NobodysCallBack"}]}]})",
          "control A: callback NobodysCallBack is not registered"},
-        {"", "No such file or directory"},
+        {"absent/x.uir", "", "No such file or directory"},
+        // A pipe would hold the program before any window; a device never ends.
+        {"pipe.uir", "", "not a regular file"},
+        {"zero.uir", "", "not a regular file"},
+        {"sparse.uir", "", "too large for a panel file"},
     };
-    for (const auto& [contents, why] : rows) {
-        const std::string path =
-            directory.filePath(contents.empty() ? "absent/x.uir" : "p.uir").toStdString();
-        if (!contents.empty()) {
-            std::ofstream(path) << contents;
+    for (const Refused& row : rows) {
+        const std::string path = directory.filePath(QString::fromStdString(row.name)).toStdString();
+        if (row.name == "pipe.uir") {
+            mkfifo(path.c_str(), 0600);
+        } else if (row.name == "zero.uir") {
+            std::filesystem::create_symlink("/dev/zero", path);
+        } else if (row.name == "sparse.uir") {
+            std::ofstream{path};
+            std::filesystem::resize_file(path, 16 * 1024 * 1024 + 1);
+        } else if (!row.contents.empty()) {
+            std::ofstream(path) << row.contents;
         }
-        EXPECT_LT(LoadPanel(0, path.c_str(), 1), 0) << why;
+        EXPECT_LT(LoadPanel(0, path.c_str(), 1), 0) << row.why;
         const std::string reason = GetPanelLoadError();
         EXPECT_NE(reason.find(path), std::string::npos) << reason;
-        EXPECT_NE(reason.find(why), std::string::npos) << reason;
+        EXPECT_NE(reason.find(row.why), std::string::npos) << reason;
         EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
     }
 }
@@ -204,22 +220,27 @@ TEST_F(UiRuntime, APanelFileIsLookedForInEachPanelDirectoryInTurn) {
     EXPECT_EQ(SetPanelDirectories(empty, 1), UIE_BAD_VALUE);
 }
 
-TEST_F(UiRuntime, AChosenPathIsFinishedWithTheRestrictedExtension) {
-    // What the program receives when the user answers a save dialog limited to "*.txt".
-    auto chosen = [](const std::string& answer) {
+TEST_F(UiRuntime, ADialogLimitedToAnExtensionSavesAndLoadsOnlyFilesWithIt) {
+    // What the program receives when the user answers a dialog limited to "*.txt".
+    auto chosen = [](int button, const std::string& answer) {
         char path[MAX_PATHNAME_LEN] = "untouched";
         ui_testing::AnswerNextFileSelect(answer);
-        const int result =
-            FileSelectPopup("/data", "", "*.txt", "Save", VAL_SAVE_BUTTON, 0, 1, 1, 1, path);
+        const int result = FileSelectPopup("/data", "", "*.txt", "", button, 0, 1, 1, 1, path);
         return std::to_string(result) + " " + path;
     };
-    EXPECT_EQ(chosen("/data/settings"), "1 /data/settings.txt");
-    EXPECT_EQ(chosen("/data/settings."), "1 /data/settings.txt");
-    EXPECT_EQ(chosen("/data.d/settings.cfg"), "1 /data.d/settings.cfg");
+    const int save = VAL_SAVE_BUTTON, load = VAL_LOAD_BUTTON;
+    EXPECT_EQ(chosen(save, "/data/settings"), "1 /data/settings.txt");
+    EXPECT_EQ(chosen(save, "/data/settings."), "1 /data/settings.txt");
+    EXPECT_EQ(chosen(save, "/data.d/settings.cfg"), "1 /data.d/settings.cfg.txt");
+    EXPECT_EQ(chosen(save, "/data/SETTINGS.TXT"), "1 /data/SETTINGS.TXT");
+    EXPECT_EQ(chosen(load, "/data/settings.txt"), "1 /data/settings.txt");
+    const std::string refused = std::to_string(UIE_BAD_FILE_TYPE) + " ";
+    EXPECT_EQ(chosen(load, "/data/settings.cfg"), refused + "/data/settings.cfg");
+    EXPECT_EQ(chosen(load, "/data/settings"), refused + "/data/settings");
     // The longest path that fits the buffer with its terminator, then one character more.
     const std::string fits = "/" + std::string(MAX_PATHNAME_LEN - 6, 'a') + ".txt";
-    EXPECT_EQ(chosen(fits), "1 " + fits);
-    EXPECT_EQ(chosen(fits.substr(0, fits.size() - 4) + "b"),
+    EXPECT_EQ(chosen(save, fits), "1 " + fits);
+    EXPECT_EQ(chosen(save, fits.substr(0, fits.size() - 4) + "b"),
               std::to_string(UIE_PATH_TOO_LONG) + " untouched");
 }
 

@@ -31,6 +31,11 @@ int ArrayToFile(const char* path, const void* buffer, std::size_t count) {
     // target only once everything is written; a full disk or a pulled USB stick then
     // leaves the old file as it was.
     QSaveFile file(NativePath(path));
+    // A folder the user may not write takes no temporary file, yet the file in it may be
+    // the user's to change (a shared folder of settings, say): then it is written in
+    // place, as any editor would, rather than the save being refused. Its permissions stay
+    // in both cases; the replacing file gets those of the file it replaces.
+    file.setDirectWriteFallback(true);
     // Unbuffered: a write that fails shows at once, with the system's reason. A buffered
     // write fails only inside commit(), which does not notice and puts the short file in
     // place of the target.

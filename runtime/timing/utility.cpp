@@ -57,7 +57,3 @@ void Delay(double seconds) {
     timing::Clock& clock = timing::CurrentClock();
     clock.waitUntil(clock.now() + seconds);
 }
-
-void SleepMilliseconds(unsigned int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}

@@ -1,5 +1,5 @@
-// Timing operations. All waits but SleepMilliseconds run on the runtime's clock, so tests
-// can put a virtual clock in place.
+// Timing operations. All waits run on the runtime's clock, so tests can put a virtual
+// clock in place.
 #pragma once
 
 // Seconds from a fixed origin.
@@ -8,5 +8,3 @@ double Timer();
 int SyncWait(double beginTime, double interval);
 // Returns after the given number of seconds.
 void Delay(double seconds);
-// The operating system's millisecond sleep; it does not follow the runtime's clock.
-void SleepMilliseconds(unsigned int milliseconds);

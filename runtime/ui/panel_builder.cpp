@@ -198,16 +198,33 @@ class Definition {
     QString where_;
 };
 
+// The words of the panel file for the kinds and data types.
+const std::map<QString, Kind> kinds = {
+    {QStringLiteral("numeric"), Kind::Numeric},
+    {QStringLiteral("ring"), Kind::Ring},
+    {QStringLiteral("commandButton"), Kind::CommandButton},
+    {QStringLiteral("toggleButton"), Kind::ToggleButton},
+    {QStringLiteral("led"), Kind::Led},
+    {QStringLiteral("textMessage"), Kind::TextMessage},
+    {QStringLiteral("decoration"), Kind::Decoration},
+};
+const std::map<QString, DataType> types = {
+    {QStringLiteral("uint8"), DataType::UInt8},
+    {QStringLiteral("uint32"), DataType::UInt32},
+    {QStringLiteral("int"), DataType::Int},
+};
+
+template <typename Value>
+QString NameOf(const std::map<QString, Value>& names, Value value) {
+    for (const auto& [name, named] : names) {
+        if (named == value) {
+            return name;
+        }
+    }
+    return QStringLiteral("none");
+}
+
 Kind KindFromName(const Definition& definition) {
-    static const std::map<QString, Kind> kinds = {
-        {QStringLiteral("numeric"), Kind::Numeric},
-        {QStringLiteral("ring"), Kind::Ring},
-        {QStringLiteral("commandButton"), Kind::CommandButton},
-        {QStringLiteral("toggleButton"), Kind::ToggleButton},
-        {QStringLiteral("led"), Kind::Led},
-        {QStringLiteral("textMessage"), Kind::TextMessage},
-        {QStringLiteral("decoration"), Kind::Decoration},
-    };
     const QString name = definition.text("kind");
     const auto found = kinds.find(name);
     if (found == kinds.end()) {
@@ -218,11 +235,6 @@ Kind KindFromName(const Definition& definition) {
 
 // Kinds that hold a value need a data type; the others must not claim one.
 DataType DataTypeFor(const Definition& definition, Kind kind) {
-    static const std::map<QString, DataType> types = {
-        {QStringLiteral("uint8"), DataType::UInt8},
-        {QStringLiteral("uint32"), DataType::UInt32},
-        {QStringLiteral("int"), DataType::Int},
-    };
     const bool holdsValue = kind == Kind::Numeric || kind == Kind::Ring ||
                             kind == Kind::ToggleButton || kind == Kind::Led;
     if (!holdsValue) {
@@ -517,7 +529,8 @@ void BindCallback(const Definition& definition, Control& control) {
     if (!definition.has("callback")) {
         return;
     }
-    const std::string name = definition.text("callback").toStdString();
+    control.callbackName = definition.text("callback");
+    const std::string name = control.callbackName.toStdString();
     const Runtime& runtime = State();
     const auto found = runtime.callbacks.find(name);
     if (found != runtime.callbacks.end()) {
@@ -642,24 +655,80 @@ void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& pan
     }
 }
 
+// A file that parses can still not be the one the program was built for; a control it
+// relies on that is missing, of another kind or type, or bound to another callback would
+// make the window misbehave without a word (a register read as uint32 saves as 0).
+void CheckExpectedControls(const Panel& panel) {
+    const auto found = State().expected.find(panel.resourceId);
+    if (found == State().expected.end()) {
+        return;
+    }
+    for (const Runtime::Expected& expected : found->second) {
+        const QString where = QStringLiteral("control %1").arg(expected.constant);
+        const auto entry = panel.controls.find(expected.id);
+        if (entry == panel.controls.end()) {
+            Fail(QStringLiteral("%1 (identifier %2) is missing").arg(where).arg(expected.id));
+        }
+        const Control& control = entry->second;
+        if (control.constant != expected.constant) {
+            Fail(QStringLiteral("%1: identifier %2 is %3 in the file")
+                     .arg(where)
+                     .arg(expected.id)
+                     .arg(control.constant));
+        }
+        if (control.kind != expected.kind) {
+            Fail(QStringLiteral("%1 is a %2 control in the file, the program needs a %3")
+                     .arg(where, NameOf(kinds, control.kind), NameOf(kinds, expected.kind)));
+        }
+        if (control.dataType != expected.dataType) {
+            Fail(
+                QStringLiteral("%1 holds %2 in the file, the program reads it as %3")
+                    .arg(where, NameOf(types, control.dataType), NameOf(types, expected.dataType)));
+        }
+        if (!expected.callbackName.isEmpty() && control.callbackName != expected.callbackName) {
+            Fail(QStringLiteral("%1 calls %2 in the file, the program needs %3")
+                     .arg(where,
+                          control.callbackName.isEmpty() ? QStringLiteral("no callback")
+                                                         : control.callbackName,
+                          expected.callbackName));
+        }
+    }
+}
+
 }  // namespace
 
 int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) {
     const QString shown = QDir::toNativeSeparators(path);
+    // Only a regular file: opening a pipe waits for a writer that never comes, before any
+    // window is up, and a device such as /dev/zero never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        reason = QStringLiteral("%1: not a regular file").arg(shown);
+        return UIE_PANEL_FILE;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
         return UIE_PANEL_FILE;
     }
-    // A panel file is a few tens of kilobytes; anything far larger is not one.
-    constexpr qint64 largestPanelFile = qint64{16} * 1024 * 1024;
-    if (file.size() > largestPanelFile) {
-        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
-        return UIE_PANEL_FILE;
+    // A panel file is a few tens of kilobytes; anything far larger is not one. The limit
+    // counts the bytes read, not the size the system reports: that is 0 for a file of
+    // /proc and out of date for one that grows.
+    constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
+    QByteArray contents;
+    while (contents.size() <= largestPanelFile) {
+        const QByteArray chunk = file.read(qint64{64} * 1024);
+        if (file.error() != QFileDevice::NoError) {
+            reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
+            return UIE_PANEL_FILE;
+        }
+        if (chunk.isEmpty()) {
+            break;
+        }
+        contents += chunk;
     }
-    const QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
+    if (contents.size() > largestPanelFile) {
+        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
     QJsonParseError parseError;
@@ -673,6 +742,7 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
     panel.resourceId = panelId;
     try {
         BuildPanelFrom(FindPanelDefinition(document, panelId), QFileInfo(path).dir(), panel);
+        CheckExpectedControls(panel);
     } catch (const DefinitionError& error) {
         reason = QStringLiteral("%1: %2").arg(shown, error.reason);
         return error.code;

@@ -95,17 +95,22 @@ void PrintDetails(const char* title, const char* details) {
 }  // namespace
 
 int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restrictExtension,
-                     char* pathName) {
+                     int buttonLabel, char* pathName) {
     if (chosen.isEmpty()) {
         return 0;
     }
     QString path = chosen;
+    int result = 1;
     const QString extension = DefaultExtension(fileTypeList);
-    if (restrictExtension && !extension.isEmpty()) {
-        const QString name = QFileInfo(path).fileName();
-        if (name.endsWith(QLatin1Char('.'))) {
+    const QString name = QFileInfo(path).fileName();
+    // Windows users write "SETTINGS.TXT" as often as "settings.txt"; both are text files.
+    if (restrictExtension && !extension.isEmpty() && !name.isEmpty() &&
+        !name.endsWith(QLatin1Char('.') + extension, Qt::CaseInsensitive)) {
+        if (buttonLabel == VAL_LOAD_BUTTON) {
+            result = UIE_BAD_FILE_TYPE;
+        } else if (name.endsWith(QLatin1Char('.'))) {
             path += extension;
-        } else if (!name.isEmpty() && !name.contains(QLatin1Char('.'))) {
+        } else {
             path += QLatin1Char('.') + extension;
         }
     }
@@ -114,7 +119,7 @@ int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restri
         return UIE_PATH_TOO_LONG;
     }
     std::memcpy(pathName, encoded.constData(), std::size_t(encoded.size()) + 1);
-    return 1;
+    return result;
 }
 
 }  // namespace ui_runtime
@@ -200,7 +205,7 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
             return 0;
         }
         return FinishChosenPath(QFile::decodeName(answer->c_str()), fileTypeList, restrictExtension,
-                                pathName);
+                                buttonLabel, pathName);
     }
 
     QString directory = QFile::decodeName(defaultDirectory == nullptr ? "" : defaultDirectory);
@@ -242,10 +247,17 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
             dialog.setLabelText(QFileDialog::Accept, QStringLiteral("OK"));
             break;
     }
-    // The dialog adds the extension itself as well, so that its question about replacing
-    // an existing file is asked for the name that will really be written.
+    // The dialog adds the extension to a bare name itself, so that the user sees the name
+    // that will be written.
     if (restrictExtension) {
         dialog.setDefaultSuffix(DefaultExtension(fileTypeList));
+    }
+    // A name with another extension gets the restricted one only once the dialog is
+    // closed ("settings.cfg" is saved as "settings.cfg.txt"), so the question about
+    // replacing an existing file is asked below, for the name that is really written.
+    const bool saving = buttonLabel == VAL_SAVE_BUTTON;
+    if (saving) {
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     }
     if (!allowMakeDirectory) {
         dialog.setOption(QFileDialog::ReadOnly, true);
@@ -264,14 +276,33 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
         dialog.selectFile(fileSpec);
     }
 
-    // Without a way to cancel, the dialog comes back until a file is chosen.
-    while (dialog.exec() != QDialog::Accepted) {
-        if (allowCancel) {
-            return 0;
+    // Without a way to cancel, the dialog comes back until a file is chosen; so it does
+    // when the user would rather not replace the file the name leads to.
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted) {
+            if (allowCancel) {
+                return 0;
+            }
+            continue;
+        }
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty()) {
+            continue;
+        }
+        const int result = FinishChosenPath(chosen.first(), fileTypeList, restrictExtension,
+                                            buttonLabel, pathName);
+        const QString path = QFile::decodeName(pathName);
+        if (result != 1 || !saving || !QFileInfo::exists(path)) {
+            return result;
+        }
+        QMessageBox replace(QMessageBox::Warning, Text(title),
+                            QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                .arg(QFileInfo(path).fileName()),
+                            QMessageBox::Yes | QMessageBox::No, &dialog);
+        replace.setTextFormat(Qt::PlainText);
+        replace.setDefaultButton(QMessageBox::No);
+        if (replace.exec() == QMessageBox::Yes) {
+            return result;
         }
     }
-    const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty()
-               ? 0
-               : FinishChosenPath(chosen.first(), fileTypeList, restrictExtension, pathName);
 }

@@ -21,10 +21,10 @@
 
 namespace ui_runtime {
 
-enum class Kind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
+using Kind = CtrlKind;
 
 // The type in which a control's value is read; None for controls without a value.
-enum class DataType { None, UInt8, UInt32, Int };
+using DataType = CtrlDataType;
 
 // Smallest and largest value a data type holds.
 long long DataTypeMinimum(DataType type);
@@ -38,6 +38,7 @@ struct Control {
     QWidget* body = nullptr;
     QLabel* label = nullptr;  // owned by the panel window, like the body
     CtrlCallbackPtr callback = nullptr;
+    QString callbackName;  // as the panel file names it; empty when it names none
     // Kept here rather than asked from the widgets: Qt reports a child of a window that
     // is not shown yet as invisible, and a child of a disabled parent as disabled.
     bool visible = true;
@@ -128,6 +129,15 @@ struct Runtime {
     std::vector<char*> argv;
 
     std::map<std::string, CtrlCallbackPtr> callbacks;
+    // By panel resource: the controls the program relies on, which LoadPanel checks.
+    struct Expected {
+        int id;
+        QString constant;
+        Kind kind;
+        DataType dataType;
+        QString callbackName;  // empty: the program binds none
+    };
+    std::map<int, std::vector<Expected>> expected;
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string loadError;
@@ -136,6 +146,10 @@ struct Runtime {
     std::vector<std::string> panelDirectories;
     bool waitCursor = false;
     int dispatchDepth = 0;  // > 0 while a control callback runs
+    // While WaitForSystemEvents waits, commits are kept for the next ProcessSystemEvents.
+    bool waiting = false;
+    std::vector<std::pair<int, int>> heldCommits;  // panel, control
+    bool quitRequested = false;
 
     // Test seam.
     bool allowUnboundCallbacks = false;
@@ -163,11 +177,12 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason);
 void ApplyVisible(Control& control, bool visible);
 void ApplyDimmed(Control& control, bool dimmed);
 
-// Turns the path a user chose into what the program receives: the file-type list's
-// extension added to a bare name when the extension is restricted, native separators,
-// and a length check against MAX_PATHNAME_LEN. Returns 1 with pathName written, or
-// UIE_PATH_TOO_LONG with pathName untouched.
+// Turns the path a user chose into what the program receives: with the extension
+// restricted, a save's name gets the file-type list's extension unless it has it and a
+// load's file without it is refused; native separators; a length check against
+// MAX_PATHNAME_LEN. Returns 1 with pathName written, UIE_BAD_FILE_TYPE with pathName
+// written, or UIE_PATH_TOO_LONG with pathName untouched.
 int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restrictExtension,
-                     char* pathName);
+                     int buttonLabel, char* pathName);
 
 }  // namespace ui_runtime

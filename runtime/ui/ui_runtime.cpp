@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QToolTip>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/ui/ui_internal.h"
@@ -57,6 +59,10 @@ void CommitControl(int panel, int control) {
     }
     const CtrlCallbackPtr callback = target->callback;
     Runtime& runtime = State();
+    if (runtime.waiting) {
+        runtime.heldCommits.emplace_back(panel, control);
+        return;
+    }
     ++runtime.dispatchDepth;
     callback(panel, control, EVENT_COMMIT, nullptr, 0, 0);
     --runtime.dispatchDepth;
@@ -195,6 +201,70 @@ QString FindPanelFile(const QString& name, std::string& reason) {
     return QString();
 }
 
+// Starting without a display. Qt ends the process with an abort and a page of its own
+// messages when no window system can be reached; a person who started the program from a
+// terminal or a service needs one line that says what is missing instead.
+QString startingProgram;
+
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+void SayNoDisplay(const QString& reason) {
+    QString line = reason.trimmed();
+    line.replace(QLatin1Char('\n'), QLatin1String("; "));
+    const QByteArray text =
+        (startingProgram + QLatin1String(": a graphical session is needed: ") + line).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
+}
+
+// Without an explicit platform, the window systems Qt tries on Linux and the BSDs are X11
+// and Wayland; with neither announced, there is nothing to try. Elsewhere the platform's
+// own window system is always there.
+bool DisplayMayBeThere(const std::vector<std::string>& arguments) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+    for (const std::string& argument : arguments) {
+        if (argument == "-platform" || argument == "--platform") {
+            return true;
+        }
+    }
+    for (const char* variable :
+         {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"}) {
+        if (!qEnvironmentVariableIsEmpty(variable)) {
+            return true;
+        }
+    }
+    // A Wayland session may leave the compositor's socket to its default name.
+    return qEnvironmentVariable("XDG_SESSION_TYPE")
+               .compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0;
+#else
+    (void)arguments;
+    return true;
+#endif
+}
+
+// Installed only while QApplication starts. Qt's fatal message is its last word before
+// it aborts: nothing of the program has started yet, so the process ends there as a
+// failed start does, with status -1 and the first reason Qt gave.
+void HoldStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        QString reason = text.section(QLatin1Char('\n'), 0, 0);
+        for (const HeldMessage& held : heldMessages) {
+            if (held.type == QtWarningMsg || held.type == QtCriticalMsg) {
+                reason = held.text;
+                break;
+            }
+        }
+        SayNoDisplay(reason);
+        std::_Exit(255);
+    }
+    heldMessages.push_back({type, QByteArray(context.category), text});
+}
+
 }  // namespace
 
 }  // namespace ui_runtime
@@ -203,6 +273,7 @@ using namespace ui_runtime;
 
 int InitUserInterface(int argc, char** argv) {
     Runtime& runtime = State();
+    runtime.quitRequested = false;
     if (QApplication::instance() != nullptr) {
         return 1;
     }
@@ -216,7 +287,20 @@ int InitUserInterface(int argc, char** argv) {
     }
     runtime.argv.push_back(nullptr);
     runtime.argc = argc;
+    startingProgram = argc > 0 ? QFileInfo(QFile::decodeName(argv[0])).fileName() : QString();
+    if (!DisplayMayBeThere(runtime.arguments)) {
+        SayNoDisplay(QStringLiteral("no display is set (neither DISPLAY nor WAYLAND_DISPLAY)"));
+        return 0;
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(HoldStartupMessage);
     runtime.application = std::make_unique<QApplication>(runtime.argc, runtime.argv.data());
+    qInstallMessageHandler(previous);
+    // Qt started after all: what it had to say goes out as it would have.
+    for (const HeldMessage& held : heldMessages) {
+        const QMessageLogContext context(nullptr, 0, nullptr, held.category.constData());
+        qt_message_output(held.type, context, held.text);
+    }
+    heldMessages.clear();
     // The program ends when its quit control says so, never because a window closed.
     QApplication::setQuitOnLastWindowClosed(false);
     return 1;
@@ -246,6 +330,17 @@ void RegisterCallback(const char* name, CtrlCallbackPtr callback) {
         State().callbacks.erase(name);
     } else {
         State().callbacks[name] = callback;
+    }
+}
+
+void RegisterPanelControls(int panelId, const PanelControl* controls, std::size_t count) {
+    std::vector<Runtime::Expected>& expected = State().expected[panelId];
+    expected.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const PanelControl& control = controls[i];
+        RegisterCallback(control.callbackName, control.callback);
+        expected.push_back({control.id, QString::fromUtf8(control.constant), control.kind,
+                            control.dataType, QString::fromUtf8(control.callbackName)});
     }
 }
 
@@ -345,15 +440,40 @@ int ProcessSystemEvents() {
     if (QApplication::instance() == nullptr) {
         return UIE_NOT_INITIALISED;
     }
+    // Commits that arrived while the program waited come first: they are older than
+    // anything still queued.
+    std::vector<std::pair<int, int>> held;
+    held.swap(State().heldCommits);
+    for (const auto& [panel, control] : held) {
+        CommitControl(panel, control);
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     // Outside a running event loop Qt keeps deferred deletions until asked.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return UIE_NO_ERROR;
 }
 
-// The program's own loop decides when to stop; nothing is left running that would need
-// telling.
+int WaitForSystemEvents() {
+    if (QApplication::instance() == nullptr) {
+        return UIE_NOT_INITIALISED;
+    }
+    Runtime& runtime = State();
+    if (runtime.quitRequested) {
+        return UIE_NO_ERROR;
+    }
+    // Qt's own wait, which the window system, timers and the port's notifiers end. Qt
+    // handles the events that ended it before it returns (with user input left out, the
+    // X11 wait would not end for a click at all), so a commit they raise is held for the
+    // next ProcessSystemEvents: callbacks run there alone, as they always have.
+    runtime.waiting = true;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    runtime.waiting = false;
+    return UIE_NO_ERROR;
+}
+
+// The program's own loop decides when to stop; no wait may hold it up from now on.
 int QuitUserInterface(int /*code*/) {
+    State().quitRequested = true;
     return UIE_NO_ERROR;
 }
 

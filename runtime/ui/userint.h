@@ -19,11 +19,12 @@ enum UiError {
     UIE_BAD_VALUE = -5,        // a list has no item with that value
     UIE_TYPE_MISMATCH = -6,    // the variable's type is not the control's data type
     UIE_BAD_INDEX = -7,        // list index out of range
-    UIE_PANEL_FILE = -8,       // panel file missing, unreadable or malformed
+    UIE_PANEL_FILE = -8,       // panel file missing, unreadable, malformed or not as expected
     UIE_NO_CALLBACK = -9,      // panel file names a callback that is not registered
     UIE_PATH_TOO_LONG = -10,   // chosen path does not fit the caller's buffer
     UIE_WRONG_KIND = -11,      // the operation does not apply to this kind of control
     UIE_NOT_OPERABLE = -12,    // a user cannot operate the control: it is dimmed or hidden
+    UIE_BAD_FILE_TYPE = -13,   // the chosen file lacks the extension the dialog is limited to
 };
 
 constexpr int EVENT_COMMIT = 1;
@@ -44,7 +45,9 @@ using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbac
                                 int eventData1, int eventData2);
 
 // Starts the runtime with the program's arguments. Non-zero when it is ready, 0 when it
-// cannot be used.
+// cannot be used: no display to show windows on, said in one line on stderr. Where Qt
+// itself finds out that no window system can be reached, it offers no way back; the
+// process then ends at once with status -1 and the same one line, instead of Qt's abort.
 int InitUserInterface(int argc, char** argv);
 // Releases the runtime; called once, last.
 void CloseUserInterface();
@@ -58,6 +61,27 @@ void RegisterCallback(const char* name, CtrlCallbackPtr callback);
 // file wins. Until this is called, the program's directory alone. UIE_BAD_VALUE for an
 // empty or missing name.
 int SetPanelDirectories(const char* const* directories, int count);
+
+// The kinds of control a panel file holds, and the types their values are read in.
+enum class CtrlKind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
+enum class CtrlDataType { None, UInt8, UInt32, Int };
+
+// A control the program relies on, as its panel file must define it.
+struct PanelControl {
+    int id;
+    const char* constant;
+    CtrlKind kind;
+    CtrlDataType dataType;     // None for the kinds that hold no value
+    const char* callbackName;  // nullptr when the program binds no callback to it
+    CtrlCallbackPtr callback;
+};
+
+// Registers each control's callback under its name, as RegisterCallback does, and has
+// LoadPanel check the panel panelId against the list: a control missing from the file,
+// or there of another kind or data type or with another callback, fails the load like a
+// malformed file, with a reason that names the control and what is wrong.
+void RegisterPanelControls(int panelId, const PanelControl* controls, std::size_t count);
+
 // Loads the panel resource panelId from fileName (looked for in the panel directories
 // when relative). Returns a handle >= 0, or a negative UiError.
 int LoadPanel(int parent, const char* fileName, int panelId);
@@ -68,6 +92,10 @@ int DiscardPanel(int panel);
 
 // Handles pending window-system events, running due callbacks to completion.
 int ProcessSystemEvents();
+// Returns as soon as an event is waiting for ProcessSystemEvents, and waits until one is;
+// it runs no callback itself. After QuitUserInterface it returns at once, until the next
+// InitUserInterface.
+int WaitForSystemEvents();
 int QuitUserInterface(int code);
 
 // The value is stored in the control's own data type; asking with another type is
@@ -111,8 +139,10 @@ int MessagePopupWithDetails(const char* title, const char* message, const char* 
 int ConfirmPopup(const char* title, const char* message);
 // 0 when the user cancels, 1 when a path was chosen and written to pathName (which holds
 // MAX_PATHNAME_LEN bytes), negative on failure. An empty defaultDirectory means the current
-// directory. With restrictExtension the chosen name gets the file-type list's extension
-// when it has none.
+// directory. With restrictExtension only files with the file-type list's extension are
+// chosen: a save gives any other name that extension ("a.cfg" becomes "a.cfg.txt"), a load
+// (VAL_LOAD_BUTTON) refuses any other file with UIE_BAD_FILE_TYPE, its path still written
+// to pathName so that the caller can name it.
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     const char* fileTypeList, const char* title, int buttonLabel,
                     int restrictDirectory, int restrictExtension, int allowCancel,
