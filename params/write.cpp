@@ -170,14 +170,14 @@ void DescribeWriteFailure(const WriteReport& report, char* text, std::size_t siz
         append(failure, commandLength, report.failedCommand, report.failedRegister);
     }
     if (report.writtenCount == 0) {
-        append("Nothing was written before it.");
+        append("%s", "Nothing was written before it.");
         return;
     }
-    append("Already written:");
+    append("%s", "Already written:");
     for (int i = 0; i < report.writtenCount; ++i) {
         append("%s S%d", i == 0 ? "" : ",", report.written[i]);
     }
-    append(
-        ". The module now holds these new values and its old ones for the rest: write again "
-        "once the cause is fixed.");
+    append("%s",
+           ". The module now holds these new values and its old ones for the rest: write again "
+           "once the cause is fixed.");
 }

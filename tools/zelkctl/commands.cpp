@@ -524,7 +524,7 @@ int RunPortCommand(const Request& request) {
 int ListPorts(bool json) {
     const std::vector<ComPortEntry> ports = ListComPorts();
     const auto usb = [](const ComPortEntry& entry) {
-        char text[16] = "";
+        char text[24] = "";
         if (entry.vendorId >= 0 && entry.productId >= 0) {
             std::snprintf(text, sizeof text, "%04x:%04x", entry.vendorId, entry.productId);
         }
