@@ -127,26 +127,16 @@ int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restri
 using namespace ui_runtime;
 
 int MessagePopup(const char* title, const char* message) {
-    if (QApplication::instance() == nullptr) {
-        return UIE_NOT_INITIALISED;
-    }
-    Runtime& runtime = State();
-    if (runtime.testing) {
-        Record(ui_testing::PopupKind::Message, title, message);
-        return 0;
-    }
-    QMessageBox box(QMessageBox::NoIcon, Text(title), MessageText(message), QMessageBox::Ok,
-                    PopupParent());
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-    return 0;
+    return MessagePopupWithDetails(title, message, nullptr);
 }
 
 int MessagePopupWithDetails(const char* title, const char* message, const char* details) {
     if (QApplication::instance() == nullptr) {
         return UIE_NOT_INITIALISED;
     }
-    PrintDetails(title, details);
+    if (details != nullptr) {
+        PrintDetails(title, details);
+    }
     Runtime& runtime = State();
     if (runtime.testing) {
         Record(ui_testing::PopupKind::Message, title, message, details);
@@ -155,7 +145,9 @@ int MessagePopupWithDetails(const char* title, const char* message, const char* 
     QMessageBox box(QMessageBox::NoIcon, Text(title), MessageText(message), QMessageBox::Ok,
                     PopupParent());
     box.setTextFormat(Qt::PlainText);
-    box.setInformativeText(MessageText(details));
+    if (details != nullptr) {
+        box.setInformativeText(MessageText(details));
+    }
     box.exec();
     return 0;
 }

@@ -133,7 +133,8 @@ int GetListItem(int panel, int control, int index, char* label, std::size_t labe
 int MessagePopup(const char* title, const char* message);
 // The same box with details beside the message (the box's informative text): what the
 // program knows beyond the fixed message, such as the system's reason or what to do. The
-// title and the details also go to stderr as one line, for a person at a terminal.
+// title and the details also go to stderr as one line, for a person at a terminal. With
+// details nullptr it is the plain box.
 int MessagePopupWithDetails(const char* title, const char* message, const char* details);
 // Non-zero when the user answers yes.
 int ConfirmPopup(const char* title, const char* message);
