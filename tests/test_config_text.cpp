@@ -189,25 +189,33 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
     // Each text and every control its scan changes, ID_LEN (from 1) included.
     const auto oneByte = std::pair{ID_LEN, 0};
     // clang-format off
-    const std::pair<const char*, std::map<int, int>> cases[] = {
-        {"S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", {{S100, 60}, {S111, 9}, oneByte}},  // no end marker
-        {"S125=300\r\n>", {{S125, 44}, oneByte}},
-        {"S106=5\r\nS115=1\r\nS116=99\r\n>", {oneByte}},
-        {"S100=5S101=1\r\n>", {{S100, 5}, oneByte}},  // run together: the second is lost
+    struct Case {
+        const char* text;
+        std::map<int, int> changed;
+    };
+    const Case cases[] = {
+        // No end marker.
+        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", .changed = {{S100, 60}, {S111, 9}, oneByte}},
+        {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
+        {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
+        // Run together: the second is lost.
+        {.text = "S100=5S101=1\r\n>", .changed = {{S100, 5}, oneByte}},
         // A one-part S120 takes the low part read last in the text, or 0.
-        {"S120=7\r\n>", {{S120_H, 7}, {S120_L, 0}, oneByte}},
+        {.text = "S120=7\r\n>", .changed = {{S120_H, 7}, {S120_L, 0}, oneByte}},
         // The form of S121 tells the ID length; low parts count only after a two-part S121.
-        {"S121=10.20\r\n>", {{S121_H, 10}, {S121_L, 20}}},
-        {"S121=10\r\nS122=11\r\nS130=13\r\n>", {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
-        {"S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
-         {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
-        {"S122=3.4\r\nS121=1.2\r\n>", {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
+        {.text = "S121=10.20\r\n>", .changed = {{S121_H, 10}, {S121_L, 20}}},
+        {.text = "S121=10\r\nS122=11\r\nS130=13\r\n>",
+         .changed = {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
+        {.text = "S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
+         .changed = {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
+        {.text = "S122=3.4\r\nS121=1.2\r\n>", .changed = {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
         // A value ends at the end of the text, as a last line without a line end does;
         // a record without its number and separator is dropped.
-        {"S100=60\r\nS111=4", {{S100, 60}, {S111, 4}, oneByte}},
-        {"S121=10.2", {{S121_H, 10}, {S121_L, 2}}},
-        {"S100=60\r\nS125", {{S100, 60}, oneByte}},  // no separator: the end comes first
-        {"S100=60\r\nS11", {{S100, 60}, oneByte}},
+        {.text = "S100=60\r\nS111=4", .changed = {{S100, 60}, {S111, 4}, oneByte}},
+        {.text = "S121=10.2", .changed = {{S121_H, 10}, {S121_L, 2}}},
+        // No separator: the end comes first.
+        {.text = "S100=60\r\nS125", .changed = {{S100, 60}, oneByte}},
+        {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
     };
     // clang-format on
     for (const auto& [text, changed] : cases) {
@@ -446,17 +454,23 @@ TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
     };
     // clang-format off
     const LoadCase cases[] = {
-        {"empty.txt", {}, "", ""},
-        {"binary.txt", {{S111, 9}}, "", ""},  // a zero byte is one more character
-        {"full.txt", {{S125, 9}}, "", ""},
-        {"open.txt", {{S111, 9}, {S125, 8}}, "", ""},
-        {"gone.txt", {}, notLoaded, "\r\n the file cannot be opened (No such file) "},
-        {"pipe.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
-        {"zero.txt", {}, notLoaded, "\r\n the file cannot be opened (Not a regular file) "},
-        {"large.txt", {}, " Loading Error! This is not a setting file:\r\n ",
-         "\r\n It holds more than 1027 bytes. "},
-        {"settings.cfg", {}, " Loading Error! This is not a setting file. ||",
-         ": setting files end in .txt"},
+        {.name = "empty.txt", .changed = {}, .error = "", .reason = ""},
+        // A zero byte is one more character.
+        {.name = "binary.txt", .changed = {{S111, 9}}, .error = "", .reason = ""},
+        {.name = "full.txt", .changed = {{S125, 9}}, .error = "", .reason = ""},
+        {.name = "open.txt", .changed = {{S111, 9}, {S125, 8}}, .error = "", .reason = ""},
+        {.name = "gone.txt", .changed = {}, .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (No such file) "},
+        {.name = "pipe.txt", .changed = {}, .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (Not a regular file) "},
+        {.name = "zero.txt", .changed = {}, .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (Not a regular file) "},
+        {.name = "large.txt", .changed = {},
+         .error = " Loading Error! This is not a setting file:\r\n ",
+         .reason = "\r\n It holds more than 1027 bytes. "},
+        {.name = "settings.cfg", .changed = {},
+         .error = " Loading Error! This is not a setting file. ||",
+         .reason = ": setting files end in .txt"},
     };
     // clang-format on
     for (const LoadCase& c : cases) {
