@@ -115,29 +115,25 @@ TEST(ProgramProcess, AStartThatCannotGoOnExitsWithMinusOneAndSaysWhyInOneLine) {
         std::string said = {};  // the line names this; ".../" stands for the program's folder
     };
     const char* noDisplay = "a graphical session is needed: ";
+    // clang-format off
     const FailedStart cases[] = {
         // Both places it looked: beside itself, and the data directory of an
         // installation.
-        {.what = "no panel file",
-         .panelFile = false,
-         .said = ".../ZelkConfig_en.uir, " +
-                 QDir(QDir::tempPath()).filePath("share/zelkconfig/ZelkConfig_en.uir").toStdString()},
+        {.what = "no panel file", .panelFile = false,
+         .said = ".../ZelkConfig_en.uir, " + QDir::tempPath().toStdString() +
+                 "/share/zelkconfig/ZelkConfig_en.uir"},
         {.what = "no display",
-         .environment = {{"QT_QPA_PLATFORM", ""},
-                         {"DISPLAY", ""},
-                         {"WAYLAND_DISPLAY", ""},
+         .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
                          {"XDG_SESSION_TYPE", ""}},
          .said = std::string(noDisplay) + "no display is set"},
         {.what = "a display nobody serves",
-         .environment = {{"QT_QPA_PLATFORM", ""},
-                         {"DISPLAY", ":97"},
-                         {"WAYLAND_DISPLAY", ""},
+         .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""},
                          {"XDG_SESSION_TYPE", ""}},
          .said = std::string(noDisplay) + "could not connect to display :97"},
-        {.what = "no such window system",
-         .environment = {{"QT_QPA_PLATFORM", "nosuch"}},
+        {.what = "no such window system", .environment = {{"QT_QPA_PLATFORM", "nosuch"}},
          .said = noDisplay},
     };
+    // clang-format on
     for (const FailedStart& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;

@@ -193,9 +193,11 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
         const char* text;
         std::map<int, int> changed;
     };
+    // clang-format off
     const Case cases[] = {
         // No end marker.
-        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", .changed = {{S100, 60}, {S111, 9}, oneByte}},
+        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n",
+         .changed = {{S100, 60}, {S111, 9}, oneByte}},
         {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
         {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
         // Run together: the second is lost.
@@ -217,6 +219,7 @@ TEST(Scanning, RecordsSetExactlyTheirControls) {
         {.text = "S100=60\r\nS125", .changed = {{S100, 60}, oneByte}},
         {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
     };
+    // clang-format on
     // clang-format on
     for (const auto& [text, changed] : cases) {
         SCOPED_TRACE(testing::Message() << '"' << text << '"');

@@ -93,43 +93,21 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         std::string sent;  // everything sent for a failed escape; empty when it succeeds
         int polls;         // the poll that finds the prompt
     };
+    // clang-format off
     const Row rows[] = {
-        {.baudRate = 300,
-         .guard = 0.3,
-         .reply = "\r\n>after",
-         .noise = 0,
-         .productIndex = 1,
-         .sent = "",
-         .polls = 3},
-        {.baudRate = 600,
-         .guard = 0.3,
-         .reply = ">",
-         .noise = 59,
-         .productIndex = 1,
-         .sent = "",
+        {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .noise = 0, .productIndex = 1,
+         .sent = "", .polls = 3},
+        {.baudRate = 600, .guard = 0.3, .reply = ">", .noise = 59, .productIndex = 1, .sent = "",
          .polls = 60},
-        {.baudRate = 1200,
-         .guard = 0.2,
-         .reply = ">",
-         .noise = 60,
-         .productIndex = 1,
-         .sent = "+++\rATX\n",
-         .polls = 0},
-        {.baudRate = 2400,
-         .guard = 0.1,
-         .reply = "",
-         .noise = 0,
-         .productIndex = 4,
-         .sent = "+++\rATO\n",
-         .polls = 0},  // no answer at all
-        {.baudRate = 115200,
-         .guard = 0.1,
-         .reply = "",
-         .noise = 0,
-         .productIndex = 6,
-         .sent = "+++\rATX\n",
-         .polls = 0},
+        {.baudRate = 1200, .guard = 0.2, .reply = ">", .noise = 60, .productIndex = 1,
+         .sent = "+++\rATX\n", .polls = 0},
+        // No answer at all.
+        {.baudRate = 2400, .guard = 0.1, .reply = "", .noise = 0, .productIndex = 4,
+         .sent = "+++\rATO\n", .polls = 0},
+        {.baudRate = 115200, .guard = 0.1, .reply = "", .noise = 0, .productIndex = 6,
+         .sent = "+++\rATX\n", .polls = 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         ModuleOptions options;
@@ -178,44 +156,24 @@ TEST_F(Link, VersionShowsTheTextBeforeThePrompt) {
         std::string leave;
         double after;  // seconds from "AT/V" to the leave command
     };
+    // clang-format off
     const Row rows[] = {
-        {.productIndex = 4,
-         .text = "V3.36\r\n  build 17 ",
-         .cutAfter = -1,
-         .byteInterval = 0,
-         .popup = shown + "V3.36\r\n  build 17 ",
-         .leave = "ATO\n",
-         .after = 0.2},
-        {.productIndex = 1,
-         .text = "",
-         .cutAfter = -1,
-         .byteInterval = 0,
-         .popup = shown,
-         .leave = "ATX\n",
-         .after = 0.2},
-        {.productIndex = 1,
-         .text = letters,
-         .cutAfter = 120,
-         .byteInterval = 0,
-         .popup = shown + letters.substr(0, 99),
-         .leave = "ATX\n",
-         .after = 0.2},
-        {.productIndex = 1,
-         .text = "V3.36",
-         .cutAfter = -1,
-         .byteInterval = 0.25,
-         .popup = shown + "V3.36",
-         .leave = "ATX\n",
-         .after = 1.4},  // a byte every 0.25 s
-        {.productIndex = 1,
-         .text = "V3.36",
-         .cutAfter = 3,
-         .byteInterval = 0,
-         .popup = kCommandError +
-                  "||The firmware version (\"AT/V\") did not come: no \">\" within 5 seconds.",
-         .leave = "ATX\n",
-         .after = 5.0},  // no prompt within 5 s
+        {.productIndex = 4, .text = "V3.36\r\n  build 17 ", .cutAfter = -1, .byteInterval = 0,
+         .popup = shown + "V3.36\r\n  build 17 ", .leave = "ATO\n", .after = 0.2},
+        {.productIndex = 1, .text = "", .cutAfter = -1, .byteInterval = 0, .popup = shown,
+         .leave = "ATX\n", .after = 0.2},
+        {.productIndex = 1, .text = letters, .cutAfter = 120, .byteInterval = 0,
+         .popup = shown + letters.substr(0, 99), .leave = "ATX\n", .after = 0.2},
+        // A byte every 0.25 s.
+        {.productIndex = 1, .text = "V3.36", .cutAfter = -1, .byteInterval = 0.25,
+         .popup = shown + "V3.36", .leave = "ATX\n", .after = 1.4},
+        // No prompt within 5 s.
+        {.productIndex = 1, .text = "V3.36", .cutAfter = 3, .byteInterval = 0,
+         .popup = kCommandError + "||The firmware version (\"AT/V\") did not come: no \">\" within "
+                                  "5 seconds.",
+         .leave = "ATX\n", .after = 5.0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.popup);
         ModuleOptions options;
@@ -322,16 +280,15 @@ TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
         double lastWait;   // seconds from the last byte sent to the end of the exchange
         std::string more;  // what the popup adds for the exchange
     };
+    // clang-format off
     const Row rows[] = {
         {.button = READ, .unplugAfter = 0, .sent = "", .lastWait = 0.1, .more = ""},
         {.button = SHOW_VER, .unplugAfter = 3, .sent = "+++", .lastWait = 0.05, .more = ""},
-        {.button = UPDATE,
-         .unplugAfter = 13,
-         .sent = "+++ATS100=50\n",
-         .lastWait = 0.02,
-         .more = "\nThe device went away before the module acknowledged ATS100=50 (register "
-                 "S100); it may or may not have taken it.\nNothing was written before it."},
+        {.button = UPDATE, .unplugAfter = 13, .sent = "+++ATS100=50\n", .lastWait = 0.02,
+         .more = "\nThe device went away before the module acknowledged ATS100=50 (register S100); "
+                 "it may or may not have taken it.\nNothing was written before it."},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.sent);
         Attach();

@@ -99,27 +99,22 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
         std::string begin;
         std::string end;
     };
+    // clang-format off
     const Step steps[] = {
-        {.productIndex = 1,
-         .button = SHOW_VER,
-         .popup = "FirmWare Verion|E2E V9.99",
-         .begin = "+++AT/V\n",
-         .end = "ATX\n"},
-        {.productIndex = 1,
-         .button = UPDATE,
-         .popup = link_test::kDone,
-         .begin = "+++ATS100=42\n",
+        {.productIndex = 1, .button = SHOW_VER, .popup = "FirmWare Verion|E2E V9.99",
+         .begin = "+++AT/V\n", .end = "ATX\n"},
+        {.productIndex = 1, .button = UPDATE, .popup = link_test::kDone, .begin = "+++ATS100=42\n",
          .end = "ATS123=127\nATS130=100\nATO\n"},
-        {.productIndex = 4,
-         .button = UPDATE,
-         .popup = link_test::kCommandError +
-                  "||The module refused ATS113=1 (register S113): it answered something other "
-                  "than \">\".\nAlready written: S100, S101, S102, S103, S104, S105, S110, S111, "
-                  "S112. The module now holds these new values and its old ones for the rest: "
-                  "write again once the cause is fixed.",
-         .begin = "+++ATS100=42\n",
-         .end = "ATS113=1\nATO\n"},
+        {.productIndex = 4, .button = UPDATE,
+         .popup = link_test::kCommandError + "||The module refused ATS113=1 (register S113): it "
+                                             "answered something other than \">\".\nAlready "
+                                             "written: S100, S101, S102, S103, S104, S105, S110, "
+                                             "S111, S112. The module now holds these new values "
+                                             "and its old ones for the rest: write again once the "
+                                             "cause is fixed.",
+         .begin = "+++ATS100=42\n", .end = "ATS113=1\nATO\n"},
     };
+    // clang-format on
     // The program's own instants for the bytes it sends, from its wire trace, on the same
     // steady clock as zelksim's stamps.
     const std::string tracePath = link_ + ".trace";

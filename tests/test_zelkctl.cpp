@@ -248,39 +248,25 @@ TEST_F(ZelkctlOnAPty, FailuresSayWhatHappenedInTheirExitCodes) {
         int status;
         const char* says;
     };
+    // clang-format off
     const Row rows[] = {
-        {.name = "no such port",
-         .module = {},
-         .command = {"version", "-p", "/dev/zelk-none"},
-         .status = 3,
-         .says = "cannot open the port: /dev/zelk-none"},
-        {.name = "no command mode",
-         .module = {"--silent"},
-         .command = {"version"},
-         .status = 4,
+        {.name = "no such port", .module = {}, .command = {"version", "-p", "/dev/zelk-none"},
+         .status = 3, .says = "cannot open the port: /dev/zelk-none"},
+        {.name = "no command mode", .module = {"--silent"}, .command = {"version"}, .status = 4,
          .says = "no \">\" came back after the escape"},
-        {.name = "a register refused",
-         .module = {"--refuse-register", "105"},
-         .command = {"write", "--set", "S105=1"},
-         .status = 5,
-         .says = "refused ATS105=1 (register S105): it answered something other than \">\".\n"
-                 "Already written: S100, S101, S102, S103, S104. The module now holds"},
-        {.name = "no file",
-         .module = {},
-         .command = {"write", "/nonexistent/zelk.txt"},
-         .status = 6,
-         .says = "cannot read /nonexistent/zelk.txt"},
-        {.name = "a cut reply",
-         .module = {"--cut-reply", "40"},
-         .command = {"read"},
-         .status = 8,
+        {.name = "a register refused", .module = {"--refuse-register", "105"},
+         .command = {"write", "--set", "S105=1"}, .status = 5,
+         .says = "refused ATS105=1 (register S105): it answered something other than "
+                 "\">\".\nAlready written: S100, S101, S102, S103, S104. The module now holds"},
+        {.name = "no file", .module = {}, .command = {"write", "/nonexistent/zelk.txt"},
+         .status = 6, .says = "cannot read /nonexistent/zelk.txt"},
+        {.name = "a cut reply", .module = {"--cut-reply", "40"}, .command = {"read"}, .status = 8,
          .says = "did not come whole: 40 characters"},
-        {.name = "a value the series does not offer",
-         .module = {},
-         .command = {"write", "--set", "S110=14"},
-         .status = 2,
+        {.name = "a value the series does not offer", .module = {},
+         .command = {"write", "--set", "S110=14"}, .status = 2,
          .says = "S110=14 is not offered for Zelk-T1b: it takes one of 0 (1200 bps)"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ZelksimProcess module(row.module);
