@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <cstdio>
 #include <memory>
@@ -173,7 +174,9 @@ int RunOnEveryPort(const QStringList& arguments, const std::vector<PortChoice>& 
                 ++a;
                 continue;
             }
-            if (argument.startsWith(QLatin1String("--port="))) {
+            // "--port=X" and "-pX" carry their value themselves.
+            if (argument.startsWith(QLatin1String("--port=")) ||
+                (argument.startsWith(QLatin1String("-p")) && argument.size() > 2)) {
                 continue;
             }
             childArguments << ForPort(argument, ports[i]);
@@ -181,6 +184,10 @@ int RunOnEveryPort(const QStringList& arguments, const std::vector<PortChoice>& 
         childArguments << QStringLiteral("--port") << portTexts[static_cast<qsizetype>(i)];
         children[i].port = ports[i];
         children[i].process = std::make_unique<QProcess>();
+        // A child that still saw several ports would start children of its own, without end.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ZELKCTL_ONE_PORT"), QStringLiteral("1"));
+        children[i].process->setProcessEnvironment(environment);
         children[i].process->start(QCoreApplication::applicationFilePath(), childArguments);
     }
 
@@ -372,6 +379,10 @@ int Run(const QStringList& arguments) {
 
     const QString trace = parser.value(traceOption);
     if (ports.size() > 1) {
+        if (qEnvironmentVariableIsSet("ZELKCTL_ONE_PORT")) {
+            Usage("a port of several was given more than one port");
+            return kExitUsage;
+        }
         for (const QString& name : {parser.value(outputOption), trace}) {
             if (!name.isEmpty() && !name.contains(QLatin1String("{port}"))) {
                 Usage("with several ports, -o and --trace need {port} in the file name");
