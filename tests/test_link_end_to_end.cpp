@@ -2,65 +2,45 @@
 // the version, write, and a write the module refuses, with the escape's guard times as the
 // module saw them.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
-#include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
 #include "tests/support/link_fixture.h"
+#include "tests/support/zelksim_process.h"
 
 namespace {
 
 class LinkEndToEnd : public link_test::LinkTest {
   protected:
     void SetUp() override {
-        if (zelksim_ == nullptr || access(zelksim_, X_OK) != 0) {
+        if (access(ZelksimPath().c_str(), X_OK) != 0) {
             GTEST_SKIP() << "ZELKSIM does not name the simulator";
         }
         LinkTest::SetUp();
         StartSimulator();
-        setenv("ZELK_COM1", link_.c_str(), 1);
     }
+    // The refused register is one only the M5 is sent.
     void StartSimulator() {
-        std::remove(link_.c_str());
-        // The refused register is one only the M5 is sent.
-        if ((pid_ = fork()) == 0) {
-            execl(zelksim_, zelksim_, "--link", link_.c_str(), "--log", log_.c_str(),
-                  "--version-text", "E2E V9.99", "--refuse-register", "113", nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 300 && access(link_.c_str(), F_OK) != 0; ++i) {
-            usleep(10000);
-        }
+        zelksim_.emplace(std::vector<std::string>{"--log", log_, "--version-text", "E2E V9.99",
+                                                  "--refuse-register", "113"});
+        setenv("ZELK_COM1", zelksim_->link().c_str(), 1);
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        zelksim_.reset();
         std::remove(log_.c_str());
         LinkTest::TearDown();
     }
     // The host's bytes and their instants from the log, once they end with `tail` (the
     // module may still be reading them when the callback returns).
     std::string HostBytes(const std::string& tail, std::vector<double>& times) {
-        std::string host, direction, hex, rest;
+        std::string host;
         for (int i = 0; i < 100 && !host.ends_with(tail); ++i) {
             usleep(20000);
-            std::ifstream log(log_);
-            double time = 0;
-            std::getline(log, rest);  // the column header
-            for (host.clear(), times.clear(); log >> time >> direction >> hex;) {
-                std::getline(log, rest);
-                if (direction == "host") {
-                    host.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
-                    times.push_back(time);
-                }
-            }
+            host = LoggedHostBytes(log_, times);
         }
         return host;
     }
@@ -81,10 +61,8 @@ class LinkEndToEnd : public link_test::LinkTest {
         return instants;
     }
 
-    const char* zelksim_ = std::getenv("ZELKSIM");
-    const std::string link_ = "/tmp/zelk-e2e-" + std::to_string(getpid());
-    const std::string log_ = link_ + ".log";
-    pid_t pid_ = 0;
+    const std::string log_ = "/tmp/zelk-e2e-" + std::to_string(getpid()) + ".log";
+    std::optional<ZelksimProcess> zelksim_;
 };
 
 TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
@@ -117,7 +95,7 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
     // clang-format on
     // The program's own instants for the bytes it sends, from its wire trace, on the same
     // steady clock as zelksim's stamps.
-    const std::string tracePath = link_ + ".trace";
+    const std::string tracePath = log_ + ".trace";
     const double traceStart = Timer();
     ASSERT_EQ(ComTraceTo(tracePath.c_str()), 0);
     std::string host;
@@ -153,13 +131,11 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
 TEST_F(LinkEndToEnd, AVanishedDeviceEndsTheExchangeAndClosesThePort) {
     panel::Commit(PORT_CONN, 1);
     ASSERT_TRUE(connection.connected);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
+    zelksim_->Kill();
     panel::Press(SHOW_VER);
     const link_test::Texts popups = link_test::Popups();
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_TRUE(popups[0].starts_with(link_test::kCommandError + "||" + link_ +
+    EXPECT_TRUE(popups[0].starts_with(link_test::kCommandError + "||" + zelksim_->link() +
                                       ": the device is gone (unplugged or hung up)\nThe port is "
                                       "closed. Plug the adapter back in and press Connect."))
         << popups[0];

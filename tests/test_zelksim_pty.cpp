@@ -7,12 +7,12 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
+#include "tests/support/zelksim_process.h"
 #include "tools/module_model.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // options by name
@@ -30,23 +30,6 @@ std::string Command(const std::string& command) {
         }
     }
     return reply;
-}
-
-// The bytes from the host that zelksim has logged so far, with the instants it stamped
-// them at: steady-clock seconds, the clock the runtime's Timer() reads.
-std::string HostBytes(const std::string& log, std::vector<double>& times) {
-    std::ifstream wire(log);
-    wire.ignore(256, '\n');  // the heading
-    std::string sent;
-    times.clear();
-    double time = 0.0;
-    for (std::string direction, hex, shown; wire >> time >> direction >> hex >> shown;) {
-        if (direction == "host") {
-            sent.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
-            times.push_back(time);
-        }
-    }
-    return sent;
 }
 
 TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
@@ -76,7 +59,8 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
         writes.push_back(Timer());
         ComWrtByte(1, static_cast<unsigned char>(byte));
         const double written = Timer();
-        for (int poll = 0; poll < 5000 && HostBytes(log, stamps).size() < writes.size(); ++poll) {
+        for (int poll = 0; poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size();
+             ++poll) {
             usleep(1000);
         }
         ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
@@ -89,7 +73,7 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     EXPECT_EQ(CloseCom(1), 0);
     kill(pid, SIGTERM);
     EXPECT_EQ(pclose(simulator), 0);
-    EXPECT_EQ(HostBytes(log, stamps), "x+++AT/L\nATS105=1\nAT/V\n");
+    EXPECT_EQ(LoggedHostBytes(log, stamps), "x+++AT/L\nATS105=1\nAT/V\n");
     std::remove(log.c_str());
 
     // The module sees each "+" no sooner than the guard time after the byte before, less

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 std::string ZelksimPath() {
     const char* path = std::getenv("ZELKSIM");
@@ -49,4 +50,19 @@ void ZelksimProcess::Kill() {
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
+}
+
+std::string LoggedHostBytes(const std::string& log, std::vector<double>& times) {
+    std::ifstream wire(log);
+    wire.ignore(256, '\n');  // the heading
+    std::string sent;
+    times.clear();
+    double time = 0.0;
+    for (std::string direction, hex, shown; wire >> time >> direction >> hex >> shown;) {
+        if (direction == "host") {
+            sent.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+            times.push_back(time);
+        }
+    }
+    return sent;
 }

@@ -15,7 +15,6 @@ class ZelksimProcess {
     ZelksimProcess(const ZelksimProcess&) = delete;
     ZelksimProcess& operator=(const ZelksimProcess&) = delete;
 
-    bool running() const { return pid_ > 0; }
     // The symlink to the pty, which the programs open as the module's port.
     const std::string& link() const { return link_; }
     // The module's end of the line goes at once, as when an adapter is pulled.
@@ -28,3 +27,7 @@ class ZelksimProcess {
 
 // The simulator's path: $ZELKSIM, else zelksim in the working directory.
 std::string ZelksimPath();
+
+// The bytes from the host that zelksim has written to its --log file so far, with the
+// instants it stamped them at: steady-clock seconds, the clock the runtime's Timer() reads.
+std::string LoggedHostBytes(const std::string& log, std::vector<double>& times);
