@@ -8,6 +8,9 @@
 
 #include "tests/support/link_fixture.h"
 
+// Rows and module options name only what they change; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 using link_test::kCommandError;
@@ -87,33 +90,25 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
     struct Row {
         uint32_t baudRate;
         double guard;
-        std::string reply;  // the module's answer to the escape
-        int noise;          // characters before it
-        int productIndex;
-        std::string sent;  // everything sent for a failed escape; empty when it succeeds
-        int polls;         // the poll that finds the prompt
+        std::string reply = ">";  // the module's answer to the escape
+        int noise = 0;            // characters before it
+        int productIndex = 1;
+        std::string sent = "";  // everything sent for a failed escape; empty when it succeeds
+        int polls = 0;          // the poll that finds the prompt
     };
     // clang-format off
     const Row rows[] = {
-        {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .noise = 0, .productIndex = 1,
-         .sent = "", .polls = 3},
-        {.baudRate = 600, .guard = 0.3, .reply = ">", .noise = 59, .productIndex = 1, .sent = "",
-         .polls = 60},
-        {.baudRate = 1200, .guard = 0.2, .reply = ">", .noise = 60, .productIndex = 1,
-         .sent = "+++\rATX\n", .polls = 0},
+        {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .polls = 3},
+        {.baudRate = 600, .guard = 0.3, .noise = 59, .polls = 60},
+        {.baudRate = 1200, .guard = 0.2, .noise = 60, .sent = "+++\rATX\n"},
         // No answer at all.
-        {.baudRate = 2400, .guard = 0.1, .reply = "", .noise = 0, .productIndex = 4,
-         .sent = "+++\rATO\n", .polls = 0},
-        {.baudRate = 115200, .guard = 0.1, .reply = "", .noise = 0, .productIndex = 6,
-         .sent = "+++\rATX\n", .polls = 0},
+        {.baudRate = 2400, .guard = 0.1, .reply = "", .productIndex = 4, .sent = "+++\rATO\n"},
+        {.baudRate = 115200, .guard = 0.1, .reply = "", .productIndex = 6, .sent = "+++\rATX\n"},
     };
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
-        ModuleOptions options;
-        options.escapeReply = row.reply;
-        options.noiseBeforePrompt = row.noise;
-        Attach(options, row.productIndex);
+        Attach({.escapeReply = row.reply, .noiseBeforePrompt = row.noise}, row.productIndex);
         ui_testing::AnswerNextConfirm(true);
         panel::Commit(UART_BR, row.baudRate);
         Popups();
@@ -148,38 +143,34 @@ TEST_F(Link, VersionShowsTheTextBeforeThePrompt) {
     const std::string letters = std::string(60, 'a') + std::string(60, 'b');
     const std::string shown = "FirmWare Verion|";
     struct Row {
-        int productIndex;
         std::string text;  // the module's version text
-        int cutAfter;
-        double byteInterval;
         std::string popup;
-        std::string leave;
-        double after;  // seconds from "AT/V" to the leave command
+        int productIndex = 1;
+        int cutAfter = -1;
+        double byteInterval = 0;
+        std::string leave = "ATX\n";
+        double after = 0.2;  // seconds from "AT/V" to the leave command
     };
     // clang-format off
     const Row rows[] = {
-        {.productIndex = 4, .text = "V3.36\r\n  build 17 ", .cutAfter = -1, .byteInterval = 0,
-         .popup = shown + "V3.36\r\n  build 17 ", .leave = "ATO\n", .after = 0.2},
-        {.productIndex = 1, .text = "", .cutAfter = -1, .byteInterval = 0, .popup = shown,
-         .leave = "ATX\n", .after = 0.2},
-        {.productIndex = 1, .text = letters, .cutAfter = 120, .byteInterval = 0,
-         .popup = shown + letters.substr(0, 99), .leave = "ATX\n", .after = 0.2},
+        {.text = "V3.36\r\n  build 17 ", .popup = shown + "V3.36\r\n  build 17 ", .productIndex = 4,
+         .leave = "ATO\n"},
+        {.text = "", .popup = shown},
+        {.text = letters, .popup = shown + letters.substr(0, 99), .cutAfter = 120},
         // A byte every 0.25 s.
-        {.productIndex = 1, .text = "V3.36", .cutAfter = -1, .byteInterval = 0.25,
-         .popup = shown + "V3.36", .leave = "ATX\n", .after = 1.4},
+        {.text = "V3.36", .popup = shown + "V3.36", .byteInterval = 0.25, .after = 1.4},
         // No prompt within 5 s.
-        {.productIndex = 1, .text = "V3.36", .cutAfter = 3, .byteInterval = 0,
+        {.text = "V3.36",
          .popup = kCommandError + "||The firmware version (\"AT/V\") did not come: no \">\" within "
                                   "5 seconds.",
-         .leave = "ATX\n", .after = 5.0},
+         .cutAfter = 3, .after = 5.0},
     };
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.popup);
-        ModuleOptions options;
-        options.versionText = row.text;
-        options.cutReplyAfter = row.cutAfter;
-        options.byteInterval = row.byteInterval;
+        const ModuleOptions options = {.versionText = row.text,
+                                       .byteInterval = row.byteInterval,
+                                       .cutReplyAfter = row.cutAfter};
         Attach(options, row.productIndex);
         Connect();
         panel::Press(SHOW_VER);
@@ -209,32 +200,26 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
     struct Row {
         int productIndex;
         int idLength;
-        bool okPrompt;  // the module acknowledges with "OK\r\n>"
-        int refuse;     // the register it refuses
         std::string sent;
-        std::string failure;  // what the popup says beside its text; empty for success
+        bool okPrompt = false;     // the module acknowledges with "OK\r\n>"
+        int refuse = -1;           // the register it refuses
+        std::string failure = "";  // what the popup says beside its text; empty for success
     };
     // clang-format off
     const Row rows[] = {
-        {.productIndex = 0, .idLength = 0, .okPrompt = false, .refuse = -1,
-         .sent = upTo112 + middle + oneByteIds, .failure = ""},
-        {.productIndex = 2, .idLength = 1, .okPrompt = false, .refuse = -1,
+        {.productIndex = 0, .idLength = 0, .sent = upTo112 + middle + oneByteIds},
+        {.productIndex = 2, .idLength = 1,
          .sent = upTo112 + middle +
-                 "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n",
-         .failure = ""},
+                 "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n"},
         // The M5 sends its modulation, has no repeater registers and one-byte node IDs.
-        {.productIndex = 4, .idLength = 1, .okPrompt = false, .refuse = -1,
-         .sent = upTo112 + "ATS113=1\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n",
-         .failure = ""},
+        {.productIndex = 4, .idLength = 1,
+         .sent = upTo112 + "ATS113=1\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n"},
         // The R3 shows its modulation but does not take it from the write.
-        {.productIndex = 6, .idLength = 0, .okPrompt = false, .refuse = -1,
-         .sent = upTo112 + middle + oneByteIds, .failure = ""},
-        {.productIndex = 0, .idLength = 0, .okPrompt = false, .refuse = 105,
-         .sent = upTo105 + "ATX\n",
+        {.productIndex = 6, .idLength = 0, .sent = upTo112 + middle + oneByteIds},
+        {.productIndex = 0, .idLength = 0, .sent = upTo105 + "ATX\n", .refuse = 105,
          .failure = "The module refused ATS105=6 (register S105): it answered something other "
                     "than \">\".\nAlready written: S100, S101, S102, S103, S104" + mix},
-        {.productIndex = 5, .idLength = 0, .okPrompt = true, .refuse = -1,
-         .sent = first + "ATO\n",
+        {.productIndex = 5, .idLength = 0, .sent = first + "ATO\n", .okPrompt = true,
          .failure = "The module refused ATS100=230 (register S100): it answered something other "
                     "than \">\".\nNothing was written before it."},
     };
@@ -242,11 +227,8 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.productIndex << "/" << row.idLength);
         const std::string& sent = row.sent;
-        ModuleOptions options;
-        options.series = row.productIndex;
-        options.okPrompt = row.okPrompt;
-        options.refuseRegister = row.refuse;
-        Attach(options, row.productIndex);
+        Attach({.series = row.productIndex, .okPrompt = row.okPrompt, .refuseRegister = row.refuse},
+               row.productIndex);
         for (const auto& [control, value] : panelValues) {
             ASSERT_EQ(SetCtrlVal(panelHandle, control, value), 0) << control;
         }
