@@ -169,53 +169,27 @@ TEST_F(UiRuntime, APanelFileThatCannotBeUsedIsRefusedWithItsNameAndReason) {
     }
 }
 
-// Installed, the program finds its panel file in a data directory relative to its own;
-// the places are tried in turn, and a failure names every one of them.
+// Installed, the program finds its panel file in a data directory relative to its own. The
+// places are tried in turn: the file beside the program wins over the data directory's.
+// (Falling back to the data directory, and naming every place when none holds the file,
+// are seen from the save dialog and from a start without a panel file.)
 TEST_F(UiRuntime, APanelFileIsLookedForInEachPanelDirectoryInTurn) {
     QTemporaryDir directory;
     const std::filesystem::path data = directory.filePath("share").toStdString();
     std::filesystem::create_directory(data);
-    // A panel of its own kind: its one control tells which file was loaded.
+    // A panel of its own kind, without the controls of the real one.
     std::ofstream(data / "ZelkConfig_en.uir") << R"({"panels": [{"constant": "P", "id": 1,
         "title": "t", "width": 100, "height": 100, "controls": [{"constant": "MARK", "id": 99,
         "kind": "textMessage", "text": "m", "rect": [1, 1, 20, 50]}]}]})";
     char program[MAX_PATHNAME_LEN] = {};
     ASSERT_EQ(GetProjectDir(program), 0);
     const std::string relative = std::filesystem::relative(data, program).string();
-    const std::string missing = std::string(program) + "/no-such-directory/ZelkConfig_en.uir";
-    const struct {
-        std::vector<std::string> directories;
-        int loadedControl;  // 0: loading fails
-        std::vector<std::string> named;
-    } rows[] = {
-        {.directories = {".", relative}, .loadedControl = READ, .named = {}},
-        {.directories = {"no-such-directory", relative}, .loadedControl = 99, .named = {}},
-        {.directories = {"no-such-directory", "../nor-here"},
-         .loadedControl = 0,
-         .named = {missing, std::filesystem::path(program).parent_path().string() +
-                                "/nor-here/ZelkConfig_en.uir"}},
-    };
+    const char* places[] = {".", relative.c_str()};
     DiscardTestPanel();
-    for (const auto& row : rows) {
-        std::vector<const char*> places;
-        for (const std::string& place : row.directories) {
-            places.push_back(place.c_str());
-        }
-        ASSERT_EQ(SetPanelDirectories(places.data(), int(places.size())), 0);
-        panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
-        const std::string reason = GetPanelLoadError();
-        if (row.loadedControl != 0) {
-            EXPECT_TRUE(ui_testing::InspectControl(panelHandle, row.loadedControl).found)
-                << row.directories.front() << " " << reason;
-        } else {
-            EXPECT_LT(panelHandle, 0);
-        }
-        for (const std::string& place : row.named) {
-            EXPECT_NE(reason.find(place), std::string::npos) << reason;
-        }
-        DiscardTestPanel();
-    }
+    ASSERT_EQ(SetPanelDirectories(places, 2), 0);
+    panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
     SetPanelDirectories(nullptr, 0);
+    EXPECT_TRUE(ui_testing::InspectControl(panelHandle, READ).found) << GetPanelLoadError();
     const char* empty[] = {""};
     EXPECT_EQ(SetPanelDirectories(empty, 1), UIE_BAD_VALUE);
 }
