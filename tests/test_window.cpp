@@ -162,21 +162,19 @@ TEST_F(Window, OnAScreenWithRoomItIsThePanelItselfAtItsPlace) {
     }
 }
 
-// Relative luminance and contrast ratio of two colours, as the accessibility guidelines
-// define them.
-double Luminance(QRgb colour) {
-    auto channel = [](int value) {
-        const double c = value / 255.0;
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
-           0.0722 * channel(qBlue(colour));
-}
-
+// The contrast ratio of two colours from their relative luminance, as the accessibility
+// guidelines define them.
 double Contrast(QRgb a, QRgb b) {
-    const double lighter = std::max(Luminance(a), Luminance(b));
-    const double darker = std::min(Luminance(a), Luminance(b));
-    return (lighter + 0.05) / (darker + 0.05);
+    auto luminance = [](QRgb colour) {
+        auto channel = [](int value) {
+            const double c = value / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
+               0.0722 * channel(qBlue(colour));
+    };
+    return (std::max(luminance(a), luminance(b)) + 0.05) /
+           (std::min(luminance(a), luminance(b)) + 0.05);
 }
 
 // The contrast of the text in an area of the panel: the colour most of its pixels have is
