@@ -53,6 +53,7 @@ class UiRuntime : public ::testing::Test {
 };
 
 TEST_F(UiRuntime, ChangesMadeByTheProgramRunNoCallback) {
+    EXPECT_EQ(ui_testing::ControlLabel(panelHandle, PORT_CONN), "Connect");
     EXPECT_EQ(SetCtrlVal(panelHandle, PRODUCT, 3), 0);
     EXPECT_EQ(SetCtrlVal(panelHandle, UART_BR, 115200), 0);
     EXPECT_EQ(SetCtrlVal(panelHandle, PORT_CONN, 1), 0);
