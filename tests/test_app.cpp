@@ -27,25 +27,6 @@
 
 namespace {
 
-class StartedProgram : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        static char name[] = "ZelkConfig";
-        static char* argv[] = {name, nullptr};
-        quitFlag = 0;
-        ui_testing::Enable();
-        ASSERT_EQ(StartZelkConfig(1, argv), 0);
-    }
-    void TearDown() override {
-        if (panelHandle >= 0) {
-            DiscardPanel(panelHandle);
-            panelHandle = -1;
-        }
-        connection = ConnectionState{0, false, 9600, 0};
-        ui_testing::TakePopups();
-    }
-};
-
 // Only a commit quits; the close box acts like EXIT, which makes no serial call while the
 // port is closed.
 TEST_F(StartedProgram, CloseBoxQuitsLikeExit) {

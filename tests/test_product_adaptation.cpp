@@ -101,17 +101,8 @@ void ExpectSeries(int index, std::pair<int, int> bufferRangeBefore, int channelB
 
 const std::vector<int> kLowParts = {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5};
 
-class ProductAdaptation : public ::testing::Test {
+class ProductAdaptation : public StartedProgram {
   protected:
-    void SetUp() override {
-        static char name[] = "ZelkConfig";
-        static char* argv[] = {name, nullptr};
-        parameters = ParameterSet{};
-        ui_testing::Enable();
-        ASSERT_EQ(StartZelkConfig(1, argv), 0);
-    }
-    void TearDown() override { DiscardTestPanel(); }
-
     // What a read from the module or a file load leaves: values set, then the full pass.
     static void Parsed(std::initializer_list<std::pair<int, int>> values) {
         for (const auto& [control, value] : values)
