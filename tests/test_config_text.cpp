@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <regex>
 #include <string>
@@ -171,60 +172,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
                         0.01);
         }
         CloseCom(1);
-        DiscardTestPanel();
-    }
-}
-
-TEST(Scanning, RecordsSetExactlyTheirControls) {
-    // Each text and every control its scan changes, ID_LEN (from 1) included.
-    const auto oneByte = std::pair{ID_LEN, 0};
-    struct Case {
-        const char* text;
-        std::map<int, int> changed;
-    };
-    // clang-format off
-    const Case cases[] = {
-        // No end marker.
-        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n",
-         .changed = {{S100, 60}, {S111, 9}, oneByte}},
-        {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
-        {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
-        // Run together: the second is lost.
-        {.text = "S100=5S101=1\r\n>", .changed = {{S100, 5}, oneByte}},
-        // A one-part S120 takes the low part read last in the text, or 0.
-        {.text = "S120=7\r\n>", .changed = {{S120_H, 7}, {S120_L, 0}, oneByte}},
-        // The form of S121 tells the ID length; low parts count only after a two-part S121.
-        {.text = "S121=10.20\r\n>", .changed = {{S121_H, 10}, {S121_L, 20}}},
-        {.text = "S121=10\r\nS122=11\r\nS130=13\r\n>",
-         .changed = {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
-        {.text = "S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
-         .changed = {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
-        {.text = "S122=3.4\r\nS121=1.2\r\n>", .changed = {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
-        // A value ends at the end of the text, as a last line without a line end does;
-        // a record without its number and separator is dropped.
-        {.text = "S100=60\r\nS111=4", .changed = {{S100, 60}, {S111, 4}, oneByte}},
-        {.text = "S121=10.2", .changed = {{S121_H, 10}, {S121_L, 2}}},
-        // No separator: the end comes first.
-        {.text = "S100=60\r\nS125", .changed = {{S100, 60}, oneByte}},
-        {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
-    };
-    // clang-format on
-    for (const auto& [text, changed] : cases) {
-        SCOPED_TRACE(testing::Message() << '"' << text << '"');
-        ASSERT_GE(LoadTestPanel(), 0);
-        // Low parts no text uses, and two-byte IDs, so that stray writes show.
-        for (int control : {S120_L, S121_L, S122_L, S123_L, S130_L, ID_LEN}) {
-            SetCtrlVal(panelHandle, control, control == ID_LEN ? 1 : 201);
-        }
-        ApplyControlRules();
-        const std::map<int, int> expected = Snapshot(changed);
-        // An older, longer text behind the terminating zero must not show through.
-        std::memset(configText, 0, CONFIG_TEXT_SIZE);
-        std::strcpy(configText + std::strlen(text) + 1, "S111=77\r\n>");
-        std::memcpy(configText, text, std::strlen(text));
-
-        ParseConfigText(std::strlen(text));
-        EXPECT_EQ(Snapshot(), expected);
         DiscardTestPanel();
     }
 }
@@ -401,59 +348,97 @@ TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
     fs::permissions(dir_ / "shut", fs::perms(0755));
 }
 
-TEST_F(SettingFiles, LoadsOddFilesHarmlesslyAndRefusesWhatItCannotRead) {
+// Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
+// error it gives, and then nothing changes.
+TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotRead) {
+    const auto oneByte = std::pair{ID_LEN, 0};
     // Records that change the panel if taken, filling what the text holds or one more.
     const std::string full = std::string(CONFIG_TEXT_SIZE - 10, ' ') + "S125=9\r\n>";
     std::string binary(255, '\0');
     std::iota(binary.begin(), binary.end(), 1);
-    Write("empty.txt", "");
-    Write("binary.txt", binary + '\0' + "S111=9\r\n");
-    Write("full.txt", full);
-    Write("open.txt", "S111=9\r\nS125=8\r\n");
-    Write("large.txt", full + " ");
-    Write("settings.cfg", "S111=9\r\n>");
     ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", dir_ / "zero.txt");
     const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
     struct LoadCase {
-        const char* name;
-        std::map<int, int> changed;
-        std::string error;  // the popup's text up to the path, and after it
-        const char* reason;
+        std::optional<std::string> text;  // the file's; none: made above, or missing
+        std::map<int, int> changed = {};
+        const char* name = "";   // "": named after its row
+        std::string error = "";  // the popup's text up to the path, and after it
+        const char* reason = "";
     };
     // clang-format off
     const LoadCase cases[] = {
-        {.name = "empty.txt", .changed = {}, .error = "", .reason = ""},
+        {.text = "", .changed = {oneByte}},
+        // No end marker.
+        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", .changed = {{S100, 60}, {S111, 9}, oneByte}},
+        {.text = "S111=9\r\nS125=8\r\n", .changed = {{S111, 9}, {S125, 8}, oneByte}},
+        {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
+        {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
+        // Run together: the second is lost.
+        {.text = "S100=5S101=1\r\n>", .changed = {{S100, 5}, oneByte}},
+        // A one-part S120 takes the low part read last in the text, or 0.
+        {.text = "S120=7\r\n>", .changed = {{S120_H, 7}, {S120_L, 0}, oneByte}},
+        // The form of S121 tells the ID length; low parts count only after a two-part S121.
+        {.text = "S121=10.20\r\n>", .changed = {{S121_H, 10}, {S121_L, 20}}},
+        {.text = "S121=10\r\nS122=11\r\nS130=13\r\n>",
+         .changed = {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
+        {.text = "S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
+         .changed = {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
+        {.text = "S122=3.4\r\nS121=1.2\r\n>", .changed = {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
+        // A value ends at the end of the text, as a last line without a line end does;
+        // a record without its number and separator is dropped.
+        {.text = "S100=60\r\nS111=4", .changed = {{S100, 60}, {S111, 4}, oneByte}},
+        {.text = "S121=10.2", .changed = {{S121_H, 10}, {S121_L, 2}}},
+        // No separator: the end comes first.
+        {.text = "S100=60\r\nS125", .changed = {{S100, 60}, oneByte}},
+        {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
         // A zero byte is one more character.
-        {.name = "binary.txt", .changed = {{S111, 9}}, .error = "", .reason = ""},
-        {.name = "full.txt", .changed = {{S125, 9}}, .error = "", .reason = ""},
-        {.name = "open.txt", .changed = {{S111, 9}, {S125, 8}}, .error = "", .reason = ""},
-        {.name = "gone.txt", .changed = {}, .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (No such file) "},
-        {.name = "pipe.txt", .changed = {}, .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (Not a regular file) "},
-        {.name = "zero.txt", .changed = {}, .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (Not a regular file) "},
-        {.name = "large.txt", .changed = {},
+        {.text = binary + '\0' + "S111=9\r\n", .changed = {{S111, 9}, oneByte}},
+        {.text = full, .changed = {{S125, 9}, oneByte}},
+        {.text = full + " ", .name = "large.txt",
          .error = " Loading Error! This is not a setting file:\r\n ",
          .reason = "\r\n It holds more than 1027 bytes. "},
-        {.name = "settings.cfg", .changed = {},
+        {.text = "S111=9\r\n>", .name = "settings.cfg",
          .error = " Loading Error! This is not a setting file. ||",
          .reason = ": setting files end in .txt"},
+        {.name = "gone.txt", .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (No such file) "},
+        {.name = "pipe.txt", .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (Not a regular file) "},
+        {.name = "zero.txt", .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (Not a regular file) "},
     };
     // clang-format on
-    for (const LoadCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::strcpy(configText, "S100=60\r\n>");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const LoadCase& c = cases[i];
+        const std::string name = *c.name ? c.name : "records" + std::to_string(i) + ".txt";
+        SCOPED_TRACE(testing::Message() << name << ": \"" << c.text.value_or("") << '"');
+        if (c.text) {
+            Write(name, *c.text);
+        }
+        DiscardTestPanel();
+        ASSERT_GE(LoadTestPanel(), 0);
+        // Low parts no text uses, and two-byte IDs, so that stray writes show.
+        for (int control : {S120_L, S121_L, S122_L, S123_L, S130_L, ID_LEN}) {
+            SetCtrlVal(panelHandle, control, control == ID_LEN ? 1 : 201);
+        }
+        ApplyControlRules();
         const std::map<int, int> expected = Snapshot(c.changed);
+        // An older, longer text behind the terminating zero must not show through.
+        std::memset(configText, 0, CONFIG_TEXT_SIZE);
+        const std::size_t behind = c.text ? c.text->size() + 1 : 0;
+        if (behind + 12 < CONFIG_TEXT_SIZE) {
+            std::strcpy(configText + behind, "S111=77\r\n>");
+        }
+        const std::string before(configText, CONFIG_TEXT_SIZE);
         std::vector<std::string> popups = {loadDialog_};
         if (!c.error.empty()) {
-            popups.push_back("File Error|" + c.error + (dir_ / c.name).string() + c.reason);
+            popups.push_back("File Error|" + c.error + (dir_ / name).string() + c.reason);
         }
-        EXPECT_EQ(Use(OPEN_FILE, c.name), popups);
+        EXPECT_EQ(Use(OPEN_FILE, name), popups);
         EXPECT_EQ(Snapshot(), expected);
-        if (!c.error.empty()) {
-            EXPECT_STREQ(configText, "S100=60\r\n>");  // the text of the last read or save
+        if (!c.error.empty()) {  // the text of the last read or save stays
+            EXPECT_EQ(std::string(configText, CONFIG_TEXT_SIZE), before);
         }
     }
 }
