@@ -1,14 +1,13 @@
 // A user's session against zelksim on a real pseudo-terminal, in real time: connect, read
-// the version, write, and a write the module refuses, with the escape's guard times as the
-// module saw them.
+// the version, write, and a write the module refuses. (zelksim takes the escape only with
+// its guard times held; their exact lengths are pinned on the virtual clock, and the real
+// clock's waits and writes by the test of zelksim on a pty.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 
-#include "runtime/timing/utility.h"
 #include "tests/support/link_fixture.h"
 #include "tests/support/zelksim_process.h"
 
@@ -45,22 +44,6 @@ class LinkEndToEnd : public link_test::LinkTest {
         return host;
     }
 
-    // The instants, on the steady clock, of every byte the program sent, from its trace.
-    static std::vector<double> SentInstants(const std::string& trace, double start) {
-        std::vector<double> instants;
-        std::ifstream in(trace);
-        for (std::string line; std::getline(in, line);) {
-            double ms = 0;
-            char port[8] = "";
-            char direction[16] = "";
-            if (std::sscanf(line.c_str(), "%lf %7s %15s", &ms, port, direction) == 3 &&
-                std::string(direction) == "sent") {
-                instants.push_back(start + ms / 1000.0);
-            }
-        }
-        return instants;
-    }
-
     const std::string log_ = "/tmp/zelk-e2e-" + std::to_string(getpid()) + ".log";
     std::optional<ZelksimProcess> zelksim_;
 };
@@ -93,11 +76,6 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
          .begin = "+++ATS100=42\n", .end = "ATS113=1\nATO\n"},
     };
     // clang-format on
-    // The program's own instants for the bytes it sends, from its wire trace, on the same
-    // steady clock as zelksim's stamps.
-    const std::string tracePath = log_ + ".trace";
-    const double traceStart = Timer();
-    ASSERT_EQ(ComTraceTo(tracePath.c_str()), 0);
     std::string host;
     std::vector<double> times;
     for (const Step& step : steps) {
@@ -109,20 +87,7 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndStopsAtARefusal) {
         host = HostBytes(step.end, times);
         ASSERT_GE(times.size(), from + 3);
         EXPECT_TRUE(host.substr(from).starts_with(step.begin) && host.ends_with(step.end)) << host;
-        // The module must get each "+" a guard time after the program had sent the byte
-        // before: the program stamps that byte in its trace once the write has returned,
-        // and waits from there. zelksim stamps a byte when it gets round to reading it,
-        // never before it was written, so a loaded machine can only make this hold more
-        // easily; the exact guard is pinned on the virtual clock.
-        const std::vector<double> sent = SentInstants(tracePath, traceStart);
-        ASSERT_GE(sent.size(), from + 3);
-        for (std::size_t i = from + 1; i < from + 3; ++i) {
-            EXPECT_GE(times[i], sent[i - 1] + 0.1 - 1e-4);
-            EXPECT_LE(times[i] - times[i - 1], 0.5);
-        }
     }
-    ComTraceTo("");
-    std::remove(tracePath.c_str());
 }
 
 // The module's end of the line goes (a pty's master closing is what an adapter pulled
