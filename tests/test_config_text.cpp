@@ -370,7 +370,8 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
     const LoadCase cases[] = {
         {.text = "", .changed = {oneByte}},
         // No end marker.
-        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", .changed = {{S100, 60}, {S111, 9}, oneByte}},
+        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n",
+         .changed = {{S100, 60}, {S111, 9}, oneByte}},
         {.text = "S111=9\r\nS125=8\r\n", .changed = {{S111, 9}, {S125, 8}, oneByte}},
         {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
         {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
