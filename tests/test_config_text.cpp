@@ -176,22 +176,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
     }
 }
 
-TEST(ConfigText, WritesTheValuesInPlace) {
-    // Layout B; the low parts one-byte IDs do not write are left out.
-    // clang-format off
-    const ParameterSet set = {.productIndex = ProductSeries::T1a, .s100 = 50, .s102 = 5,
-                              .s104 = 3, .s110 = 3, .s112 = 7, .s120High = 192, .s120Low = 168,
-                              .s121High = 10, .s121Low = 99, .s122High = 11, .s123High = 127,
-                              .s125 = 2, .s130High = 100};
-    // clang-format on
-    std::memset(configText, 'x', CONFIG_TEXT_SIZE);
-    EXPECT_EQ(FormatConfigText(set, configText, CONFIG_TEXT_SIZE), 174u);
-    EXPECT_STREQ(configText,
-                 "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS105=0\r\nS110=3\r\n"
-                 "S111=0\r\nS112=7\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\n"
-                 "S124=0\r\nS125=2\r\nS126=0\r\nS127=0\r\nS128=0\r\nS129=0\r\nS130=100\r\n>");
-}
-
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -459,6 +443,8 @@ std::string Shape(const std::string& text) {
     return std::regex_replace(text, record, "$1$2 ");
 }
 
+// The layout of the text, and values that come back from a save and a load, pin how every
+// record is written (the load's own reading is pinned by the records above).
 TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
     // The layouts A to E: the records in order, "." for a two-part one.
     const char* layouts[] = {
