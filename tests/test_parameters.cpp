@@ -1,5 +1,6 @@
-// Gathering the panel into the register set, and the textual forms of a value. The register
-// table itself is pinned by what reads, writes and files put on the wire and on disk.
+// Gathering the panel into the register set, and a value's textual forms in a small buffer.
+// The register table itself is pinned by what reads, writes and files put on the wire and
+// on disk.
 #include <gtest/gtest.h>
 
 #include "params/parameter_set.h"
@@ -42,16 +43,8 @@ TEST(Gathering, TakesOnlyWhatThePanelShows) {
     DiscardTestPanel();
 }
 
+// The forms themselves are pinned by the bytes on the wire and the files on disk.
 TEST(TextualForms, SetCommandsAndRecordsFitTheirBuffers) {
-    char text[32];
-    EXPECT_EQ(FormatSetCommand(text, sizeof text, 100, 50), 10);
-    EXPECT_STREQ(text, "ATS100=50\n");
-    EXPECT_EQ(FormatSetCommand(text, sizeof text, 101, 0), 9);
-    EXPECT_EQ(FormatSetCommand(text, sizeof text, 120, 192, 168), 15);
-    EXPECT_STREQ(text, "ATS120=192.168\n");
-    EXPECT_EQ(FormatRegisterRecord(text, sizeof text, 125, 255), 8);
-    EXPECT_STREQ(text, "S125=255");
-
     char small[8];
     EXPECT_EQ(FormatSetCommand(small, sizeof small, 120, 192, 168), -1);
     EXPECT_EQ(small[sizeof small - 1], '\0');
