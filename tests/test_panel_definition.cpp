@@ -111,43 +111,36 @@ TEST(PanelFile, OneThatDoesNotFitTheProgramIsRefusedNamingTheControl) {
     DiscardTestPanel();
     QFile real(QStringLiteral("ZelkConfig_en.uir"));
     ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    const QJsonObject file = QJsonDocument::fromJson(real.readAll()).object();
+    const QByteArray original = real.readAll();
     struct Misfit {
-        const char* constant;
-        const char* change;  // fields replaced in its definition; empty: the control is gone
+        const char* from;  // a piece of the real file, and what it becomes
+        const char* to;
         const char* said;
     };
+    // clang-format off
     const Misfit misfits[] = {
-        {"S100", R"({"dataType": "uint32"})",
-         "control S100 holds uint32 in the file, the program reads it as uint8"},
-        {"READ", "", "control READ (identifier 35) is missing"},
-        {"UPDATE", R"({"kind": "toggleButton", "dataType": "int", "offText": "", "onText": ""})",
-         "control UPDATE is a toggleButton control in the file, the program needs a commandButton"},
-        {"S124", R"({"callback": "S126CallBack"})",
-         "control S124 calls S126CallBack in the file, the program needs SetModeCallBack"},
+        {.from = R"("S100", "id": 4, "kind": "numeric", "dataType": "uint8")",
+         .to = R"("S100", "id": 4, "kind": "numeric", "dataType": "uint32")",
+         .said = "control S100 holds uint32 in the file, the program reads it as uint8"},
+        {.from = R"("READ", "id": 35,)", .to = R"("ELSE", "id": 99,)",
+         .said = "control READ (identifier 35) is missing"},
+        {.from = R"("UPDATE", "id": 36, "kind": "commandButton",)",
+         .to = R"("UPDATE", "id": 36, "kind": "toggleButton", "dataType": "int", "offText": "",
+                 "onText": "",)",
+         .said = "control UPDATE is a toggleButton control in the file, the program needs a "
+                 "commandButton"},
+        {.from = R"("callback": "SetModeCallBack")", .to = R"("callback": "S126CallBack")",
+         .said = "control S124 calls S126CallBack in the file, the program needs SetModeCallBack"},
     };
+    // clang-format on
     QTemporaryDir directory;
     const std::string path = directory.filePath(QStringLiteral("misfit.uir")).toStdString();
     for (const Misfit& misfit : misfits) {
-        QJsonObject main = file["panels"][0].toObject();
-        QJsonArray controls;
-        for (const QJsonValue& entry : main["controls"].toArray()) {
-            QJsonObject control = entry.toObject();
-            if (control["constant"].toString() == QLatin1String(misfit.constant)) {
-                if (*misfit.change == '\0') {
-                    continue;
-                }
-                const QJsonObject change = QJsonDocument::fromJson(misfit.change).object();
-                for (auto field = change.begin(); field != change.end(); ++field) {
-                    control[field.key()] = field.value();
-                }
-            }
-            controls.append(control);
-        }
-        main["controls"] = controls;
+        QByteArray changed = original;
+        ASSERT_TRUE(changed.contains(misfit.from)) << misfit.from;
         QFile out(QString::fromStdString(path));
         ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(QJsonDocument(QJsonObject{{"panels", QJsonArray{main}}}).toJson());
+        out.write(changed.replace(misfit.from, misfit.to));
         out.close();
         EXPECT_LT(LoadPanel(0, path.c_str(), PANEL), 0) << misfit.said;
         EXPECT_EQ(GetPanelLoadError(), path + ": " + misfit.said);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
