@@ -239,11 +239,7 @@ std::map<std::string, int> HeaderConstants() {
     return constants;
 }
 
-class PanelDefinition : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_GE(LoadTestPanel(), 0) << GetPanelLoadError(); }
-    void TearDown() override { DiscardTestPanel(); }
-};
+class PanelDefinition : public UiRuntime {};
 
 TEST_F(PanelDefinition, HeaderAndPanelFileDeclareTheSameIdentifiers) {
     const std::map<std::string, int> constants = HeaderConstants();
