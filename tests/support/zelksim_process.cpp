@@ -1,5 +1,6 @@
 #include "tests/support/zelksim_process.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,7 @@ ZelksimProcess::ZelksimProcess(const std::vector<std::string>& options) {
     for (int i = 0; i < 500 && access(link_.c_str(), F_OK) != 0; ++i) {
         usleep(10000);
     }
+    EXPECT_EQ(access(link_.c_str(), F_OK), 0) << path << " made no pty at " << link_;
 }
 
 ZelksimProcess::~ZelksimProcess() {

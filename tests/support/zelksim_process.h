@@ -8,8 +8,9 @@
 
 class ZelksimProcess {
   public:
-    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link; the
-    // link's path is unique to the process and the count of simulators started.
+    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link, failing
+    // the test without one; the link's path is unique to the process and the count of
+    // simulators started.
     explicit ZelksimProcess(const std::vector<std::string>& options = {});
     ~ZelksimProcess();
     ZelksimProcess(const ZelksimProcess&) = delete;
