@@ -275,7 +275,6 @@ const Series kSeries[] = {
 // never clamps it behind the register copy's back.
 void ExpectSeries(int index, std::pair<int, int> bufferRangeBefore, int channelBefore) {
     const Series& s = kSeries[index];
-    EXPECT_EQ(static_cast<int>(parameters.productIndex), index);
     EXPECT_EQ(std::tuple(Joined(S112), Joined(S103), Joined(S110)),
               std::tuple(s.power, s.sleep, s.rates));
     // Values of S112, S103, S110, S100 and S113; S103 dimmed; S113 shown and dimmed.

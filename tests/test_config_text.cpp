@@ -215,9 +215,6 @@ class SettingFiles : public ::testing::Test {
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
     }
-    int FileCount() {
-        return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
-    }
     fs::path dir_;
     // The tests run from the build tree, beside the panel file: the save dialog offers the
     // program's own folder.
@@ -229,7 +226,7 @@ TEST_F(SettingFiles, CancellingChangesNothing) {
     const std::map<int, int> before = Snapshot();
     EXPECT_EQ(Use(SAVE_TO_FILE, ""), std::vector<std::string>{saveDialog_});
     EXPECT_EQ(Use(OPEN_FILE, ""), std::vector<std::string>{loadDialog_});
-    EXPECT_EQ(FileCount(), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 0);
     EXPECT_EQ(Snapshot(), before);
 }
 
@@ -281,7 +278,7 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
                                            (dir_ / "settings.txt").string() +
                                            "\r\n the file cannot be written (File too large) "}));
     EXPECT_EQ(ReadFile(dir_ / "settings.txt"), "S111=5\r\n>");
-    EXPECT_EQ(FileCount(), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 // A folder that takes no temporary file, with a file in it that its user may write: the
