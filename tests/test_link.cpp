@@ -458,24 +458,21 @@ TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
         EXPECT_NE(traced.find(line), std::string::npos) << line << "\n" << traced;
     }
 
-    const std::vector<std::string> port = {"-p", module.link(), "-s", "R3"};
-    const auto with = [&port](std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), port.begin(), port.end());
-        return arguments;
-    };
-    EXPECT_EQ(Zelkctl(with({"diff", saved})).status, 0);
-    const Result write = Zelkctl(with({"write", saved, "--set", "S111=9", "--verify"}));
+    const std::string& link = module.link();
+    EXPECT_EQ(Zelkctl({"diff", saved, "-p", link, "-s", "R3"}).status, 0);
+    const Result write =
+        Zelkctl({"write", saved, "--set", "S111=9", "--verify", "-p", link, "-s", "R3"});
     EXPECT_EQ(write.status, 0) << write.err;
     EXPECT_NE(write.err.find("verified: the module holds all 20 registers written"),
               std::string::npos);
-    const Result diff = Zelkctl(with({"diff", saved}));
+    const Result diff = Zelkctl({"diff", saved, "-p", link, "-s", "R3"});
     EXPECT_EQ(diff.status, 1);
     EXPECT_EQ(diff.out, "S111: module 9, file 0\n");
-    const Result json = Zelkctl(with({"read", "--json", "--with-version"}));
+    const Result json = Zelkctl({"read", "--json", "--with-version", "-p", link, "-s", "R3"});
     EXPECT_NE(json.out.find("\"S111\": 9,"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"S120\": \"192.168\","), std::string::npos);
     EXPECT_NE(json.out.find("\"version\": \"E2E V1\""), std::string::npos);
-    EXPECT_EQ(Zelkctl(with({"version"})).out, "E2E V1\n");
+    EXPECT_EQ(Zelkctl({"version", "-p", link, "-s", "R3"}).out, "E2E V1\n");
 }
 
 TEST(ZelkctlOnAPty, FailuresSayWhatHappenedInTheirExitCodes) {

@@ -79,11 +79,15 @@ class UiRuntime : public ::testing::Test {
             RegisterCallback(callback, Record);
         }
         ui_testing::AllowUnboundCallbacks(true);
-        panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
-        ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
+        Load("ZelkConfig_en.uir");
         calls.clear();
     }
     void TearDown() override { DiscardTestPanel(); }
+    void Load(const std::string& file) {
+        DiscardTestPanel();
+        panelHandle = LoadPanel(0, file.c_str(), PANEL);
+        ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
+    }
 };
 
 TEST_F(UiRuntime, ChangesMadeByTheProgramRunNoCallback) {
@@ -372,11 +376,6 @@ TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) 
 
 class Window : public UiRuntime {
   protected:
-    void Load(const std::string& file) {
-        DiscardTestPanel();
-        panelHandle = LoadPanel(0, file.c_str(), PANEL);
-        ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
-    }
     // Widgets are named after their control's constant.
     QWidget* Widget(const char* constant) {
         for (QWidget* window : QApplication::topLevelWidgets()) {
