@@ -321,13 +321,11 @@ std::string Traffic(const sim::SimulatedModule& module, double start) {
 
 // Values of its own for every register the panel lets a user change, and the ID length.
 void PanelValues(int series, int idLength) {
-    SetCtrlVal(panelHandle, S111, 9);
-    SetCtrlVal(panelHandle, S102, 30);
-    SetCtrlVal(panelHandle, S124, 2);
-    SetCtrlVal(panelHandle, S125, 7);
-    SetCtrlVal(panelHandle, S120_L, 3);
-    SetCtrlVal(panelHandle, S121_L, 4);
-    SetCtrlVal(panelHandle, S130_H, 55);
+    const std::pair<int, int> values[] = {{S111, 9},   {S102, 30},  {S124, 2},   {S125, 7},
+                                          {S120_L, 3}, {S121_L, 4}, {S130_H, 55}};
+    for (const auto& [control, value] : values) {
+        SetCtrlVal(panelHandle, control, value);
+    }
     SetCtrlVal(panelHandle, S113, series == 4 ? 1 : 0);
     SetCtrlVal(panelHandle, ID_LEN, idLength);
 }
