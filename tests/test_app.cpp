@@ -1,4 +1,6 @@
-// Start-up, quitting and the program as a process.
+// Start-up, quitting and the program as a process; then the panel's adaptation to the
+// product series (option lists, ranges, modulation) and the rules that dim, show and set the
+// controls depending on mode, repeater and ID length.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,15 +12,22 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/app.h"
 #include "link/connection.h"
-#include "link/link_panel.h"
+#include "params/parameter_set.h"
+#include "params/params_panel.h"
+#include "product/option_lists.h"
+#include "product/product_panel.h"
+#include "product/series.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
@@ -28,38 +37,17 @@
 
 namespace {
 
-class StartedProgram : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        static char name[] = "ZelkConfig";
-        static char* argv[] = {name, nullptr};
-        quitFlag = 0;
-        ui_testing::Enable();
-        ASSERT_EQ(StartZelkConfig(1, argv), 0);
-    }
-    void TearDown() override {
-        if (panelHandle >= 0) {
-            DiscardPanel(panelHandle);
-            panelHandle = -1;
-        }
-        connection = ConnectionState{0, false, 9600, 0};
-        ui_testing::TakePopups();
-    }
-};
-
+// Only a commit quits; the close box acts like EXIT, which makes no serial call while the
+// port is closed.
 TEST_F(StartedProgram, CloseBoxQuitsLikeExit) {
+    sim::SimulatedModule module;
+    QuitCallBack(panelHandle, QUIT, 2, nullptr, 0, 0);
+    EXPECT_EQ(quitFlag, 0);
     ASSERT_EQ(ui_testing::UserClosePanel(panelHandle), 0);
     EXPECT_EQ(quitFlag, 1);
     RunEventLoop();  // returns at once: the flag is tested before the first pass
     EXPECT_EQ(StopZelkConfig(), 0);
-}
-
-TEST_F(StartedProgram, ExitWhileClosedMakesNoSerialCall) {
-    sim::SimulatedModule module;
-    ASSERT_EQ(ui_testing::UserPress(panelHandle, QUIT), 0);
-    EXPECT_EQ(quitFlag, 1);
-    EXPECT_EQ(module.openCount(), 0);
-    EXPECT_EQ(module.closeCount(), 0);
+    EXPECT_EQ(module.openCount() + module.closeCount(), 0);
     EXPECT_TRUE(module.wire().empty());
 }
 
@@ -90,11 +78,6 @@ TEST_F(StartedProgram, AnEventEndsTheWaitAndItsCallbackRunsInTheNextPass) {
     }
 }
 
-TEST_F(StartedProgram, EventsOtherThanCommitOnExitDoNothing) {
-    QuitCallBack(panelHandle, QUIT, 2, nullptr, 0, 0);
-    EXPECT_EQ(quitFlag, 0);
-}
-
 std::string ProgramPath() {
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
@@ -102,23 +85,28 @@ std::string ProgramPath() {
     return QCoreApplication::applicationDirPath().toStdString() + "/ZelkConfig";
 }
 
-// Starts that cannot go on: exit status -1 before any window, no abort, and one line on
-// stderr that says why. The program runs as a copy in a folder of its own, beside the
-// panel file of the case (none when empty).
-TEST(ProgramProcess, AStartThatCannotGoOnExitsWithMinusOneAndSaysWhyInOneLine) {
+// The program as a process, run as a copy in a folder of its own beside its panel file.
+// Starts that cannot go on exit -1 before any window, without an abort, with one line on
+// stderr that says why; help and version come without the user interface, so a display that
+// cannot be reached makes no difference to them.
+TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLine) {
     const QString program = QString::fromStdString(ProgramPath());
-    struct FailedStart {
-        const char* what = "";
+    struct Run {
+        const char* what;
+        QStringList arguments = {};
         bool panelFile = true;
         // The variables set for the case; an empty value removes the variable.
         std::vector<std::pair<const char*, const char*>> environment = {};
-        std::string said = {};  // the line names this; ".../" stands for the program's folder
+        int status = 255;         // -1 as seen by the parent
+        std::string said = {};    // the stderr line names this; ".../" for the program's folder
+        const char* output = "";  // how stdout begins; nullptr: stdout cannot be written
     };
     const char* noDisplay = "a graphical session is needed: ";
+    const std::pair<const char*, const char*> unreachable[] = {
+        {"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
     // clang-format off
-    const FailedStart cases[] = {
-        // Both places it looked: beside itself, and the data directory of an
-        // installation.
+    const Run runs[] = {
+        // Both places it looked: beside itself, and the data directory of an installation.
         {.what = "no panel file", .panelFile = false,
          .said = ".../ZelkConfig_en.uir, " + QDir::tempPath().toStdString() +
                  "/share/zelkconfig/ZelkConfig_en.uir"},
@@ -132,9 +120,18 @@ TEST(ProgramProcess, AStartThatCannotGoOnExitsWithMinusOneAndSaysWhyInOneLine) {
          .said = std::string(noDisplay) + "could not connect to display :97"},
         {.what = "no such window system", .environment = {{"QT_QPA_PLATFORM", "nosuch"}},
          .said = noDisplay},
+        {.what = "version", .arguments = {"--version"},
+         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 0,
+         .output = "ZelkConfig 1.0\n"},
+        {.what = "help", .arguments = {"-platform", "xcb", "--help"},
+         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 0,
+         .output = "Usage: ZelkConfig [--trace FILE] [--help | --version]\n"},
+        {.what = "help to a full disk", .arguments = {"--help"},
+         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 1,
+         .output = nullptr},
     };
     // clang-format on
-    for (const FailedStart& c : cases) {
+    for (const Run& c : runs) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
@@ -153,54 +150,25 @@ TEST(ProgramProcess, AStartThatCannotGoOnExitsWithMinusOneAndSaysWhyInOneLine) {
         }
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(copy, {});
-        ASSERT_TRUE(process.waitForFinished(20000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), 255);  // -1 as seen by the parent
-        const std::string error = process.readAllStandardError().toStdString();
-        std::string said = c.said;
-        if (said.starts_with(".../")) {
-            said.replace(0, 3, dir.path().toStdString());
-        }
-        EXPECT_EQ(error.rfind("ZelkConfig: ", 0), 0u) << error;
-        EXPECT_NE(error.find(said), std::string::npos) << error;
-        EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
-    }
-}
-
-// Help and version come without the user interface: a display that cannot be reached
-// makes no difference.
-TEST(ProgramProcess, AnswersHelpAndVersionWithoutADisplay) {
-    const struct {
-        QStringList arguments;
-        const char* output;  // nullptr: stdout cannot be written
-        int status;
-        const char* begins;
-    } rows[] = {
-        {.arguments = {"--version"}, .output = "", .status = 0, .begins = "ZelkConfig 1.0\n"},
-        {.arguments = {"-platform", "xcb", "--help"},
-         .output = "",
-         .status = 0,
-         .begins = "Usage: ZelkConfig [--trace FILE] [--help | --version]\n"},
-        {.arguments = {"--help"}, .output = nullptr, .status = 1, .begins = ""},
-    };
-    for (const auto& row : rows) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        process.setProcessEnvironment(environment);
-        if (row.output == nullptr) {
+        if (c.output == nullptr) {
             process.setStandardOutputFile("/dev/full");
         }
-        process.start(QString::fromStdString(ProgramPath()), row.arguments);
+        process.start(copy, c.arguments);
         ASSERT_TRUE(process.waitForFinished(20000));
-        const QString said = QString::fromUtf8(process.readAllStandardOutput());
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit)
-            << row.arguments.join(' ').toStdString();
-        EXPECT_EQ(process.exitCode(), row.status) << row.arguments.join(' ').toStdString();
-        EXPECT_EQ(said.toStdString().rfind(row.begins, 0), 0u) << said.toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.status);
+        const std::string output = process.readAllStandardOutput().toStdString();
+        EXPECT_EQ(output.rfind(c.output ? c.output : "", 0), 0u) << output;
+        if (c.status == 255) {
+            const std::string error = process.readAllStandardError().toStdString();
+            std::string said = c.said;
+            if (said.starts_with(".../")) {
+                said.replace(0, 3, dir.path().toStdString());
+            }
+            EXPECT_EQ(error.rfind("ZelkConfig: ", 0), 0u) << error;
+            EXPECT_NE(error.find(said), std::string::npos) << error;
+            EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+        }
     }
 }
 
@@ -243,6 +211,265 @@ TEST(ProgramProcess, AnIdleProgramSleepsUntilAnEventComes) {
     EXPECT_GT(cpuAfter, 0.0);
     EXPECT_LT((cpuAfter - cpuBefore) / 3.0, 0.25) << "share of a core while idle";
     EXPECT_LT((wakeUpsAfter - wakeUpsBefore) / 3.0, 10.0) << "wake-ups a second while idle";
+}
+
+using namespace panel;
+
+// A list as "text=value|text=value", so that stray or missing spaces show.
+std::string Joined(int control) {
+    std::string joined;
+    for (const auto& [text, value] : ListItems(control))
+        joined += (joined.empty() ? "" : "|") + text + "=" + std::to_string(value);
+    return joined;
+}
+
+// One digit per control, in order, so that a whole row of states reads at a glance.
+std::string Digits(int (*read)(int), const std::vector<int>& controls) {
+    std::string digits;
+    for (int control : controls)
+        digits += std::to_string(read(control));
+    return digits;
+}
+
+std::pair<int, int> Range(int control) {
+    return {Minimum(control), Maximum(control)};
+}
+
+const std::string kT1Power =
+    " +1 dB=0| +2 dB=1| +5 dB=2| +8 dB=3|+11 dB=4|+14 dB=5|+17 dB=6|+20 dB=7";
+const std::string kT2Power = " +18 dB=0| +20 dB=1| +21 dB=2| +23 dB=3|+25 dB=4|+30 dB=5";
+const std::string kM5Power = " -5 dB=0|  0 dB=1| +5 dB=2|+10 dB=3";
+const std::string kK8Power = " -6 dB=0| -4 dB=1| -2 dB=2|  0 dB=3";
+const std::string kR3Power =
+    " +1 dB=0| +2 dB=1| +5 dB=2| +8 dB=3|+10 dB=4|+15 dB=5|+18 dB=6|+21 dB=7";
+const std::string kFourSleep = " OFF =0| Sleep Mode1 =1| Sleep Mode2 =2| Sleep Mode3 =3";
+const std::string kOneSleep = " OFF =0| Sleep Mode1 =1";
+const std::string kNoSleep = " OFF =0";
+const std::string kSixRates = "1200 bps=0|2400 bps=1|4800 bps=2|9600 bps=3|19.2 kbps=4|38.4 kbps=5";
+const std::string kStandardRates = kSixRates + "|57.6 kbps=6|115.2kbps=7";
+const std::string kDsss = kStandardRates + "|4.8kbps-DSSS=8|9.6kbps-DSSS=9|19.2kbps-DSSS=10";
+const std::string kNarrowRates = kDsss + "|4.8kbps-NB=12|9.6kbps-NB(MSK)=13";
+const std::string kFastRates = kDsss + "|38.4kbps-DSSS=11|100kbps-DSSS=12|200kbps-DSSS=13";
+const std::string kLoraRates =
+    "448 bps=0|1098 bps=1|1464 bps=2|2604 bps=3|4557 bps=4|9375 bps=5|15625 bps=6|18750 bps=7";
+
+struct Series {
+    const std::string &power, &sleep, &rates;
+    int powerValue, rate;
+    int lora;       // S113's value; shown and operable only when 1
+    int bufferMax;  // S100 ranges from 5; 0: the range the series before left
+    int buffer, channelMax;
+};
+
+const Series kSeries[] = {
+    {kT1Power, kFourSleep, kNarrowRates, 7, 9, 0, 230, 200, 100},
+    {kT1Power, kFourSleep, kFastRates, 7, 9, 0, 230, 200, 100},
+    {kT2Power, kNoSleep, kNarrowRates, 5, 9, 0, 230, 200, 100},
+    {kT2Power, kNoSleep, kFastRates, 5, 9, 0, 230, 200, 100},
+    {kM5Power, kOneSleep, kSixRates, 3, 3, 0, 50, 50, 17},
+    {kK8Power, kOneSleep, kStandardRates, 3, 3, 0, 0, 50, 225},
+    {kR3Power, kNoSleep, kLoraRates, 7, 1, 1, 50, 50, 100},
+};
+
+// The channel goes down to the series' maximum before the maximum does, so that the control
+// never clamps it behind the register copy's back.
+void ExpectSeries(int index, std::pair<int, int> bufferRangeBefore, int channelBefore) {
+    const Series& s = kSeries[index];
+    EXPECT_EQ(std::tuple(Joined(S112), Joined(S103), Joined(S110)),
+              std::tuple(s.power, s.sleep, s.rates));
+    // Values of S112, S103, S110, S100 and S113; S103 dimmed; S113 shown and dimmed.
+    EXPECT_EQ(std::tuple(Value(S112), Value(S103), Value(S110), Value(S100), Value(S113),
+                         Dimmed(S103), Visible(S113), Dimmed(S113)),
+              std::tuple(s.powerValue, 0, s.rate, s.buffer, s.lora, 1, s.lora, 1 - s.lora));
+    EXPECT_EQ(Range(S100), s.bufferMax == 0 ? bufferRangeBefore : std::pair(5, s.bufferMax));
+    EXPECT_EQ(Range(S111), std::pair(0, s.channelMax));
+    EXPECT_EQ(
+        std::pair(Value(S111), int(parameters.s111)),
+        std::pair(std::min(channelBefore, s.channelMax), std::min(channelBefore, s.channelMax)));
+}
+
+const std::vector<int> kLowParts = {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5};
+
+class ProductAdaptation : public StartedProgram {
+  protected:
+    // What a read from the module or a file load leaves: values set, then the full pass.
+    static void Parsed(std::initializer_list<std::pair<int, int>> values) {
+        for (const auto& [control, value] : values)
+            SetCtrlVal(panelHandle, control, value);
+        ApplyControlRules();
+    }
+};
+
+TEST_F(ProductAdaptation, StartsAsT1bWithTheRulesApplied) {
+    ExpectSeries(1, {}, 0);
+    EXPECT_EQ(Value(S127), 0);
+    EXPECT_EQ(Digits(Visible, kLowParts), "00000000");
+    EXPECT_EQ(Digits(Visible, {S120_L, DOT2}), "11");
+    EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S126, S125, S127, S130_H}), "111111");
+    EXPECT_EQ(Digits(Dimmed, {S123_H, S124, S129, S128, S120_H}), "00000");
+}
+
+TEST_F(ProductAdaptation, EachSeriesGivesItsSetUpWhateverCameBefore) {
+    for (int previous = 0; previous < 7; ++previous) {
+        for (int product = 0; product < 7; ++product) {
+            SCOPED_TRACE(testing::Message() << previous << " then " << product);
+            Commit(PRODUCT, previous);
+            // User choices the set-up must replace, also when the same series comes again,
+            // and the highest channel the series before took.
+            if (previous == 6)
+                Commit(S113, 0);
+            Commit(S112, 0);
+            Commit(S110, 0);
+            Commit(S111, Maximum(S111));
+            const std::pair<int, int> bufferRangeBefore = Range(S100);
+            Commit(PRODUCT, product);
+            ExpectSeries(product, bufferRangeBefore, kSeries[previous].channelMax);
+        }
+    }
+}
+
+// Each series' own rate list is pinned above; the R3 switches between two.
+TEST_F(ProductAdaptation, RateListFollowsTheModulation) {
+    Commit(PRODUCT, 6);
+    Commit(S110, 5);
+    Commit(S113, 0);
+    EXPECT_EQ(Joined(S110), kStandardRates);
+    EXPECT_EQ(std::pair(Value(S110), Value(S100)), std::pair(3, 50));
+    Commit(S100, 20);
+    Commit(S113, 1);
+    EXPECT_EQ(Joined(S110), kLoraRates);
+    EXPECT_EQ(std::pair(Value(S110), Value(S100)), std::pair(1, 50));
+    Commit(PRODUCT, 0);
+    ASSERT_EQ(ui_testing::UserPickItem(panelHandle, S110, "4.8kbps-NB"), 0);
+    EXPECT_EQ(Value(S110), 12);
+    EXPECT_EQ(SetCtrlVal(panelHandle, S110, 11), UIE_BAD_VALUE);
+}
+
+TEST_F(ProductAdaptation, WorkingModeDecidesBetweenAddressesAndGroup) {
+    // Every step changes the kind of mode, and the echo is on whenever it can be.
+    for (int mode : {2, 0, 3, 1, 2, 10, 3, 21, 2, 22, 3, 23, 2}) {
+        SCOPED_TRACE(mode);
+        const bool address = mode == 2 || mode == 3;
+        Commit(S124, mode);
+        EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S126, S125, S127, S123_H}),
+                  address ? "000001" : "111110");
+        EXPECT_EQ(Value(S127), 0);
+        if (address)
+            Commit(S127, 1);
+    }
+    Commit(S124, 3);
+    EXPECT_EQ(Value(S127), 1);
+    for (int control : {1, 0, 3, 2, 1}) {
+        Commit(S126, control);
+        EXPECT_EQ(Dimmed(S122_H), control % 2) << control;
+    }
+}
+
+// Committing a mode runs the working-mode rule alone; a read or load runs the full pass.
+TEST_F(ProductAdaptation, ModeCommitAloneDiffersFromTheFullPass) {
+    Commit(S124, 2);
+    Commit(S126, 1);
+    Commit(S124, 0);
+    Commit(S124, 2);
+    EXPECT_EQ(Dimmed(S122_H), 0);
+    ApplyControlRules();
+    EXPECT_EQ(Dimmed(S122_H), 1);
+
+    for (int mode : {0, 1, 10, 21, 22, 23}) {
+        for (int control : {0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << ", address control " << control);
+            Parsed({{S124, mode}, {S126, control}});
+            EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S123_H}),
+                      mode > 1 && control % 2 == 0 ? "100" : "110");
+            Commit(S124, mode);
+            EXPECT_EQ(Dimmed(S122_H), 1);
+        }
+    }
+}
+
+TEST_F(ProductAdaptation, RepeaterNodeTakesOverModeViaRepeaterAndGroup) {
+    // Committed by the user or found by the full pass; the group's low part is copied even
+    // while IDs are one byte long.
+    Parsed({{S130_H, 33}, {S130_L, 44}});
+    for (const auto& [idLength, fullPass] : {std::pair{1, false}, {1, true}, {0, false}}) {
+        SCOPED_TRACE(testing::Message() << "idLength " << idLength << ", full pass " << fullPass);
+        Parsed({{ID_LEN, idLength}, {S128, 0}, {S124, 2}, {S129, 1}, {S123_H, 0}, {S123_L, 0}});
+        fullPass ? Parsed({{S128, 1}}) : Commit(S128, 1);
+        EXPECT_EQ(
+            Digits(Dimmed, {S129, S124, S130_H, S121_H, S122_H, S126, S125, S127, S123_H, S128}),
+            "1111111100");
+        EXPECT_EQ(std::tuple(Value(S129), Value(S124), Value(S123_H), Value(S123_L)),
+                  std::tuple(0, 0, 33, 44));
+        Commit(S128, 0);
+        EXPECT_EQ(Digits(Dimmed, {S124, S129, S130_H, S128}), "0010");
+        EXPECT_EQ(std::tuple(Value(S129), Value(S124), Value(S123_H), Value(S123_L)),
+                  std::tuple(0, 0, 33, 44));
+        Commit(S129, 1);
+        EXPECT_EQ(Dimmed(S130_H), 0);
+        Commit(S129, 0);
+        EXPECT_EQ(Dimmed(S130_H), 1);
+    }
+}
+
+TEST_F(ProductAdaptation, TwoByteIdsShowLowPartsDimmedLikeTheirHighParts) {
+    // mode, address control, repeater node, via repeater; each state follows the one before,
+    // so that every low part changes at some point.
+    const int states[][4] = {{0, 0, 0, 0}, {2, 1, 0, 1}, {3, 2, 0, 0}, {21, 0, 0, 1}, {3, 0, 1, 1}};
+    for (const auto& s : states) {
+        SCOPED_TRACE(testing::Message() << "mode " << s[0] << ", repeater " << s[2]);
+        Parsed({{ID_LEN, 1}, {S124, s[0]}, {S126, s[1]}, {S128, s[2]}, {S129, s[3]}});
+        EXPECT_EQ(Digits(Visible, kLowParts), "11111111");
+        EXPECT_EQ(Digits(Dimmed, {S121_L, S122_L, S123_L, S130_L}),
+                  Digits(Dimmed, {S121_H, S122_H, S123_H, S130_H}));
+        Parsed({{ID_LEN, 0}});
+        EXPECT_EQ(Digits(Visible, kLowParts), "00000000");
+    }
+}
+
+// The list as the panel shows it, or a range as "min..max", from what the command line
+// checks values against.
+std::string Offered(const AllowedValues& allowed) {
+    if (allowed.list == nullptr) {
+        return std::to_string(allowed.minimum) + ".." + std::to_string(allowed.maximum);
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < allowed.count; ++i) {
+        joined += (i == 0 ? "" : "|") + std::string(allowed.list->items[i].text) + "=" +
+                  std::to_string(allowed.list->items[i].value);
+    }
+    return joined;
+}
+
+// What the panel offers for a register control right now, in the same form.
+std::string PanelOffers(int control) {
+    int count = 0;
+    return GetNumListItems(panelHandle, control, &count) == 0
+               ? Joined(control)
+               : std::to_string(Minimum(control)) + ".." + std::to_string(Maximum(control));
+}
+
+// The command line never shows the panel: what it allows and where it starts from must be
+// what the panel offers and holds after start-up with the same series selected.
+TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
+    for (int series = 0; series < kProductSeriesCount; ++series) {
+        SCOPED_TRACE(series);
+        ASSERT_EQ(StartZelkConfig(0, nullptr), 0);
+        Commit(PRODUCT, series);
+        const auto productSeries = static_cast<ProductSeries>(series);
+        uint8_t modulation = 0;
+        GetCtrlVal(panelHandle, S113, &modulation);
+        for (const RegisterRow& row : kRegisterTable) {
+            SCOPED_TRACE(row.number);
+            EXPECT_EQ(Offered(AllowedFor(productSeries, modulation, row.number)),
+                      PanelOffers(row.highControl));
+        }
+        SetCtrlVal(panelHandle, ID_LEN, 1);  // so that the low parts are gathered too
+        GatherParameters();
+        parameters.idLength = 0;
+        const ParameterSet starting = StartingParameters(productSeries);
+        EXPECT_EQ(std::memcmp(&parameters, &starting, sizeof starting), 0);
+        DiscardTestPanel();
+    }
 }
 
 }  // namespace

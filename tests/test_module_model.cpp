@@ -1,17 +1,138 @@
+// The serial line below the program: the serial runtime on the simulated module's virtual
+// clock, the module model that stands in for the hardware, and zelksim, which runs it on a
+// real pseudo-terminal, reached there through the real QSerialPort backend and the steady
+// clock in real time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_seam.h"
+#include "runtime/timing/utility.h"
+#include "tests/support/simulated_module.h"
+#include "tests/support/zelksim_process.h"
 #include "tools/module_model.h"
 
 // Rows name only the options they change; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
+
+int Open(int port, long baud = 9600, int parity = RS232_PARITY_NONE, int dataBits = 8,
+         int stopBits = 1) {
+    return OpenComConfig(port, "", baud, parity, dataBits, stopBits, 512, 512);
+}
+
+TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
+    sim::SimulatedModule module({}, 3);
+    for (int port : {0, -1, 13}) {
+        for (int result : {Open(port), CloseCom(port), ComWrt(port, "x", 1), ComRdByte(port),
+                           GetInQLen(port), FlushInQ(port), FlushOutQ(port)}) {
+            EXPECT_EQ(result, RS232_BAD_PORT) << port;
+        }
+        EXPECT_STREQ(ComPortDeviceName(port), "");
+    }
+    // A failed open leaves the port closed.
+    module.failNextOpen();
+    EXPECT_EQ(Open(3), RS232_OPEN_FAILED);
+    ASSERT_EQ(Open(3, 2400, RS232_PARITY_EVEN, 7, 2), 0);
+    const serial_backend::Settings s = module.lastSettings();
+    EXPECT_EQ((std::vector<long>{s.baudRate, s.parity, s.dataBits, s.stopBits}),
+              (std::vector<long>{2400, RS232_PARITY_EVEN, 7, 2}));
+    EXPECT_EQ(Open(3), RS232_ALREADY_OPEN);
+    EXPECT_EQ(CloseCom(3), 0);
+    EXPECT_FALSE(module.isOpen());
+    for (int result : {CloseCom(3), GetInQLen(3), ComWrtByte(3, '+'), ComRdByte(3)}) {
+        EXPECT_EQ(result, RS232_NOT_OPEN);
+    }
+
+    ASSERT_EQ(Open(3), 0);
+    // The escape on the virtual clock: each wait is measured from the start it is given,
+    // and one from a start long past takes no time.
+    const double start = Timer();
+    for (int i = 1; i <= 3; ++i) {
+        SyncWait(start, 0.1 * i);
+        SyncWait(start, 0.05);
+        ComWrtByte(3, '+');
+        EXPECT_DOUBLE_EQ(module.hostByteTimes('+').back(), start + 0.1 * i);
+    }
+    // The prompt is due 0.01 s after the last "+".
+    Delay(0.009);
+    EXPECT_EQ(ComRdByte(3), RS232_NOTHING_WAITING);
+    Delay(0.001);
+    EXPECT_EQ(GetInQLen(3), 3);
+    EXPECT_EQ(ComRdByte(3), '\r');
+    // A reply of one byte every 0.01 s: after 0.05 s five have arrived.
+    module.module().options().byteInterval = 0.01;
+    EXPECT_EQ(ComWrt(3, "AT/L\n", 5), 5);
+    Delay(0.05);
+    EXPECT_EQ(GetInQLen(3), 2 + 5);
+    EXPECT_EQ(FlushInQ(3), 0);
+    EXPECT_EQ(GetInQLen(3), 0);
+    Delay(0.02);
+    EXPECT_EQ(GetInQLen(3), 2);
+    Delay(10.0);
+    EXPECT_EQ(GetInQLen(3), static_cast<int>(module.module().registerList().size()) - 5);
+    EXPECT_EQ(module.sentByHost(), "+++AT/L\n");
+}
+
+TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNaturalOrder) {
+    serial_backend::SetPortLister([] {
+        std::vector<serial_backend::PortInfo> ports;
+        for (std::string name : {"ttyS10", "ttyUSB10", "ttyS9", "ttyACM0", "ttyUSB2"}) {
+            serial_backend::PortInfo info;
+            info.name = name;
+            info.systemLocation = "/dev/" + name;
+            info.description = name == "ttyACM0" ? "Pico" : "";
+            ports.push_back(info);
+        }
+        return ports;
+    });
+    std::string devices;
+    for (int port = 1; port <= 6; ++port) {
+        // An empty variable is no alias.
+        setenv(("ZELK_COM" + std::to_string(port)).c_str(), port == 2 ? "/tmp/zelk-pty" : "", 1);
+        devices += ComPortDeviceName(port) + std::string(";");
+    }
+    EXPECT_EQ(devices, "/dev/ttyACM0;/tmp/zelk-pty;/dev/ttyUSB10;/dev/ttyS9;/dev/ttyS10;;");
+    const std::string tooltip = DescribeComPorts();
+    EXPECT_EQ(tooltip.substr(0, tooltip.find("COM7")),
+              "COM1 = /dev/ttyACM0 (Pico)\nCOM2 = /tmp/zelk-pty (set by ZELK_COM2)\n"
+              "COM3 = /dev/ttyUSB10\nCOM4 = /dev/ttyS9\nCOM5 = /dev/ttyS10\nCOM6 = no device\n");
+    // The real ports name a missing device.
+    setenv("ZELK_COM2", "/nonexistent/zelk-port", 1);
+    EXPECT_EQ(Open(2), RS232_NO_DEVICE);
+    EXPECT_NE(std::string(GetComErrorText()).find("/nonexistent/zelk-port"), std::string::npos);
+    serial_backend::SetPortLister({});
+}
+
+// A device that another program holds is told apart from one this user may not open, and
+// the holder is named; the first open is undisturbed.
+TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const std::string device = ptsname(master);
+    setenv("ZELK_COM1", device.c_str(), 1);
+    setenv("ZELK_COM2", device.c_str(), 1);
+    ASSERT_EQ(Open(1), 0);
+    EXPECT_EQ(Open(2), RS232_PORT_BUSY);
+    EXPECT_EQ(GetComErrorText(), device + ": held by another program (test_module_mod (pid " +
+                                     std::to_string(getpid()) + "))");
+    EXPECT_EQ(ComWrt(1, "x", 1), 1);
+    CloseCom(1);
+    close(master);
+}
 
 // Sends a line, each byte `spacing` seconds after the one before, and returns what the
 // module has sent by `wait` seconds after the last, with *t moved there.
@@ -119,37 +240,19 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
          .reply = "ERROR\r\n>", .number = 100, .after = "50"},
         {.name = "NotInSeries", .options = {.series = 4}, .command = "ATS129=1\n",
          .reply = "ERROR\r\n>", .number = 129, .after = ""},
-        // Not listed, yet taken, so that a full write reaches every series.
-        {.name = "UnlistedFormatOnM5", .options = {.series = 4}, .command = "ATS105=1\n",
-         .reply = ">", .number = 105, .after = "1"},
-        // The fault switches.
+        // The fault switches the exchanges do not use; the others, and the M5 taking S105
+        // without listing it, are pinned by the exchanges that rely on them.
         {.name = "Silent", .options = {.silent = true, .echo = true}, .command = "ATS100=9\n",
          .reply = "", .number = 100, .after = "9"},
         {.name = "Echo", .options = {.echo = true}, .command = "ATS100=9\r\n",
          .reply = "ATS100=9\r\n>", .number = 100, .after = "9"},
-        {.name = "OkPrompt", .options = {.okPrompt = true}, .command = "ATS100=9\n",
-         .reply = "OK\r\n>", .number = 100, .after = "9"},
-        {.name = "Noise", .options = {.noiseBeforePrompt = 61}, .command = "ATS100=9\n",
-         .reply = ">", .number = 100, .after = "9"},
-        {.name = "Refused", .options = {.refuseRegister = 105}, .command = "ATS105=1\n",
-         .reply = "ERROR\r\n>", .number = 105, .after = "0"},
-        {.name = "OnlyTheRefusedOne", .options = {.refuseRegister = 105}, .command = "ATS100=9\n",
-         .reply = ">", .number = 100, .after = "9"},
-        {.name = "Slow", .options = {.byteInterval = 0.02}, .command = "ATZ\n",
-         .reply = "ERROR\r\n>", .number = 100, .after = "50"},
-        {.name = "Cut", .options = {.cutReplyAfter = 3}, .command = "ATZ\n", .reply = "ERR",
-         .number = 100, .after = "50"},
-        {.name = "CutToNothing", .options = {.cutReplyAfter = 0}, .command = "ATS100=9\n",
-         .reply = "", .number = 100, .after = "9"},
-        {.name = "ListOverride", .options = {.registerListOverride = "S1"}, .command = "AT/L\n",
-         .reply = "S1", .number = 100, .after = "50"},
     };
     // clang-format on
     for (const auto& [name, options, command, reply, number, after] : rows) {
         SCOPED_TRACE(name);
         ModuleModel model(options);
         double t = 0.0;
-        // The escape's prompt comes last and once, behind the noise if any.
+        // The escape's prompt comes last and once.
         const std::string escape = Exchange(model, "+++", &t, 1.0);
         EXPECT_EQ(escape.find('>') + 1, escape.size());
         EXPECT_EQ(escape.size(), options.silent ? 0u : options.noiseBeforePrompt + 3u);
@@ -161,6 +264,74 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
         EXPECT_EQ(early + Exchange(model, "", &t, 0, 0.001), reply);
         EXPECT_LT(model.nextDueTime(), 0.0);
         EXPECT_EQ(model.registerText(number), after);
+    }
+}
+
+// Sends a command and collects the reply up to its ">", polling every 0.05 s for 4 s.
+std::string Command(const std::string& command) {
+    ComWrt(1, command.data(), static_cast<int>(command.size()));
+    std::string reply;
+    for (int poll = 0; poll < 80 && (reply.empty() || reply.back() != '>'); ++poll) {
+        SyncWait(Timer(), 0.05);
+        while (GetInQLen(1) > 0) {
+            reply.push_back(static_cast<char>(ComRdByte(1)));
+        }
+    }
+    return reply;
+}
+
+TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
+    int argc = 1;
+    char name[] = "test_module_model", *argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    const std::string log = "/tmp/zelksim-wire-" + std::to_string(getpid());
+    // The shell prints its process id and becomes zelksim, which prints its pty's path.
+    const std::string command = "echo $$; exec \"${ZELKSIM:-./zelksim}\" --log " + log +
+                                " --series R3 --two-byte-ids --refuse-register 105" +
+                                " --version-text 'Zelk\\r\\nV9'";
+    std::FILE* simulator = popen(command.c_str(), "r");
+    int pid = 0;
+    char device[256] = "";
+    ASSERT_EQ(std::fscanf(simulator, "%d %255s", &pid, device), 2);
+    setenv("ZELK_COM1", device, 1);
+    EXPECT_EQ(OpenComConfig(1, "", 9600, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
+
+    // Payload, then the escape as the program sends it: a guard time before each "+".
+    // Each byte must reach the module while the host only waits, without any further call
+    // to the port: a byte left in a buffer until some later call defeats the guard times.
+    // Its stamp is taken then; how late zelksim stamps it (when it gets the processor) is
+    // measured against the instant the host began to write it.
+    std::vector<double> writes;
+    std::vector<double> stamps;
+    for (const char byte : std::string("x+++")) {
+        writes.push_back(Timer());
+        ComWrtByte(1, static_cast<unsigned char>(byte));
+        const double written = Timer();
+        for (int poll = 0; poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size();
+             ++poll) {
+            usleep(1000);
+        }
+        ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
+        SyncWait(written, 0.1);
+    }
+    EXPECT_EQ(Command(""), "\r\n>");
+    EXPECT_EQ(Command("AT/L\n"), ModuleModel({.series = 6, .twoByteIds = true}).registerList());
+    EXPECT_EQ(Command("ATS105=1\n"), "ERROR\r\n>");
+    EXPECT_EQ(Command("AT/V\n"), "Zelk\r\nV9>");
+    EXPECT_EQ(CloseCom(1), 0);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(pclose(simulator), 0);
+    EXPECT_EQ(LoggedHostBytes(log, stamps), "x+++AT/L\nATS105=1\nAT/V\n");
+    std::remove(log.c_str());
+
+    // The module sees each "+" no sooner than the guard time after the byte before, less
+    // the lag with which that byte was stamped; the exact guard is pinned on the virtual
+    // clock. The upper bound only catches a wait gone far astray.
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+        const double stampingDelay = stamps[i - 1] - writes[i - 1];
+        EXPECT_GE(stampingDelay, 0.0) << "stamped before it was written";
+        EXPECT_GE(stamps[i] - stamps[i - 1], 0.1 - stampingDelay) << "guard before + " << i;
+        EXPECT_LE(stamps[i] - stamps[i - 1], 0.5) << "guard before + " << i;
     }
 }
 

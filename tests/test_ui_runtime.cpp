@@ -1,16 +1,32 @@
 // The user-interface runtime: what reaches a callback, list and value conventions, panel
-// files that cannot be used, the close box, and how a chosen file path is finished.
+// files that cannot be used, the close box, and how a chosen file path is finished. Then the
+// main panel as its definition file builds it, before any start-up step runs (its lists and
+// their first values are pinned against what the command line offers), and its window as a
+// user meets it: on a laptop screen too small for it and on one with room, under a dark
+// desktop palette and the default one, and from the keyboard.
 #include <gtest/gtest.h>
-
+#include <stdlib.h>
 #include <sys/stat.h>
 
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
@@ -30,29 +46,52 @@ int Record(int panel, int control, int event, void* callbackData, int eventData1
     return 0;
 }
 
+// A desktop of two screens side by side, both scaled by 1.25 as laptops often are: a
+// 1366 x 768 one, which leaves less room than the panel needs, and a 1920 x 1080 one.
+// The window system draws a frame around each window.
+void StartOnTwoScreens() {
+    static bool started = false;
+    if (started) {
+        return;
+    }
+    static QTemporaryDir directory;
+    const std::string config = directory.filePath("screens.json").toStdString();
+    std::ofstream(config) << R"({"windowFrameMargins": true, "screens": [
+        {"name": "laptop", "x": 0, "y": 0, "width": 1366, "height": 768},
+        {"name": "monitor", "x": 1366, "y": 0, "width": 1920, "height": 1080}]})";
+    setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+    setenv("QT_SCALE_FACTOR", "1.25", 1);
+    static char name[] = "test_ui_runtime";
+    static char* arguments[] = {name, nullptr};
+    ASSERT_NE(InitUserInterface(1, arguments), 0);
+    started = true;
+}
+
 // The real panel with a recorder bound in place of each callback the tests drive, so that
 // a test sees exactly which events would reach the program; the other names stay unbound.
 class UiRuntime : public ::testing::Test {
   protected:
     void SetUp() override {
-        static char name[] = "test_ui_runtime";
-        static char* arguments[] = {name, nullptr};
-        static const int started = InitUserInterface(1, arguments);
-        ASSERT_NE(started, 0);
+        StartOnTwoScreens();
         ui_testing::Enable();
         for (const char* callback : {"SelectProductCallBack", "UartBrCallBack", "PortConnCallBack",
                                      "ComPortSelectCallBack", "ReadCallBack", "QuitCallBack"}) {
             RegisterCallback(callback, Record);
         }
         ui_testing::AllowUnboundCallbacks(true);
-        panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
-        ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
+        Load("ZelkConfig_en.uir");
         calls.clear();
     }
     void TearDown() override { DiscardTestPanel(); }
+    void Load(const std::string& file) {
+        DiscardTestPanel();
+        panelHandle = LoadPanel(0, file.c_str(), PANEL);
+        ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
+    }
 };
 
 TEST_F(UiRuntime, ChangesMadeByTheProgramRunNoCallback) {
+    EXPECT_EQ(ui_testing::ControlLabel(panelHandle, PORT_CONN), "Connect");
     EXPECT_EQ(SetCtrlVal(panelHandle, PRODUCT, 3), 0);
     EXPECT_EQ(SetCtrlVal(panelHandle, UART_BR, 115200), 0);
     EXPECT_EQ(SetCtrlVal(panelHandle, PORT_CONN, 1), 0);
@@ -99,9 +138,7 @@ TEST_F(UiRuntime, ListsCountFromTheirEndsAndHoldTheChosenEntrysValue) {
     ASSERT_EQ(InsertListItem(panelHandle, S112, -1, "+ 5 dB", 2), 0);
     EXPECT_EQ(panel::Value(S112), 2);
 
-    // The value is the entry's own, not its position; a label is cut to the buffer.
-    ASSERT_EQ(ui_testing::UserPickItem(panelHandle, S104, "300bps"), 0);
-    EXPECT_EQ(panel::Value(S104), 9);
+    // A label is cut to the buffer.
     char label[5];
     int itemValue = -1;
     ASSERT_EQ(GetListItem(panelHandle, PRODUCT, 0, label, sizeof label, &itemValue), 0);
@@ -169,53 +206,27 @@ TEST_F(UiRuntime, APanelFileThatCannotBeUsedIsRefusedWithItsNameAndReason) {
     }
 }
 
-// Installed, the program finds its panel file in a data directory relative to its own;
-// the places are tried in turn, and a failure names every one of them.
+// Installed, the program finds its panel file in a data directory relative to its own. The
+// places are tried in turn: the file beside the program wins over the data directory's.
+// (Falling back to the data directory, and naming every place when none holds the file,
+// are seen from the save dialog and from a start without a panel file.)
 TEST_F(UiRuntime, APanelFileIsLookedForInEachPanelDirectoryInTurn) {
     QTemporaryDir directory;
     const std::filesystem::path data = directory.filePath("share").toStdString();
     std::filesystem::create_directory(data);
-    // A panel of its own kind: its one control tells which file was loaded.
+    // A panel of its own kind, without the controls of the real one.
     std::ofstream(data / "ZelkConfig_en.uir") << R"({"panels": [{"constant": "P", "id": 1,
         "title": "t", "width": 100, "height": 100, "controls": [{"constant": "MARK", "id": 99,
         "kind": "textMessage", "text": "m", "rect": [1, 1, 20, 50]}]}]})";
     char program[MAX_PATHNAME_LEN] = {};
     ASSERT_EQ(GetProjectDir(program), 0);
     const std::string relative = std::filesystem::relative(data, program).string();
-    const std::string missing = std::string(program) + "/no-such-directory/ZelkConfig_en.uir";
-    const struct {
-        std::vector<std::string> directories;
-        int loadedControl;  // 0: loading fails
-        std::vector<std::string> named;
-    } rows[] = {
-        {.directories = {".", relative}, .loadedControl = READ, .named = {}},
-        {.directories = {"no-such-directory", relative}, .loadedControl = 99, .named = {}},
-        {.directories = {"no-such-directory", "../nor-here"},
-         .loadedControl = 0,
-         .named = {missing, std::filesystem::path(program).parent_path().string() +
-                                "/nor-here/ZelkConfig_en.uir"}},
-    };
+    const char* places[] = {".", relative.c_str()};
     DiscardTestPanel();
-    for (const auto& row : rows) {
-        std::vector<const char*> places;
-        for (const std::string& place : row.directories) {
-            places.push_back(place.c_str());
-        }
-        ASSERT_EQ(SetPanelDirectories(places.data(), int(places.size())), 0);
-        panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
-        const std::string reason = GetPanelLoadError();
-        if (row.loadedControl != 0) {
-            EXPECT_TRUE(ui_testing::InspectControl(panelHandle, row.loadedControl).found)
-                << row.directories.front() << " " << reason;
-        } else {
-            EXPECT_LT(panelHandle, 0);
-        }
-        for (const std::string& place : row.named) {
-            EXPECT_NE(reason.find(place), std::string::npos) << reason;
-        }
-        DiscardTestPanel();
-    }
+    ASSERT_EQ(SetPanelDirectories(places, 2), 0);
+    panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
     SetPanelDirectories(nullptr, 0);
+    EXPECT_TRUE(ui_testing::InspectControl(panelHandle, READ).found) << GetPanelLoadError();
     const char* empty[] = {""};
     EXPECT_EQ(SetPanelDirectories(empty, 1), UIE_BAD_VALUE);
 }
@@ -228,20 +239,360 @@ TEST_F(UiRuntime, ADialogLimitedToAnExtensionSavesAndLoadsOnlyFilesWithIt) {
         const int result = FileSelectPopup("/data", "", "*.txt", "", button, 0, 1, 1, 1, path);
         return std::to_string(result) + " " + path;
     };
+    // Other extensions and none are seen in the setting files' tests.
     const int save = VAL_SAVE_BUTTON, load = VAL_LOAD_BUTTON;
-    EXPECT_EQ(chosen(save, "/data/settings"), "1 /data/settings.txt");
     EXPECT_EQ(chosen(save, "/data/settings."), "1 /data/settings.txt");
     EXPECT_EQ(chosen(save, "/data.d/settings.cfg"), "1 /data.d/settings.cfg.txt");
     EXPECT_EQ(chosen(save, "/data/SETTINGS.TXT"), "1 /data/SETTINGS.TXT");
-    EXPECT_EQ(chosen(load, "/data/settings.txt"), "1 /data/settings.txt");
-    const std::string refused = std::to_string(UIE_BAD_FILE_TYPE) + " ";
-    EXPECT_EQ(chosen(load, "/data/settings.cfg"), refused + "/data/settings.cfg");
-    EXPECT_EQ(chosen(load, "/data/settings"), refused + "/data/settings");
+    EXPECT_EQ(chosen(load, "/data/settings"),
+              std::to_string(UIE_BAD_FILE_TYPE) + " /data/settings");
     // The longest path that fits the buffer with its terminator, then one character more.
     const std::string fits = "/" + std::string(MAX_PATHNAME_LEN - 6, 'a') + ".txt";
     EXPECT_EQ(chosen(save, fits), "1 " + fits);
     EXPECT_EQ(chosen(save, fits.substr(0, fits.size() - 4) + "b"),
               std::to_string(UIE_PATH_TOO_LONG) + " untouched");
+}
+
+// Every constant the identifier header declares, read from the header itself so that a
+// constant added there and forgotten in the panel file (or the other way round) shows.
+std::map<std::string, int> HeaderConstants() {
+    std::ifstream header(std::filesystem::path(__FILE__).parent_path().parent_path() /
+                         "ui/panel_ids.h");
+    const std::regex declaration(R"(^constexpr int (\w+) = (\d+);)");
+    std::map<std::string, int> constants;
+    std::smatch match;
+    for (std::string line; std::getline(header, line);) {
+        if (std::regex_search(line, match, declaration)) {
+            constants[match[1]] = std::stoi(match[2]);
+        }
+    }
+    return constants;
+}
+
+class PanelDefinition : public UiRuntime {};
+
+TEST_F(PanelDefinition, HeaderAndPanelFileDeclareTheSameIdentifiers) {
+    const std::map<std::string, int> constants = HeaderConstants();
+    ASSERT_EQ(constants.at("LED"), LED);  // the header was found and read
+    QFile file(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject main = QJsonDocument::fromJson(file.readAll())["panels"][0].toObject();
+    std::map<std::string, int> inFile = {
+        {main["constant"].toString().toStdString(), main["id"].toInt()}};
+    for (const QJsonValue& control : main["controls"].toArray()) {
+        inFile[control["constant"].toString().toStdString()] = control["id"].toInt();
+    }
+    EXPECT_EQ(inFile, constants);
+}
+
+// Every control: shown or hidden, dimmed or not, as the first product needs before any
+// rule runs; inside the 980 by 659 window, its label whole and clear of other controls.
+TEST_F(PanelDefinition, EveryControlStartsInReachOrNotAndInItsPlace) {
+    const std::set<int> hiddenAndDimmed = {S116, TEXTMSG_5, S113, S115, ID_LEN};
+    const std::set<int> hidden = {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5};
+    const std::set<int> dimmed = {S101, S103};
+    auto overlaps = [](const ui_testing::Rect& a, const ui_testing::Rect& b) {
+        return !a.empty() && !b.empty() && a.left < b.right && b.left < a.right &&
+               a.top < b.bottom && b.top < a.bottom;
+    };
+    const std::map<std::string, int> constants = HeaderConstants();
+    std::vector<ui_testing::ControlView> views;
+    for (const auto& [name, control] : constants) {
+        if (control != PANEL) {
+            views.push_back(ui_testing::InspectControl(panelHandle, control));
+        }
+    }
+    std::set<std::string> outside;
+    for (const ui_testing::ControlView& view : views) {
+        const int control = constants.at(view.constant);
+        const bool hide = hiddenAndDimmed.count(control) || hidden.count(control);
+        const bool dim = hiddenAndDimmed.count(control) || dimmed.count(control);
+        EXPECT_EQ(panel::Visible(control), hide ? 0 : 1) << view.constant;
+        EXPECT_EQ(panel::Dimmed(control), dim ? 1 : 0) << view.constant;
+        if (!view.label.empty()) {  // the label goes and greys with its control
+            EXPECT_TRUE(view.labelHidden == hide && view.labelDimmed == dim) << view.constant;
+        }
+        EXPECT_TRUE(view.panelWidth == 980 && view.panelHeight == 659);
+        const ui_testing::Rect& body = view.body;
+        if (body.left < 0 || body.top < 0 || body.right > 980 || body.bottom > 659) {
+            outside.insert(view.constant);
+            continue;
+        }
+        EXPECT_TRUE(view.labelTextFits && view.label.left >= 0) << view.constant << "'s label";
+        for (const ui_testing::ControlView& other : views) {
+            if (&other != &view && other.constant.rfind("DECORATION", 0)) {
+                EXPECT_FALSE(overlaps(view.label, other.body) || overlaps(view.label, other.label))
+                    << view.constant << "'s label covers " << other.constant;
+            }
+        }
+    }
+    // Three controls take part in files and exchanges but lie below the window's edge.
+    EXPECT_EQ(outside, (std::set<std::string>{"ID_LEN", "S101", "S115"}));
+}
+
+// A file that parses but was not made for this program: each control the program relies
+// on is checked at load, and a misfit fails the load with the control and what is wrong.
+TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) {
+    DiscardTestPanel();
+    ASSERT_GE(LoadTestPanel(), 0) << GetPanelLoadError();  // the program's controls registered
+    DiscardTestPanel();
+    QFile real(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QByteArray original = real.readAll();
+    struct Misfit {
+        const char* from;  // a piece of the real file, and what it becomes
+        const char* to;
+        const char* said;
+    };
+    // clang-format off
+    const Misfit misfits[] = {
+        {.from = R"("S100", "id": 4, "kind": "numeric", "dataType": "uint8")",
+         .to = R"("S100", "id": 4, "kind": "numeric", "dataType": "uint32")",
+         .said = "control S100 holds uint32 in the file, the program reads it as uint8"},
+        {.from = R"("READ", "id": 35,)", .to = R"("ELSE", "id": 99,)",
+         .said = "control READ (identifier 35) is missing"},
+        {.from = R"("UPDATE", "id": 36, "kind": "commandButton",)",
+         .to = R"("UPDATE", "id": 36, "kind": "toggleButton", "dataType": "int", "offText": "",
+                 "onText": "",)",
+         .said = "control UPDATE is a toggleButton control in the file, the program needs a "
+                 "commandButton"},
+        {.from = R"("callback": "SetModeCallBack")", .to = R"("callback": "S126CallBack")",
+         .said = "control S124 calls S126CallBack in the file, the program needs SetModeCallBack"},
+    };
+    // clang-format on
+    QTemporaryDir directory;
+    const std::string path = directory.filePath(QStringLiteral("misfit.uir")).toStdString();
+    for (const Misfit& misfit : misfits) {
+        QByteArray changed = original;
+        ASSERT_TRUE(changed.contains(misfit.from)) << misfit.from;
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(changed.replace(misfit.from, misfit.to));
+        out.close();
+        EXPECT_LT(LoadPanel(0, path.c_str(), PANEL), 0) << misfit.said;
+        EXPECT_EQ(GetPanelLoadError(), path + ": " + misfit.said);
+    }
+}
+
+class Window : public UiRuntime {
+  protected:
+    // Widgets are named after their control's constant.
+    QWidget* Widget(const char* constant) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* found = window->findChild<QWidget*>(QLatin1String(constant))) {
+                return found;
+            }
+        }
+        ADD_FAILURE() << "no widget " << constant;
+        return nullptr;
+    }
+};
+
+// Every control a user sees on the panel: not hidden, not a decoration, not one of those
+// that lie below the panel's edge.
+std::vector<int> ShownControls() {
+    std::vector<int> shown;
+    for (int control = PANEL + 1; control <= LED; ++control) {
+        const ui_testing::ControlView view = ui_testing::InspectControl(panelHandle, control);
+        if (view.found && panel::Visible(control) && view.constant.rfind("DECORATION", 0) &&
+            view.body.bottom <= view.panelHeight) {
+            shown.push_back(control);
+        }
+    }
+    return shown;
+}
+
+bool Inside(const ui_testing::Rect& inner, const ui_testing::Rect& outer) {
+    return inner.top >= outer.top && inner.left >= outer.left && inner.bottom <= outer.bottom &&
+           inner.right <= outer.right;
+}
+
+bool WhollyShown(const ui_testing::ControlView& view) {
+    return view.shown.bottom - view.shown.top == view.body.bottom - view.body.top &&
+           view.shown.right - view.shown.left == view.body.right - view.body.left &&
+           Inside(view.shown, view.screen);
+}
+
+// On the laptop the window scrolls and every control can be brought into view; on the
+// monitor it is the panel itself, at the place its file gives.
+TEST_F(Window, FitsTheScreenItIsOn) {
+    ASSERT_EQ(DisplayPanel(panelHandle), 0);
+    ProcessSystemEvents();
+    const ui_testing::ControlView first = ui_testing::InspectControl(panelHandle, QUIT);
+    EXPECT_TRUE(Inside(first.frame, first.screen));
+    EXPECT_LT(first.window.bottom - first.window.top, 659);  // 768 / 1.25 is less
+    // As large as the screen allows: the frame reaches the bottom of the screen.
+    EXPECT_EQ(first.frame.bottom, first.screen.bottom);
+
+    const std::vector<int> controls = ShownControls();
+    ASSERT_GT(controls.size(), 30u);
+    for (const int control : controls) {
+        const int scrolled = ui_testing::UserScrollTo(panelHandle, control);
+        if (scrolled == UIE_NOT_OPERABLE) {
+            continue;  // dimmed: seen but out of reach, wherever it is
+        }
+        ASSERT_EQ(scrolled, 0) << control;
+        const ui_testing::ControlView view = ui_testing::InspectControl(panelHandle, control);
+        EXPECT_TRUE(WhollyShown(view)) << view.constant;
+    }
+
+    // The same panel, placed on the larger screen.
+    const QScreen* monitor = nullptr;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        monitor = screen->name() == QLatin1String("monitor") ? screen : monitor;
+    }
+    ASSERT_NE(monitor, nullptr);
+    QFile original(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const int left = monitor->geometry().left() + 45;
+    QTemporaryDir directory;
+    QFile moved(directory.filePath(QStringLiteral("panel.uir")));
+    ASSERT_TRUE(moved.open(QIODevice::WriteOnly));
+    moved.write(
+        original.readAll().replace("\"left\": 45,", "\"left\": " + QByteArray::number(left) + ","));
+    moved.close();
+    Load(moved.fileName().toStdString());
+
+    ASSERT_EQ(DisplayPanel(panelHandle), 0);
+    ProcessSystemEvents();
+    const ui_testing::ControlView view = ui_testing::InspectControl(panelHandle, QUIT);
+    EXPECT_EQ(view.frame.left, left);
+    EXPECT_EQ(view.frame.top, 42);
+    EXPECT_EQ(view.window.right - view.window.left, 980);
+    EXPECT_EQ(view.window.bottom - view.window.top, 659);
+    for (const int control : ShownControls()) {
+        EXPECT_TRUE(WhollyShown(ui_testing::InspectControl(panelHandle, control))) << control;
+    }
+}
+
+// The contrast ratio of two colours from their relative luminance, as the accessibility
+// guidelines define them.
+double Contrast(QRgb a, QRgb b) {
+    auto luminance = [](QRgb colour) {
+        auto channel = [](int value) {
+            const double c = value / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
+               0.0722 * channel(qBlue(colour));
+    };
+    return (std::max(luminance(a), luminance(b)) + 0.05) /
+           (std::min(luminance(a), luminance(b)) + 0.05);
+}
+
+// The contrast of the text in an area of the panel: the colour most of its pixels have is
+// the background, and the pixel furthest from it belongs to the text. The area's edge is
+// left out, where a field's frame is drawn.
+double TextContrast(const QImage& image, const ui_testing::Rect& area) {
+    std::map<QRgb, int> counts;
+    for (int y = area.top + 3; y < area.bottom - 3; ++y) {
+        for (int x = area.left + 3; x < area.right - 3; ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    const QRgb background =
+        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+        })->first;
+    double most = 1.0;
+    for (const auto& [colour, count] : counts) {
+        most = std::max(most, Contrast(colour, background));
+    }
+    return most;
+}
+
+// What a user reads on the panel: labels, fields, buttons and texts, some of them dimmed.
+struct Reading {
+    int control;
+    bool dimmed;
+};
+const Reading kReadings[] = {
+    {.control = S100, .dimmed = false},      {.control = S102, .dimmed = false},
+    {.control = PORT_CONN, .dimmed = false}, {.control = READ, .dimmed = false},
+    {.control = TEXTMSG_4, .dimmed = false}, {.control = S103, .dimmed = true},
+    {.control = S121_H, .dimmed = true},     {.control = S126, .dimmed = true},
+    {.control = UPDATE, .dimmed = true},
+};
+
+// The contrast of each label and body in kReadings, as the panel draws them now.
+std::map<std::string, double> ContrastFigures(QWidget* surface) {
+    for (const Reading& reading : kReadings) {
+        SetCtrlAttribute(panelHandle, reading.control, ATTR_DIMMED, reading.dimmed ? 1 : 0);
+    }
+    QImage image(surface->size(), QImage::Format_RGB32);
+    surface->render(&image);
+    std::map<std::string, double> figures;
+    for (const Reading& reading : kReadings) {
+        const ui_testing::ControlView view =
+            ui_testing::InspectControl(panelHandle, reading.control);
+        const std::string state = reading.dimmed ? " dimmed" : "";
+        figures[view.constant + " body" + state] = TextContrast(image, view.body);
+        if (!view.label.empty()) {
+            figures[view.constant + " label" + state] = TextContrast(image, view.label);
+        }
+    }
+    return figures;
+}
+
+TEST_F(Window, ReadsTheSameUnderADarkDesktopPaletteAsUnderTheDefaultOne) {
+    const QPalette standard = QApplication::palette();
+    const std::map<std::string, double> light = ContrastFigures(Widget("S100")->parentWidget());
+
+    // A dark theme: white text on dark grey, black fields, as Qt derives it from the grey.
+    const QPalette dark(QColor(53, 53, 53));
+    QApplication::setPalette(dark);
+    // Both a panel that was up when the theme changed and one loaded under it.
+    const std::map<std::string, double> switched = ContrastFigures(Widget("S100")->parentWidget());
+    Load("ZelkConfig_en.uir");
+    const std::map<std::string, double> loaded = ContrastFigures(Widget("S100")->parentWidget());
+    QApplication::setPalette(standard);
+
+    double faintest = 21.0;
+    for (const auto& [name, figure] : light) {
+        EXPECT_NEAR(switched.at(name), figure, 0.01) << name;
+        EXPECT_NEAR(loaded.at(name), figure, 0.01) << name;
+        if (name.find("dimmed") == std::string::npos) {
+            faintest = std::min(faintest, figure);
+        }
+    }
+    EXPECT_GE(faintest, 7.0);
+    for (const auto& [name, figure] : light) {
+        if (name.find("dimmed") != std::string::npos) {
+            // Readable, and plainly fainter than anything a user can operate.
+            EXPECT_GE(figure, 3.0) << name;
+            EXPECT_LT(figure, faintest / 2) << name;
+        }
+    }
+}
+
+TEST_F(Window, ButtonsAnswerEnterAndSpaceAndCtrlQActsAsExit) {
+    ASSERT_EQ(DisplayPanel(panelHandle), 0);
+    QWidget* window = Widget("QUIT")->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    QWidget* read = Widget("READ");
+    read->setFocus();
+    QTest::keyClick(read, Qt::Key_Return);
+    QTest::keyClick(read, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(read, Qt::Key_Space);
+    Widget("PORT_CONN")->setFocus();
+    QTest::keyClick(Widget("PORT_CONN"), Qt::Key_Return);
+    EXPECT_EQ(panel::Value(PORT_CONN), 1);
+    // From anywhere in the window, a field included; not while EXIT is hidden or dimmed.
+    QTest::keyClick(Widget("S100"), Qt::Key_Q, Qt::ControlModifier);
+    for (const int attribute : {ATTR_VISIBLE, ATTR_DIMMED}) {
+        SetCtrlAttribute(panelHandle, QUIT, attribute, attribute == ATTR_DIMMED);
+        QTest::keyClick(Widget("S100"), Qt::Key_Q, Qt::ControlModifier);
+        SetCtrlAttribute(panelHandle, QUIT, attribute, attribute == ATTR_VISIBLE);
+    }
+    EXPECT_EQ(calls, (std::vector<int>{READ, READ, READ, PORT_CONN, QUIT}));
+}
+
+TEST_F(Window, CarriesTheProgramsIconDownToItsSmallestSize) {
+    const QIcon icon = Widget("QUIT")->window()->windowIcon();
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "link/connection.h"
 #include "link/link_panel.h"
 #include "runtime/ui/ui_test_seam.h"

@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "app/app.h"
+#include "link/connection.h"
+#include "params/parameter_set.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "ui/panel.h"
@@ -34,6 +36,21 @@ void DiscardTestPanel() {
         DiscardPanel(panelHandle);
     }
     panelHandle = -1;
+}
+
+void StartedProgram::SetUp() {
+    static char name[] = "ZelkConfig";
+    static char* argv[] = {name, nullptr};
+    parameters = ParameterSet{};
+    quitFlag = 0;
+    ui_testing::Enable();
+    ASSERT_EQ(StartZelkConfig(1, argv), 0);
+}
+
+void StartedProgram::TearDown() {
+    DiscardTestPanel();
+    connection = ConnectionState{0, false, 9600, 0};
+    ui_testing::TakePopups();
 }
 
 namespace panel {

@@ -1,6 +1,8 @@
 // Loads the real main panel for a test, and reads it the way the tests compare it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include <utility>
@@ -13,6 +15,14 @@
 int LoadTestPanel();
 // Discards the panel loaded by LoadTestPanel and sets panelHandle back to -1.
 void DiscardTestPanel();
+
+// The program as it starts (StartZelkConfig), with popups answered by the test seam; each
+// test leaves it disconnected and without a panel.
+class StartedProgram : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
 
 namespace panel {
 

@@ -1,6 +1,5 @@
 #include "tests/support/simulated_module.h"
 
-#include <deque>
 #include <memory>
 
 namespace sim {
@@ -11,33 +10,14 @@ void VirtualClock::waitUntil(double when) {
     }
 }
 
-struct SimulatedModule::State {
-    explicit State(const ModuleOptions& options, int portNumber)
-        : model(options), port(portNumber) {}
-
-    // Moves the reply bytes due by now from the module into the host's input queue.
-    void deliverDue() {
-        const double now = clock.now();
-        while (model.due(now) > 0) {
-            const double when = model.nextDueTime();
-            const uint8_t byte = model.take(now);
-            wire.push_back({when, false, byte});
-            input.push_back(byte);
-        }
+void PortState::deliverDue() {
+    while (model.due(clock.now()) > 0) {
+        const double when = model.nextDueTime();
+        const uint8_t byte = model.take(clock.now());
+        wire.push_back({when, false, byte});
+        input.push_back(byte);
     }
-
-    ModuleModel model;
-    VirtualClock clock;
-    int port;
-    std::vector<WireByte> wire;
-    std::deque<uint8_t> input;
-    serial_backend::Settings settings;
-    int opens = 0;
-    int closes = 0;
-    bool open = false;
-    int nextOpenError = 0;
-    int bytesUntilUnplugged = -1;  // the adapter goes when the host has sent this many more
-};
+}
 
 namespace {
 
@@ -47,7 +27,7 @@ std::string DeviceName(int port) {
 
 class SimulatedDevice : public serial_backend::Device {
   public:
-    explicit SimulatedDevice(SimulatedModule::State* state) : state_(state) {}
+    explicit SimulatedDevice(PortState* state) : state_(state) {}
 
     ~SimulatedDevice() override {
         state_->open = false;
@@ -98,14 +78,14 @@ class SimulatedDevice : public serial_backend::Device {
     void drainOutput() override {}
 
   private:
-    SimulatedModule::State* state_;
+    PortState* state_;
 };
 
 }  // namespace
 
 SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
-    : state_(new State(options, port)) {
-    State* state = state_;
+    : state_(new PortState(options, port)) {
+    PortState* state = state_;
     timing::SetClock(&state->clock);
     // The system reports as many ports as it takes for the module's to be COM`port`.
     serial_backend::SetPortLister([port] {
@@ -155,19 +135,6 @@ SimulatedModule::~SimulatedModule() {
     delete state_;
 }
 
-ModuleModel& SimulatedModule::module() {
-    return state_->model;
-}
-
-VirtualClock& SimulatedModule::clock() {
-    return state_->clock;
-}
-
-const std::vector<WireByte>& SimulatedModule::wire() const {
-    state_->deliverDue();
-    return state_->wire;
-}
-
 std::string SimulatedModule::sentByHost() const {
     std::string bytes;
     for (const WireByte& entry : state_->wire) {
@@ -186,35 +153,6 @@ std::vector<double> SimulatedModule::hostByteTimes(uint8_t byte) const {
         }
     }
     return times;
-}
-
-void SimulatedModule::clearWire() {
-    state_->deliverDue();
-    state_->wire.clear();
-}
-
-serial_backend::Settings SimulatedModule::lastSettings() const {
-    return state_->settings;
-}
-
-int SimulatedModule::openCount() const {
-    return state_->opens;
-}
-
-int SimulatedModule::closeCount() const {
-    return state_->closes;
-}
-
-bool SimulatedModule::isOpen() const {
-    return state_->open;
-}
-
-void SimulatedModule::failNextOpen(int error) {
-    state_->nextOpenError = error;
-}
-
-void SimulatedModule::unplugAfter(int hostBytes) {
-    state_->bytesUntilUnplugged = hostBytes;
 }
 
 }  // namespace sim

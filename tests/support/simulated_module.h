@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,25 @@ struct WireByte {
     uint8_t byte;
 };
 
+// The port's side of the line, shared by the test's handle and the device the runtime opens.
+struct PortState {
+    PortState(const ModuleOptions& options, int portNumber) : model(options), port(portNumber) {}
+    // Moves the reply bytes due by now from the module into the host's input queue.
+    void deliverDue();
+
+    ModuleModel model;
+    VirtualClock clock;
+    int port;
+    std::vector<WireByte> wire;
+    std::deque<uint8_t> input;
+    serial_backend::Settings settings;
+    int opens = 0;
+    int closes = 0;
+    bool open = false;
+    int nextOpenError = 0;
+    int bytesUntilUnplugged = -1;  // the adapter goes when the host has sent this many more
+};
+
 // While it lives, port `port` is the simulated module and the runtime runs on the virtual
 // clock; every other port number stands for no device. The destructor closes the port if
 // the program left it open and puts the real ports and clock back. One at a time.
@@ -43,34 +63,38 @@ class SimulatedModule {
     SimulatedModule(const SimulatedModule&) = delete;
     SimulatedModule& operator=(const SimulatedModule&) = delete;
 
-    ModuleModel& module();
-    VirtualClock& clock();
+    ModuleModel& module() { return state_->model; }
+    VirtualClock& clock() { return state_->clock; }
 
     // Everything on the line so far, both directions, in time order. A module byte shows
     // once its instant has come and the host has looked at the port since.
-    const std::vector<WireByte>& wire() const;
+    const std::vector<WireByte>& wire() const {
+        state_->deliverDue();
+        return state_->wire;
+    }
     // The bytes the host sent, concatenated.
     std::string sentByHost() const;
     // Instants at which the host sent the given byte.
     std::vector<double> hostByteTimes(uint8_t byte) const;
-    void clearWire();
+    void clearWire() {
+        state_->deliverDue();
+        state_->wire.clear();
+    }
 
     // How the port was last opened, and how often it was opened and closed.
-    serial_backend::Settings lastSettings() const;
-    int openCount() const;
-    int closeCount() const;
-    bool isOpen() const;
+    serial_backend::Settings lastSettings() const { return state_->settings; }
+    int openCount() const { return state_->opens; }
+    int closeCount() const { return state_->closes; }
+    bool isOpen() const { return state_->open; }
     // The next open of the port fails with this error, as if the device were missing or
     // busy.
-    void failNextOpen(int error = RS232_OPEN_FAILED);
+    void failNextOpen(int error = RS232_OPEN_FAILED) { state_->nextOpenError = error; }
     // The adapter is pulled once the host has sent this many more bytes (0: now): from
     // then on the device answers every call with RS232_DEVICE_GONE, until a new open.
-    void unplugAfter(int hostBytes);
-
-    struct State;  // shared with the simulated device; opaque to tests
+    void unplugAfter(int hostBytes) { state_->bytesUntilUnplugged = hostBytes; }
 
   private:
-    State* state_;
+    PortState* state_;
 };
 
 }  // namespace sim

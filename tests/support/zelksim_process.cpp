@@ -1,11 +1,13 @@
 #include "tests/support/zelksim_process.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 std::string ZelksimPath() {
     const char* path = std::getenv("ZELKSIM");
@@ -33,6 +35,7 @@ ZelksimProcess::ZelksimProcess(const std::vector<std::string>& options) {
     for (int i = 0; i < 500 && access(link_.c_str(), F_OK) != 0; ++i) {
         usleep(10000);
     }
+    EXPECT_EQ(access(link_.c_str(), F_OK), 0) << path << " made no pty at " << link_;
 }
 
 ZelksimProcess::~ZelksimProcess() {
@@ -49,4 +52,19 @@ void ZelksimProcess::Kill() {
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
+}
+
+std::string LoggedHostBytes(const std::string& log, std::vector<double>& times) {
+    std::ifstream wire(log);
+    wire.ignore(256, '\n');  // the heading
+    std::string sent;
+    times.clear();
+    double time = 0.0;
+    for (std::string direction, hex, shown; wire >> time >> direction >> hex >> shown;) {
+        if (direction == "host") {
+            sent.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+            times.push_back(time);
+        }
+    }
+    return sent;
 }

@@ -8,14 +8,14 @@
 
 class ZelksimProcess {
   public:
-    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link; the
-    // link's path is unique to the process and the count of simulators started.
+    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link, failing
+    // the test without one; the link's path is unique to the process and the count of
+    // simulators started.
     explicit ZelksimProcess(const std::vector<std::string>& options = {});
     ~ZelksimProcess();
     ZelksimProcess(const ZelksimProcess&) = delete;
     ZelksimProcess& operator=(const ZelksimProcess&) = delete;
 
-    bool running() const { return pid_ > 0; }
     // The symlink to the pty, which the programs open as the module's port.
     const std::string& link() const { return link_; }
     // The module's end of the line goes at once, as when an adapter is pulled.
@@ -28,3 +28,7 @@ class ZelksimProcess {
 
 // The simulator's path: $ZELKSIM, else zelksim in the working directory.
 std::string ZelksimPath();
+
+// The bytes from the host that zelksim has written to its --log file so far, with the
+// instants it stamped them at: steady-clock seconds, the clock the runtime's Timer() reads.
+std::string LoggedHostBytes(const std::string& log, std::vector<double>& times);
