@@ -29,11 +29,8 @@ Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLen
     std::size_t length = 0;
     bool complete = false;
     for (int cycle = 0; cycle < kCollectCycles && !complete; ++cycle) {
-        const int waiting = WaitingBytes();
-        if (waiting < 0) {
-            return Exchange::DeviceGone;
-        }
-        while (!complete && GetInQLen(port) > 0) {
+        int waiting = 0;
+        while (!complete && (waiting = WaitingBytes()) > 0) {
             const int byte = ComRdByte(port);
             if (byte < 0) {
                 break;
@@ -47,6 +44,9 @@ Exchange QueryFirmwareVersion(ProductSeries series, char (&reply)[kMaxVersionLen
             } else {
                 reply[length++] = static_cast<char>(byte);
             }
+        }
+        if (waiting < 0) {
+            return Exchange::DeviceGone;
         }
         Delay(kCycleInterval);
     }

@@ -39,11 +39,8 @@ Exchange CollectRegisterList(std::size_t* length) {
     configText[0] = '\0';
 
     for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
-        if (WaitingBytes() < 0) {
-            *length = stored;
-            return Exchange::DeviceGone;
-        }
-        while (!complete && GetInQLen(port) > 0) {
+        int waiting = 0;
+        while (!complete && (waiting = WaitingBytes()) > 0) {
             const int byte = ComRdByte(port);
             if (byte < 0) {
                 break;
@@ -56,6 +53,10 @@ Exchange CollectRegisterList(std::size_t* length) {
                 FlushOutQ(port);
                 complete = true;
             }
+        }
+        if (waiting < 0) {
+            *length = stored;
+            return Exchange::DeviceGone;
         }
         ++idleCycles;
         // The cycle that saw the end still ends with its wait.

@@ -96,6 +96,14 @@ void TraceNote(const std::string& note) {
     }
 }
 
+#ifndef _WIN32
+// The device the variable ZELK_COMn names for port n, or nullptr when it names none.
+const char* AliasOf(int port) {
+    const char* alias = std::getenv(("ZELK_COM" + std::to_string(port)).c_str());
+    return alias != nullptr && alias[0] != '\0' ? alias : nullptr;
+}
+#endif
+
 }  // namespace
 
 int ComTraceTo(const char* path) {
@@ -264,21 +272,19 @@ int FlushInQ(int port) {
 int FlushOutQ(int port) {
     int error = 0;
     serial_backend::Device* device = OpenDevice(port, &error);
-    if (device == nullptr) {
-        return error;
+    if (device != nullptr) {
+        device->discardOutput();
     }
-    device->discardOutput();
-    return RS232_NO_ERROR;
+    return error;
 }
 
 int ComDrainOutQ(int port) {
     int error = 0;
     serial_backend::Device* device = OpenDevice(port, &error);
-    if (device == nullptr) {
-        return error;
+    if (device != nullptr) {
+        device->drainOutput();
     }
-    device->drainOutput();
-    return RS232_NO_ERROR;
+    return error;
 }
 
 const char* ComPortDeviceName(int port) {
@@ -294,9 +300,7 @@ const char* ComPortDeviceName(int port) {
 #ifdef _WIN32
     name = "COM" + std::to_string(port);
 #else
-    const std::string variable = "ZELK_COM" + std::to_string(port);
-    const char* alias = std::getenv(variable.c_str());
-    if (alias != nullptr && alias[0] != '\0') {
+    if (const char* alias = AliasOf(port)) {
         name = alias;
     } else {
         const std::vector<serial_backend::PortInfo> ports = serial_backend::ListedPorts();
@@ -329,11 +333,10 @@ const char* DescribeComPorts() {
             line += "no device";
         }
 #else
-        const std::string variable = "ZELK_" + comName;
-        const char* alias = std::getenv(variable.c_str());
+        const char* alias = AliasOf(port);
         const std::size_t index = static_cast<std::size_t>(port - 1);
-        if (alias != nullptr && alias[0] != '\0') {
-            line += std::string(alias) + " (set by " + variable + ")";
+        if (alias != nullptr) {
+            line += std::string(alias) + " (set by ZELK_" + comName + ")";
         } else if (index < ports.size()) {
             line += ports[index].systemLocation;
             if (!ports[index].description.empty()) {
@@ -383,10 +386,8 @@ std::vector<ComPortEntry> ListComPorts() {
         entry.port = port;
         entry.device = ComPortDeviceName(port);
 #ifndef _WIN32
-        const std::string variable = "ZELK_COM" + std::to_string(port);
-        const char* alias = std::getenv(variable.c_str());
-        if (alias != nullptr && alias[0] != '\0') {
-            entry.alias = variable;
+        if (AliasOf(port) != nullptr) {
+            entry.alias = "ZELK_COM" + std::to_string(port);
         }
 #endif
         // On Windows every number has a name; only those the system reports are ports.
