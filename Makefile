@@ -66,8 +66,7 @@ TIDY_CHECKS = -*,bugprone-*,clang-analyzer-*,-bugprone-easily-swappable-paramete
 
 tidy: build
 	@scripts/install-deps.sh tidy
-	@git ls-files 'app/*.cpp' 'ui/*.cpp' 'link/*.cpp' 'params/*.cpp' 'product/*.cpp' \
-		'runtime/*.cpp' 'tools/*.cpp' | \
+	@git ls-files 'core/*.cpp' 'window/*.cpp' 'runtime/*.cpp' 'tools/*.cpp' | \
 		xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD) --quiet -checks='$(TIDY_CHECKS)' \
 		--warnings-as-errors='*' 2>/dev/null
 

@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Checks that the layers point one way:
-#   runtime/  includes only runtime/ (it is the only code that sees Qt)
-#   ui/       includes ui/ and runtime/
-#   link/ params/ product/  include each other, ui/ and runtime/, never app/; their core
-#             files (all but *_panel.*) include nothing of the window: no runtime/ui/, no
-#             *_panel.h, no ui/panel.h, so that the command line can stand on them
-#   app/      may include every layer
-# and that no program file includes a Qt header. Prints each breach; exit 1 if any.
+# Checks that the layers point one way, folder by folder, as the README's layout table
+# says. Each line below is a folder and the folders its files may include from; a file
+# belongs to the longest folder that holds it. Only runtime/ and tools/zelkctl/ may include
+# a Qt header. Prints each breach; exit 1 if any.
 set -u
 cd "$(dirname "$0")/.."
+
+rules=(
+    "core/            core/ runtime/serial/ runtime/timing/ runtime/files/"
+    "window/          window/ core/ runtime/"
+    "runtime/ui/      runtime/ui/"
+    "runtime/serial/  runtime/serial/ runtime/timing/"
+    "runtime/timing/  runtime/timing/"
+    "runtime/files/   runtime/files/"
+    "tools/zelkctl/   tools/zelkctl/ core/ runtime/serial/ runtime/timing/ runtime/files/"
+    "tools/zelksim/   tools/zelksim/"
+)
+qt_allowed="runtime/ tools/zelkctl/"
 
 status=0
 breach() {
@@ -16,35 +24,42 @@ breach() {
     status=1
 }
 
-includes() {  # file -> the quoted include paths it names
-    sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$1"
+starts_with_any() {  # path, list of prefixes
+    local prefix
+    for prefix in $2; do
+        [[ "$1" == "$prefix"* ]] && return 0
+    done
+    return 1
 }
 
-for file in $(git ls-files 'app/*' 'ui/*' 'link/*' 'params/*' 'product/*' 'runtime/*' \
-                  'tools/module_model*' | grep -E '\.(cpp|h)$'); do
-    layer=${file%%/*}
-    if [ "$layer" != runtime ] && grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$file"; then
-        breach "$file includes a Qt header; only runtime/ may"
-    fi
-    core=false
-    case "$file" in
-        link/*_panel.* | params/*_panel.* | product/*_panel.*) ;;
-        link/* | params/* | product/*) core=true ;;
-    esac
-    for path in $(includes "$file"); do
-        target=${path%%/*}
-        case "$layer:$target" in
-            runtime:runtime | ui:ui | ui:runtime | app:*) ;;
-            tools:tools) ;;
-            link:app | params:app | product:app) breach "$file includes $path" ;;
-            link:* | params:* | product:*) ;;
-            *) breach "$file includes $path" ;;
-        esac
-        if $core; then
-            case "$path" in
-                runtime/ui/* | *_panel.h | ui/panel.h) breach "$file is core but includes $path" ;;
-            esac
+for rule in "${rules[@]}"; do
+    read -r folder allowed <<<"$rule"
+    for file in $(git ls-files "$folder" | grep -E '\.(cpp|h)$'); do
+        # A file of a deeper folder with a rule of its own is checked by that rule.
+        owner=""
+        for other in "${rules[@]}"; do
+            read -r candidate _ <<<"$other"
+            if [[ "$file" == "$candidate"* && ${#candidate} -gt ${#owner} ]]; then
+                owner=$candidate
+            fi
+        done
+        [ "$owner" = "$folder" ] || continue
+        if ! starts_with_any "$file" "$qt_allowed" &&
+            grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$file"; then
+            breach "$file includes a Qt header"
         fi
+        for path in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file"); do
+            starts_with_any "$path" "$allowed" || breach "$file ($folder) includes $path"
+        done
     done
+done
+# Every source file outside tests/ must fall under a rule.
+for file in $(git ls-files '*.cpp' '*.h' | grep -v '^tests/'); do
+    covered=false
+    for rule in "${rules[@]}"; do
+        read -r folder _ <<<"$rule"
+        [[ "$file" == "$folder"* ]] && covered=true
+    done
+    $covered || breach "$file lies in no folder of the layout"
 done
 exit $status

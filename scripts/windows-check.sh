@@ -22,7 +22,7 @@ check() {  # description, then the compiler's input on stdin
 }
 
 count=0
-for file in $(git ls-files 'app/*.cpp' 'ui/*.cpp' 'link/*.cpp' 'params/*.cpp' 'product/*.cpp'); do
+for file in $(git ls-files 'core/*.cpp' 'window/*.cpp'); do
     check "$file" < "$file"
     count=$((count + 1))
 done

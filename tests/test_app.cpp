@@ -21,19 +21,20 @@
 #include <utility>
 #include <vector>
 
-#include "app/app.h"
-#include "link/connection.h"
-#include "params/parameter_set.h"
-#include "params/params_panel.h"
-#include "product/option_lists.h"
-#include "product/product_panel.h"
-#include "product/series.h"
+#include "core/link/connection.h"
+#include "core/params/parameter_set.h"
+#include "core/product/option_lists.h"
+#include "core/product/series.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
-#include "ui/panel.h"
-#include "ui/panel_ids.h"
+#include "window/app/app.h"
+#include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
+#include "window/panel/register_controls.h"
+#include "window/params/params_panel.h"
+#include "window/product/product_panel.h"
 
 namespace {
 
@@ -461,7 +462,7 @@ TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
         for (const RegisterRow& row : kRegisterTable) {
             SCOPED_TRACE(row.number);
             EXPECT_EQ(Offered(AllowedFor(productSeries, modulation, row.number)),
-                      PanelOffers(row.highControl));
+                      PanelOffers(ControlsOf(row).high));
         }
         SetCtrlVal(panelHandle, ID_LEN, 1);  // so that the low parts are gathered too
         GatherParameters();

@@ -16,11 +16,11 @@
 #include <tuple>
 #include <vector>
 
-#include "params/parameter_set.h"
-#include "params/params_panel.h"
+#include "core/params/parameter_set.h"
 #include "tests/support/link_fixture.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelkctl/zelkctl.h"
+#include "window/params/params_panel.h"
 
 // Rows and module options name only what they change; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

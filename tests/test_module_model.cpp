@@ -21,7 +21,7 @@
 #include "runtime/timing/utility.h"
 #include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
-#include "tools/module_model.h"
+#include "tools/zelksim/module_model.h"
 
 // Rows name only the options they change; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

@@ -30,8 +30,8 @@
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
-#include "ui/panel.h"
-#include "ui/panel_ids.h"
+#include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
 
 namespace {
 
@@ -257,7 +257,7 @@ TEST_F(UiRuntime, ADialogLimitedToAnExtensionSavesAndLoadsOnlyFilesWithIt) {
 // constant added there and forgotten in the panel file (or the other way round) shows.
 std::map<std::string, int> HeaderConstants() {
     std::ifstream header(std::filesystem::path(__FILE__).parent_path().parent_path() /
-                         "ui/panel_ids.h");
+                         "window/panel/panel_ids.h");
     const std::regex declaration(R"(^constexpr int (\w+) = (\d+);)");
     std::map<std::string, int> constants;
     std::smatch match;

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "params/config_text.h"
-#include "params/params_panel.h"
+#include "core/params/config_text.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "tests/support/panel_fixture.h"
-#include "ui/panel.h"
+#include "window/app/app.h"
+#include "window/panel/panel.h"
+#include "window/params/params_panel.h"
 
 // The panel loads headless, with popups answered by the test seam.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

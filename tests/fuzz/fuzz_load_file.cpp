@@ -8,13 +8,13 @@
 #include <fstream>
 #include <string>
 
-#include "app/app.h"
-#include "params/params_panel.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
-#include "ui/panel.h"
-#include "ui/panel_ids.h"
+#include "window/app/app.h"
+#include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
+#include "window/params/params_panel.h"
 
 namespace {
 

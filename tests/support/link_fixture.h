@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "link/connection.h"
-#include "link/link_panel.h"
+#include "core/link/connection.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
-#include "ui/panel.h"
-#include "ui/panel_ids.h"
+#include "window/link/link_panel.h"
+#include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
 
 namespace link_test {
 

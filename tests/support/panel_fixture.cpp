@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/app.h"
-#include "link/connection.h"
-#include "params/parameter_set.h"
+#include "core/link/connection.h"
+#include "core/params/parameter_set.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
-#include "ui/panel.h"
-#include "ui/panel_ids.h"
+#include "window/app/app.h"
+#include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
 
 int LoadTestPanel() {
     static bool started = false;

@@ -7,7 +7,7 @@
 
 #include <utility>
 #include <vector>
-#include "ui/panel.h"
+#include "window/panel/panel.h"
 
 // Loads PANEL from ZelkConfig_en.uir beside the test binary, with every callback of the
 // program bound and popups answered by the test seam; stores the handle in panelHandle and

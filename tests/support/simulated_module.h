@@ -10,7 +10,7 @@
 #include "runtime/serial/rs232.h"
 #include "runtime/serial/serial_seam.h"
 #include "runtime/timing/clock_seam.h"
-#include "tools/module_model.h"
+#include "tools/zelksim/module_model.h"
 
 namespace sim {
 

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/command_mode.h"
-#include "link/connection.h"
-#include "link/version.h"
-#include "params/config_text.h"
-#include "params/read.h"
-#include "params/write.h"
-#include "product/series.h"
+#include "core/link/command_mode.h"
+#include "core/link/connection.h"
+#include "core/link/version.h"
+#include "core/params/config_text.h"
+#include "core/params/read.h"
+#include "core/params/write.h"
+#include "core/product/series.h"
 #include "runtime/files/formatio.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"

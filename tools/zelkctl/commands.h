@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "params/parameter_set.h"
+#include "core/params/parameter_set.h"
 
 // Exit statuses; the help text lists them for scripts.
 enum ExitStatus {

@@ -17,8 +17,8 @@
 #define ZELK_ISATTY(stream) isatty(fileno(stream))
 #endif
 
-#include "link/connection.h"
-#include "product/series.h"
+#include "core/link/connection.h"
+#include "core/product/series.h"
 #include "runtime/serial/rs232.h"
 #include "tools/zelkctl/commands.h"
 

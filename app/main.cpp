@@ -1,5 +1,0 @@
-#include "app/app.h"
-
-int main(int argc, char** argv) {
-    return RunZelkConfig(argc, argv);
-}

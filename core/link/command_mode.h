@@ -1,0 +1,37 @@
+// Command-mode framing shared by every exchange with the module, and how an exchange
+// ends. Nothing here shows anything: the caller tells the user.
+#pragma once
+
+#include <cstdint>
+
+#include "core/params/parameter_set.h"
+
+enum class Exchange : uint8_t {
+    Done,
+    NotConnected,     // the port is not open; nothing was sent
+    NoPrompt,         // the module did not answer the escape with ">"
+    NoReply,          // the reply did not come, or did not come whole
+    NotAcknowledged,  // a set command was not acknowledged with ">"
+    DeviceGone,       // the device went away (unplugged, hung up); the port must be closed
+};
+
+// How the module answered a command.
+enum class Answer : uint8_t {
+    Prompt,      // ">", the acknowledgement
+    Other,       // something else first, such as an error text
+    Silence,     // nothing within the time allowed
+    DeviceGone,  // the device went away
+};
+
+// Brings the module into command mode. Done when it answered the escape with the prompt;
+// otherwise, if the escape went out, command mode has already been left again.
+Exchange EnterCommandMode(ProductSeries series);
+// How the module answered the last command: only a reply that starts with ">" counts.
+Answer WaitForPrompt();
+// "ATO\n" for the M5 and K8 series, "ATX\n" for the others.
+void LeaveCommandMode(ProductSeries series);
+
+// Sends a command; false when the device has gone.
+bool SendCommand(const char* text, int length);
+// Bytes received and not yet read; negative when the device has gone.
+int WaitingBytes();

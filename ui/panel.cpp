@@ -1,3 +1,0 @@
-#include "ui/panel.h"
-
-int panelHandle = -1;

@@ -1,0 +1,3 @@
+#include "window/panel/panel.h"
+
+int panelHandle = -1;
