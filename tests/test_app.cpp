@@ -461,7 +461,7 @@ TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
         GetCtrlVal(panelHandle, S113, &modulation);
         for (const RegisterRow& row : kRegisterTable) {
             SCOPED_TRACE(row.number);
-            EXPECT_EQ(Offered(AllowedFor(productSeries, modulation, row.number)),
+            EXPECT_EQ(Offered(AllowedFor(productSeries, modulation, row)),
                       PanelOffers(ControlsOf(row).high));
         }
         SetCtrlVal(panelHandle, ID_LEN, 1);  // so that the low parts are gathered too

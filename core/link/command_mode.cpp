@@ -1,8 +1,10 @@
 #include "core/link/command_mode.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/link/connection.h"
+#include "core/product/series.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
 
@@ -113,11 +115,12 @@ Answer WaitForPrompt() {
 }
 
 void LeaveCommandMode(ProductSeries series) {
-    // Which command returns a module to data mode depends on its firmware family: the M5
-    // and K8 series use "ATO", the others "ATX".
-    const bool leavesWithO = series == ProductSeries::M5 || series == ProductSeries::K8;
-    ComTraceStep(leavesWithO ? "ATO" : "ATX");
-    SendCommand(leavesWithO ? "ATO\n" : "ATX\n", 4);
+    // Which command returns a module to data mode depends on its firmware family.
+    const char* command = ProfileOf(series).leaveCommand;
+    char step[4];
+    std::snprintf(step, sizeof step, "%.3s", command);
+    ComTraceStep(step);
+    SendCommand(command, 4);
 }
 
 bool SendCommand(const char* text, int length) {

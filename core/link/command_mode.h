@@ -28,7 +28,7 @@ enum class Answer : uint8_t {
 Exchange EnterCommandMode(ProductSeries series);
 // How the module answered the last command: only a reply that starts with ">" counts.
 Answer WaitForPrompt();
-// "ATO\n" for the M5 and K8 series, "ATX\n" for the others.
+// Sends the series' leave command, "ATX\n" or "ATO\n".
 void LeaveCommandMode(ProductSeries series);
 
 // Sends a command; false when the device has gone.

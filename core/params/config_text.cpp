@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/params/textual_forms.h"
+#include "core/product/series.h"
 
 char configText[CONFIG_TEXT_SIZE];
 
@@ -176,22 +177,18 @@ bool FindRegisterValue(const char* text, std::size_t length, int registerNumber,
 }
 
 std::size_t FormatConfigText(const ParameterSet& set, char* text, std::size_t size) {
-    const bool r3 = set.productIndex == ProductSeries::R3;
-    const bool withoutFormat =
-        set.productIndex == ProductSeries::M5 || set.productIndex == ProductSeries::K8;
-
+    const SeriesProfile& profile = ProfileOf(set.productIndex);
     std::size_t length = 0;
     text[0] = '\0';
     for (const RegisterRow& row : kRegisterTable) {
-        // Texts of the M5 and K8 series leave out the serial character format (loading one
-        // keeps the format the panel shows); only the R3 saves its modulation.
-        if ((row.number == 105 && withoutFormat) || (row.number == 113 && !r3)) {
+        // A register the text leaves out keeps what the panel shows when the text is loaded.
+        if (profile.unsaved.Contains(row.number)) {
             continue;
         }
-        // The network ID always has both parts. The R3 writes the other IDs one-part, so a
-        // load of its text comes back with one-byte IDs.
-        const bool twoPart = row.idForm == IdForm::AlwaysTwoPart ||
-                             (row.idForm == IdForm::FollowsIdLength && set.idLength != 0 && !r3);
+        // The network ID always has both parts.
+        const bool twoPart =
+            row.idForm == IdForm::AlwaysTwoPart ||
+            (row.idForm == IdForm::FollowsIdLength && set.idLength != 0 && profile.savesTwoPartIds);
         char record[16];
         const int written =
             twoPart ? FormatRegisterRecord(record, sizeof record, row.number, set.*row.high,

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/product/option_lists.h"
+
 // The series of the PRODUCT list, in its order; the value is the list item's value.
 enum class ProductSeries : uint8_t { T1a, T1b, T2a, T2b, M5, K8, R3 };
 constexpr int kProductSeriesCount = 7;
@@ -32,39 +34,54 @@ enum class IdForm : uint8_t {
 
 using ParameterField = uint8_t ParameterSet::*;
 
+// Where the values a register may take are written down: in the row's own list, or in the
+// profile of the series (core/product/series.h).
+enum class ValueRule : uint8_t {
+    AnyByte,     // 0 to 255: the IDs' parts, the retransmissions
+    FixedList,   // the row's list, the same for every series
+    LinkBuffer,  // the series' range of the serial link buffer
+    SleepModes,  // the series' sleep list
+    RadioRates,  // the series' radio rate list for the modulation
+    Channel,     // 0 to the series' channel limit
+    TxPower,     // the series' power list
+};
+
 struct RegisterRow {
     int number;  // 100 for S100
     ParameterField high;
     ParameterField low;  // nullptr when the register has one part
     IdForm idForm;
+    ValueRule values;
+    const OptionList* list;  // the list of a FixedList register; nullptr otherwise
 };
 
 // Every register of the set, S100 to S130 in number order. Gathering, applying a record,
-// formatting a text and the write sequence all go through this table: a register added
-// here is gathered, applied and saved, and written once the write sequence names it.
+// formatting a text, checking a value and the write sequence all go through this table: a
+// register added here is gathered, applied, saved and checked, and written once the write
+// sequence names it.
 // clang-format off
 inline constexpr RegisterRow kRegisterTable[] = {
-    {100, &ParameterSet::s100,     nullptr,                IdForm::None},
-    {101, &ParameterSet::s101,     nullptr,                IdForm::None},
-    {102, &ParameterSet::s102,     nullptr,                IdForm::None},
-    {103, &ParameterSet::s103,     nullptr,                IdForm::None},
-    {104, &ParameterSet::s104,     nullptr,                IdForm::None},
-    {105, &ParameterSet::s105,     nullptr,                IdForm::None},
-    {110, &ParameterSet::s110,     nullptr,                IdForm::None},
-    {111, &ParameterSet::s111,     nullptr,                IdForm::None},
-    {112, &ParameterSet::s112,     nullptr,                IdForm::None},
-    {113, &ParameterSet::s113,     nullptr,                IdForm::None},
-    {120, &ParameterSet::s120High, &ParameterSet::s120Low, IdForm::AlwaysTwoPart},
-    {121, &ParameterSet::s121High, &ParameterSet::s121Low, IdForm::FollowsIdLength},
-    {122, &ParameterSet::s122High, &ParameterSet::s122Low, IdForm::FollowsIdLength},
-    {123, &ParameterSet::s123High, &ParameterSet::s123Low, IdForm::FollowsIdLength},
-    {124, &ParameterSet::s124,     nullptr,                IdForm::None},
-    {125, &ParameterSet::s125,     nullptr,                IdForm::None},
-    {126, &ParameterSet::s126,     nullptr,                IdForm::None},
-    {127, &ParameterSet::s127,     nullptr,                IdForm::None},
-    {128, &ParameterSet::s128,     nullptr,                IdForm::None},
-    {129, &ParameterSet::s129,     nullptr,                IdForm::None},
-    {130, &ParameterSet::s130High, &ParameterSet::s130Low, IdForm::FollowsIdLength},
+    {100, &ParameterSet::s100,     nullptr,                IdForm::None,            ValueRule::LinkBuffer, nullptr},
+    {101, &ParameterSet::s101,     nullptr,                IdForm::None,            ValueRule::FixedList,  &flowControlList},
+    {102, &ParameterSet::s102,     nullptr,                IdForm::None,            ValueRule::FixedList,  &timeoutList},
+    {103, &ParameterSet::s103,     nullptr,                IdForm::None,            ValueRule::SleepModes, nullptr},
+    {104, &ParameterSet::s104,     nullptr,                IdForm::None,            ValueRule::FixedList,  &serialRateList},
+    {105, &ParameterSet::s105,     nullptr,                IdForm::None,            ValueRule::FixedList,  &serialFormatList},
+    {110, &ParameterSet::s110,     nullptr,                IdForm::None,            ValueRule::RadioRates, nullptr},
+    {111, &ParameterSet::s111,     nullptr,                IdForm::None,            ValueRule::Channel,    nullptr},
+    {112, &ParameterSet::s112,     nullptr,                IdForm::None,            ValueRule::TxPower,    nullptr},
+    {113, &ParameterSet::s113,     nullptr,                IdForm::None,            ValueRule::FixedList,  &modulationList},
+    {120, &ParameterSet::s120High, &ParameterSet::s120Low, IdForm::AlwaysTwoPart,   ValueRule::AnyByte,    nullptr},
+    {121, &ParameterSet::s121High, &ParameterSet::s121Low, IdForm::FollowsIdLength, ValueRule::AnyByte,    nullptr},
+    {122, &ParameterSet::s122High, &ParameterSet::s122Low, IdForm::FollowsIdLength, ValueRule::AnyByte,    nullptr},
+    {123, &ParameterSet::s123High, &ParameterSet::s123Low, IdForm::FollowsIdLength, ValueRule::AnyByte,    nullptr},
+    {124, &ParameterSet::s124,     nullptr,                IdForm::None,            ValueRule::FixedList,  &workingModeList},
+    {125, &ParameterSet::s125,     nullptr,                IdForm::None,            ValueRule::AnyByte,    nullptr},
+    {126, &ParameterSet::s126,     nullptr,                IdForm::None,            ValueRule::FixedList,  &addressControlList},
+    {127, &ParameterSet::s127,     nullptr,                IdForm::None,            ValueRule::FixedList,  &yesNoList},
+    {128, &ParameterSet::s128,     nullptr,                IdForm::None,            ValueRule::FixedList,  &yesNoList},
+    {129, &ParameterSet::s129,     nullptr,                IdForm::None,            ValueRule::FixedList,  &yesNoList},
+    {130, &ParameterSet::s130High, &ParameterSet::s130Low, IdForm::FollowsIdLength, ValueRule::AnyByte,    nullptr},
 };
 // clang-format on
 

@@ -6,42 +6,17 @@
 
 #include "core/link/connection.h"
 #include "core/params/textual_forms.h"
+#include "core/product/series.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
 
 namespace {
 
-enum class SentWhen { Always, OnlyM5, NotM5 };
-
-struct WriteStep {
-    int registerNumber;
-    SentWhen when;
-};
-
 // Sending order. It is not numeric: the network ID goes before the working-mode registers
 // and the other IDs go last. Modules in the field have only ever been written in this
-// order, so it stays.
-constexpr WriteStep kWriteSequence[] = {
-    {100, SentWhen::Always}, {101, SentWhen::Always}, {102, SentWhen::Always},
-    {103, SentWhen::Always}, {104, SentWhen::Always}, {105, SentWhen::Always},
-    {110, SentWhen::Always}, {111, SentWhen::Always}, {112, SentWhen::Always},
-    {113, SentWhen::OnlyM5}, {120, SentWhen::Always}, {124, SentWhen::Always},
-    {125, SentWhen::Always}, {126, SentWhen::Always}, {127, SentWhen::Always},
-    {128, SentWhen::Always}, {129, SentWhen::NotM5},  {121, SentWhen::Always},
-    {122, SentWhen::Always}, {123, SentWhen::Always}, {130, SentWhen::NotM5},
-};
-
-bool IsSent(const WriteStep& step, ProductSeries series) {
-    switch (step.when) {
-        case SentWhen::Always:
-            return true;
-        case SentWhen::OnlyM5:
-            return series == ProductSeries::M5;
-        case SentWhen::NotM5:
-            return series != ProductSeries::M5;
-    }
-    return false;
-}
+// order, so it stays. Which of these a series leaves out is its profile's.
+constexpr int kWriteSequence[] = {100, 101, 102, 103, 104, 105, 110, 111, 112, 113, 120,
+                                  124, 125, 126, 127, 128, 129, 121, 122, 123, 130};
 
 // Composes the set command of one register; returns its length, or -1 when it does not
 // fit.
@@ -60,17 +35,17 @@ int ComposeCommand(const RegisterRow& row, const ParameterSet& set, uint8_t modu
 // Sends the sequence one command at a time, each acknowledged before the next: Done when
 // the last one was acknowledged.
 Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteReport* report) {
-    for (const WriteStep& step : kWriteSequence) {
-        if (!IsSent(step, set.productIndex)) {
+    for (const int registerNumber : kWriteSequence) {
+        if (!WriteSends(set.productIndex, registerNumber)) {
             continue;
         }
         char text[32];
         const int length =
-            ComposeCommand(*FindRegister(step.registerNumber), set, modulation, text, sizeof text);
+            ComposeCommand(*FindRegister(registerNumber), set, modulation, text, sizeof text);
         char name[16];
-        std::snprintf(name, sizeof name, "ATS%03d=", step.registerNumber);
+        std::snprintf(name, sizeof name, "ATS%03d=", registerNumber);
         ComTraceStep(name);
-        report->failedRegister = step.registerNumber;
+        report->failedRegister = registerNumber;
         std::snprintf(report->failedCommand, sizeof report->failedCommand, "%s", text);
         if (length < 0 || !SendCommand(text, length)) {
             report->failedAnswer = Answer::DeviceGone;
@@ -83,7 +58,7 @@ Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteRep
             return report->failedAnswer == Answer::DeviceGone ? Exchange::DeviceGone
                                                               : Exchange::NotAcknowledged;
         }
-        report->written[report->writtenCount++] = step.registerNumber;
+        report->written[report->writtenCount++] = registerNumber;
     }
     report->failedRegister = 0;
     report->failedCommand[0] = '\0';
@@ -93,19 +68,14 @@ Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteRep
 }  // namespace
 
 bool WriteSends(ProductSeries series, int registerNumber) {
-    for (const WriteStep& step : kWriteSequence) {
-        if (step.registerNumber == registerNumber) {
-            return IsSent(step, series);
-        }
-    }
-    return false;
+    return FindRegister(registerNumber) != nullptr &&
+           !ProfileOf(series).unwritten.Contains(registerNumber);
 }
 
 bool WriteSendsTwoParts(const ParameterSet& set, const RegisterRow& row) {
-    // The M5 keeps one-byte node IDs whatever the ID length says.
     return row.idForm == IdForm::AlwaysTwoPart ||
            (row.idForm == IdForm::FollowsIdLength && set.idLength == 1 &&
-            set.productIndex != ProductSeries::M5);
+            ProfileOf(set.productIndex).writesTwoPartIds);
 }
 
 Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteReport* report) {

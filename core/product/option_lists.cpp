@@ -98,8 +98,9 @@ constexpr OptionItem addressControlItems[] = {
 constexpr OptionItem yesNoItems[] = {{"No", 0}, {"Yes", 1}};
 
 template <std::size_t N>
-constexpr OptionList MakeList(const OptionItem (&items)[N], uint8_t selected) {
-    return OptionList{items, N, selected};
+constexpr OptionList MakeList(const OptionItem (&items)[N], uint8_t selected,
+                              uint8_t linkBuffer = 0) {
+    return OptionList{items, N, selected, linkBuffer};
 }
 
 }  // namespace
@@ -114,10 +115,12 @@ const OptionList fourModeSleepList = MakeList(fourModeSleepItems, 0);
 const OptionList oneModeSleepList = MakeList(oneModeSleepItems, 0);
 const OptionList noSleepList = MakeList(noSleepItems, 0);
 
-const OptionList standardRateList = MakeList(standardRateItems, 3);
-const OptionList narrowBandRateList = MakeList(narrowBandRateItems, 9);
-const OptionList fastDsssRateList = MakeList(fastDsssRateItems, 9);
-const OptionList loraRateList = MakeList(loraRateItems, 1);
+// The DSSS rates of the T series run with the large serial link buffer, the plain FSK and
+// the LoRa rates with the small one.
+const OptionList standardRateList = MakeList(standardRateItems, 3, 50);
+const OptionList narrowBandRateList = MakeList(narrowBandRateItems, 9, 200);
+const OptionList fastDsssRateList = MakeList(fastDsssRateItems, 9, 200);
+const OptionList loraRateList = MakeList(loraRateItems, 1, 50);
 
 const OptionList flowControlList = MakeList(flowControlItems, 0);
 const OptionList timeoutList = MakeList(timeoutItems, 5);

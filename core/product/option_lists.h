@@ -14,6 +14,9 @@ struct OptionList {
     const OptionItem* items;
     std::size_t count;
     uint8_t selected;
+    // Radio rate lists only: the serial link buffer (S100) that goes with these rates; 0 for
+    // every other list.
+    uint8_t linkBuffer;
 };
 
 extern const OptionList t1PowerList, t2PowerList, m5PowerList, k8PowerList, r3PowerList;

@@ -1,19 +1,44 @@
 #include "core/product/series.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
+// One row per series, three lines a row:
+//   name, short name, power list, sleep list, FSK rate list, how many of its rates are on
+//   offer (0: all); channel limit, buffer range, whether the panel keeps the range the last
+//   series left, the modulation and what it starts with; the leave command, registers its
+//   list lacks, registers the write skips, two-part IDs written; registers its text leaves
+//   out, two-part IDs saved.
 // clang-format off
 const SeriesProfile kProfiles[kProductSeriesCount] = {
-    {"Zelk-T1a", "T1a", &t1PowerList, &fourModeSleepList, 100, 5, 230, 0},
-    {"Zelk-T1b", "T1b", &t1PowerList, &fourModeSleepList, 100, 5, 230, 0},
-    {"Zelk-T2a", "T2a", &t2PowerList, &noSleepList,       100, 5, 230, 0},
-    {"Zelk-T2b", "T2b", &t2PowerList, &noSleepList,       100, 5, 230, 0},
-    // This radio tops out at 38.4 kbps: the two fastest standard rates are not offered.
-    {"Zelk-M5",  "M5",  &m5PowerList, &oneModeSleepList,  17,  5, 50,  6},
-    {"Zelk-K8",  "K8",  &k8PowerList, &oneModeSleepList,  225, 0, 0,   0},
-    {"Zelk-R3",  "R3",  &r3PowerList, &noSleepList,       100, 5, 50,  0},
+    // The "a" variants are narrow-band radios, the "b" variants fast DSSS ones.
+    {"Zelk-T1a", "T1a", &t1PowerList, &fourModeSleepList, &narrowBandRateList, 0,
+     100, 5, 230, false, Modulation::FskOnly,  0,
+     "ATX\n", {113},           {113},      true,  {113},      true},
+    {"Zelk-T1b", "T1b", &t1PowerList, &fourModeSleepList, &fastDsssRateList,   0,
+     100, 5, 230, false, Modulation::FskOnly,  0,
+     "ATX\n", {113},           {113},      true,  {113},      true},
+    {"Zelk-T2a", "T2a", &t2PowerList, &noSleepList,       &narrowBandRateList, 0,
+     100, 5, 230, false, Modulation::FskOnly,  0,
+     "ATX\n", {113},           {113},      true,  {113},      true},
+    {"Zelk-T2b", "T2b", &t2PowerList, &noSleepList,       &fastDsssRateList,   0,
+     100, 5, 230, false, Modulation::FskOnly,  0,
+     "ATX\n", {113},           {113},      true,  {113},      true},
+    // This radio tops out at 38.4 kbps. It has no repeater, keeps one-byte node IDs on the
+    // wire whatever the ID length says, and takes its serial format without listing it.
+    {"Zelk-M5",  "M5",  &m5PowerList, &oneModeSleepList,  &standardRateList,   6,
+     17,  5, 50,  false, Modulation::Reported, 0,
+     "ATO\n", {105, 129, 130}, {129, 130}, false, {105, 113}, true},
+    {"Zelk-K8",  "K8",  &k8PowerList, &oneModeSleepList,  &standardRateList,   0,
+     225, 5, 230, true,  Modulation::FskOnly,  0,
+     "ATO\n", {105, 113},      {113},      true,  {105, 113}, true},
+    // Its modulation is the panel's choice and is saved, but the module is not sent it; its
+    // text keeps the node IDs one-part, so a load of it comes back with one-byte IDs.
+    {"Zelk-R3",  "R3",  &r3PowerList, &noSleepList,       &standardRateList,   0,
+     100, 5, 50,  false, Modulation::Chosen,   1,
+     "ATX\n", {},              {113},      true,  {},         false},
 };
 // clang-format on
 
@@ -44,27 +69,27 @@ bool SeriesFromName(const char* name, ProductSeries* series) {
     return false;
 }
 
-const OptionList& RadioRateList(ProductSeries series, uint8_t loraMode) {
-    if (loraMode != 0) {
-        return loraRateList;
+const char* SeriesNames() {
+    static char names[64];
+    if (names[0] == '\0') {
+        std::size_t length = 0;
+        for (int index = 0; index < kProductSeriesCount; ++index) {
+            const char* separator = index == 0                         ? ""
+                                    : index == kProductSeriesCount - 1 ? " or "
+                                                                       : ", ";
+            const int added = std::snprintf(names + length, sizeof names - length, "%s%s",
+                                            separator, kProfiles[index].shortName);
+            length += static_cast<std::size_t>(added > 0 ? added : 0);
+        }
     }
-    switch (series) {
-        // The "a" variants are narrow-band radios, the "b" variants fast DSSS ones.
-        case ProductSeries::T1a:
-        case ProductSeries::T2a:
-            return narrowBandRateList;
-        case ProductSeries::T1b:
-        case ProductSeries::T2b:
-            return fastDsssRateList;
-        case ProductSeries::M5:
-        case ProductSeries::K8:
-        case ProductSeries::R3:
-            break;
-    }
-    return standardRateList;
+    return names;
 }
 
-AllowedValues AllowedFor(ProductSeries series, uint8_t modulation, int registerNumber) {
+const OptionList& RadioRateList(ProductSeries series, uint8_t loraMode) {
+    return loraMode != 0 ? loraRateList : *ProfileOf(series).fskRateList;
+}
+
+AllowedValues AllowedFor(ProductSeries series, uint8_t modulation, const RegisterRow& row) {
     const SeriesProfile& profile = ProfileOf(series);
     const auto list = [](const OptionList& options, std::size_t count = 0) {
         return AllowedValues{&options, count != 0 ? count : options.count, 0, 0};
@@ -72,43 +97,24 @@ AllowedValues AllowedFor(ProductSeries series, uint8_t modulation, int registerN
     const auto range = [](int minimum, int maximum) {
         return AllowedValues{nullptr, 0, minimum, maximum};
     };
-    switch (registerNumber) {
-        case 100:
-            // The K8 keeps the range of the series selected before it; from start-up that
-            // is the T1b's.
-            return profile.bufferMaximum != 0 ? range(profile.bufferMinimum, profile.bufferMaximum)
-                                              : range(ProfileOf(ProductSeries::T1b).bufferMinimum,
-                                                      ProfileOf(ProductSeries::T1b).bufferMaximum);
-        case 101:
-            return list(flowControlList);
-        case 102:
-            return list(timeoutList);
-        case 103:
+    switch (row.values) {
+        case ValueRule::FixedList:
+            return list(*row.list);
+        case ValueRule::LinkBuffer:
+            return range(profile.bufferMinimum, profile.bufferMaximum);
+        case ValueRule::SleepModes:
             return list(*profile.sleepList);
-        case 104:
-            return list(serialRateList);
-        case 105:
-            return list(serialFormatList);
-        case 110:
+        case ValueRule::RadioRates:
             return list(RadioRateList(series, modulation),
                         modulation == 0 ? profile.fskRateItems : 0);
-        case 111:
+        case ValueRule::Channel:
             return range(0, profile.channelLimit);
-        case 112:
+        case ValueRule::TxPower:
             return list(*profile.powerList);
-        case 113:
-            return list(modulationList);
-        case 124:
-            return list(workingModeList);
-        case 126:
-            return list(addressControlList);
-        case 127:
-        case 128:
-        case 129:
-            return list(yesNoList);
-        default:
-            return range(0, 255);  // the IDs' parts and the retransmissions
+        case ValueRule::AnyByte:
+            break;
     }
+    return range(0, 255);
 }
 
 bool IsAllowed(const AllowedValues& allowed, uint8_t value) {
@@ -125,17 +131,16 @@ bool IsAllowed(const AllowedValues& allowed, uint8_t value) {
 
 ParameterSet StartingParameters(ProductSeries series) {
     const SeriesProfile& profile = ProfileOf(series);
-    const bool r3 = series == ProductSeries::R3;
+    const OptionList& rates = RadioRateList(series, profile.startingModulation);
     ParameterSet set{};
     set.productIndex = series;
     set.idLength = 0;
-    // The DSSS radios of the T series start with the large buffer.
-    set.s100 = &RadioRateList(series, 0) == &standardRateList || r3 ? 50 : 200;
+    set.s100 = rates.linkBuffer;
     set.s102 = 5;
     set.s104 = 3;
-    set.s110 = RadioRateList(series, r3 ? 1 : 0).selected;
+    set.s110 = rates.selected;
     set.s112 = profile.powerList->selected;
-    set.s113 = r3 ? 1 : 0;
+    set.s113 = profile.startingModulation;
     set.s120High = 192;
     set.s120Low = 168;
     set.s121High = set.s121Low = 10;

@@ -365,7 +365,7 @@ int GatherWrite(const Request& request, ParameterSet* set) {
     int status = kExitDone;
     for (const RegisterRow& row : kRegisterTable) {
         const uint8_t value = values.set.*row.high;
-        const AllowedValues allowed = AllowedFor(request.series, values.set.s113, row.number);
+        const AllowedValues allowed = AllowedFor(request.series, values.set.s113, row);
         if (WriteSends(request.series, row.number) && !IsAllowed(allowed, value)) {
             Say("S" + std::to_string(row.number) + "=" + std::to_string(value) +
                 " is not offered for " + ProfileOf(request.series).name + ": it takes " +

@@ -31,7 +31,7 @@ struct Request {
     PortChoice port;
     uint32_t baudRate = 9600;
     uint8_t format = 0;  // index of the serial format table
-    ProductSeries series = ProductSeries::T1b;
+    ProductSeries series{};
     int idBytes = 0;           // 1 or 2 to say how long the IDs are; 0: as the file or module has
     std::string file;          // write, diff
     std::string output;        // read: the file to write instead of printing

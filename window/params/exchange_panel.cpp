@@ -5,6 +5,7 @@
 #include "core/params/parameter_set.h"
 #include "core/params/read.h"
 #include "core/params/write.h"
+#include "core/product/series.h"
 #include "runtime/serial/rs232.h"
 #include "window/link/link_panel.h"
 #include "window/panel/panel.h"
@@ -34,8 +35,8 @@ int ReadCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
     }
 
     ParseConfigText(length);
-    if (parameters.productIndex == ProductSeries::M5) {
-        // The M5 reports its modulation, and the radio rates on offer depend on it. The
+    if (ProfileOf(parameters.productIndex).modulation == Modulation::Reported) {
+        // The module reports its modulation, and the radio rates on offer depend on it. The
         // rebuilt list selects its own default, so the rate read is put back afterwards.
         GetCtrlVal(panelHandle, S113, &parameters.s113);
         GetCtrlVal(panelHandle, S110, &parameters.s110);

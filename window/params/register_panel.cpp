@@ -1,5 +1,6 @@
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
+#include "core/product/series.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
 #include "window/panel/register_controls.h"
@@ -9,9 +10,10 @@
 void GatherParameters() {
     GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
     for (const RegisterRow& row : kRegisterTable) {
-        // Only the series with a modulation choice shows S113; for the others the field
-        // keeps what a read from the module left there.
-        if (row.number == 113 && parameters.productIndex != ProductSeries::R3) {
+        // Only a series whose modulation is the panel's choice shows S113; for the others
+        // the field keeps what a read from the module left there.
+        if (row.number == 113 &&
+            ProfileOf(parameters.productIndex).modulation != Modulation::Chosen) {
             continue;
         }
         GetCtrlVal(panelHandle, ControlsOf(row).high, &(parameters.*row.high));

@@ -19,78 +19,30 @@ void ClampChannel(uint8_t limit) {
     SetCtrlAttribute(panelHandle, S111, ATTR_MAX_VALUE, limit);
 }
 
-void SetBufferRange(const SeriesProfile& profile) {
-    SetCtrlAttribute(panelHandle, S100, ATTR_MAX_VALUE, profile.bufferMaximum);
-    SetCtrlAttribute(panelHandle, S100, ATTR_MIN_VALUE, profile.bufferMinimum);
-}
-
-void FillSleepList(const SeriesProfile& profile) {
+// One set-up for every series, driven by its profile. The buffer's range is set before the
+// rate list, whose fill sets the buffer to the size its rates run with: the range must
+// admit that size first.
+void SetUpSeries(const SeriesProfile& profile) {
+    FillOptionList(S112, *profile.powerList);
     FillOptionList(S103, *profile.sleepList);
     SetCtrlVal(panelHandle, S103, 0);
-}
-
-void HideModulation() {
-    SetCtrlVal(panelHandle, S113, 0);
-    SetCtrlAttribute(panelHandle, S113, ATTR_VISIBLE, 0);
-    SetCtrlAttribute(panelHandle, S113, ATTR_DIMMED, 1);
-}
-
-// T1 and T2 differ only in their power and sleep lists; the rate list follows the
-// series (narrow-band for the "a" variants, fast DSSS for the "b" variants).
-void SetUpDsssSeries(const SeriesProfile& profile) {
-    FillOptionList(S112, *profile.powerList);
-    FillSleepList(profile);
-    HideModulation();
-    // The range is widened before the rate list sets the buffer to 200.
-    SetBufferRange(profile);
+    const int offersChoice = profile.modulation == Modulation::Chosen ? 1 : 0;
+    SetCtrlVal(panelHandle, S113, profile.startingModulation);
+    SetCtrlAttribute(panelHandle, S113, ATTR_VISIBLE, offersChoice);
+    SetCtrlAttribute(panelHandle, S113, ATTR_DIMMED, 1 - offersChoice);
+    if (!profile.keepsBufferRange) {
+        SetCtrlAttribute(panelHandle, S100, ATTR_MAX_VALUE, profile.bufferMaximum);
+        SetCtrlAttribute(panelHandle, S100, ATTR_MIN_VALUE, profile.bufferMinimum);
+    }
     ClampChannel(profile.channelLimit);
-    RebuildRadioRateList(0);
-}
-
-void SetUpM5(const SeriesProfile& profile) {
-    FillOptionList(S112, *profile.powerList);
-    FillSleepList(profile);
-    HideModulation();
-    ClampChannel(profile.channelLimit);
-    SetBufferRange(profile);
-    SetCtrlVal(panelHandle, S100, 50);
-    RebuildRadioRateList(0);
+    RebuildRadioRateList(profile.startingModulation);
+    // A radio that offers only the first rates of its list loses the rest here, and only
+    // here: after a read the module's own modulation decides.
     int count = 0;
     GetNumListItems(panelHandle, S110, &count);
-    if (count > profile.fskRateItems) {
+    if (profile.fskRateItems != 0 && count > profile.fskRateItems) {
         DeleteListItem(panelHandle, S110, profile.fskRateItems, -1);
     }
-}
-
-// The K8 keeps whatever buffer range the previous series left: 50, the value its rate
-// list sets, lies in every range S100 can have.
-void SetUpK8(const SeriesProfile& profile) {
-    FillOptionList(S112, *profile.powerList);
-    ClampChannel(profile.channelLimit);
-    SetCtrlAttribute(panelHandle, S113, ATTR_VISIBLE, 0);
-    SetCtrlAttribute(panelHandle, S113, ATTR_DIMMED, 1);
-    RebuildRadioRateList(0);
-    FillSleepList(profile);
-    SetCtrlVal(panelHandle, S113, 0);
-}
-
-void SelectDefaultRate(uint8_t loraMode) {
-    SetCtrlVal(panelHandle, S110, RadioRateList(parameters.productIndex, loraMode).selected);
-}
-
-// The one series with a choice of modulation; it starts in LoRa mode.
-void SetUpR3(const SeriesProfile& profile) {
-    FillOptionList(S112, *profile.powerList);
-    FillSleepList(profile);
-    SetCtrlVal(panelHandle, S113, 1);
-    SetCtrlAttribute(panelHandle, S113, ATTR_VISIBLE, 1);
-    SetCtrlAttribute(panelHandle, S113, ATTR_DIMMED, 0);
-    SetBufferRange(profile);
-    ClampChannel(profile.channelLimit);
-    uint8_t loraMode = 0;
-    GetCtrlVal(panelHandle, S113, &loraMode);
-    RebuildRadioRateList(loraMode);
-    SelectDefaultRate(loraMode);
 }
 
 }  // namespace
@@ -103,22 +55,13 @@ void FillOptionList(int control, const OptionList& list) {
     // A new list never inherits the old selection: the same code means another rate or
     // power level from one list to the next.
     SetCtrlVal(panelHandle, control, list.selected);
-    // The plain FSK rates run with the small serial link buffer.
-    if (&list == &standardRateList) {
-        SetCtrlVal(panelHandle, S100, 50);
+    if (list.linkBuffer != 0) {
+        SetCtrlVal(panelHandle, S100, list.linkBuffer);
     }
 }
 
 void RebuildRadioRateList(uint8_t loraMode) {
-    const OptionList& list = RadioRateList(parameters.productIndex, loraMode);
-    FillOptionList(S110, list);
-    // The DSSS radios of the T series take the large buffer; the LoRa rates the small
-    // one, as the standard list has already set.
-    if (&list == &loraRateList) {
-        SetCtrlVal(panelHandle, S100, 50);
-    } else if (&list != &standardRateList) {
-        SetCtrlVal(panelHandle, S100, 200);
-    }
+    FillOptionList(S110, RadioRateList(parameters.productIndex, loraMode));
 }
 
 int SelectProductCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
@@ -128,24 +71,7 @@ int SelectProductCallBack(int /*panel*/, int /*control*/, int event, void* /*cal
     }
     GetCtrlVal(panelHandle, PRODUCT, &parameters.productIndex);
     GetCtrlVal(panelHandle, S111, &parameters.s111);
-    const SeriesProfile& profile = ProfileOf(parameters.productIndex);
-    switch (parameters.productIndex) {
-        case ProductSeries::T1a:
-        case ProductSeries::T1b:
-        case ProductSeries::T2a:
-        case ProductSeries::T2b:
-            SetUpDsssSeries(profile);
-            break;
-        case ProductSeries::M5:
-            SetUpM5(profile);
-            break;
-        case ProductSeries::K8:
-            SetUpK8(profile);
-            break;
-        case ProductSeries::R3:
-            SetUpR3(profile);
-            break;
-    }
+    SetUpSeries(ProfileOf(parameters.productIndex));
     return 0;
 }
 
@@ -157,6 +83,5 @@ int fskLora_selectCallBack(int /*panel*/, int /*control*/, int event, void* /*ca
     uint8_t loraMode = 0;
     GetCtrlVal(panelHandle, S113, &loraMode);
     RebuildRadioRateList(loraMode);
-    SelectDefaultRate(loraMode);
     return 0;
 }
