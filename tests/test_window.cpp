@@ -1,7 +1,12 @@
-// Start-up, quitting and the program as a process; then the panel's adaptation to the
-// product series (option lists, ranges, modulation) and the rules that dim, show and set the
-// controls depending on mode, repeater and ID length.
+// The window program: start-up, quitting and the program as a process; setting files
+// through the file dialogs and what the panel gathers; a user's session against zelksim on a
+// real pseudo-terminal; then the panel's adaptation to the product series (option lists,
+// ranges, modulation) and the rules that dim, show and set the controls depending on mode,
+// repeater and ID length.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -12,9 +17,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -22,13 +30,17 @@
 #include <vector>
 
 #include "core/link/connection.h"
+#include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
 #include "core/product/option_lists.h"
 #include "core/product/series.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
+#include "tests/support/files_fixture.h"
+#include "tests/support/link_fixture.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
+#include "tests/support/zelksim_process.h"
 #include "window/app/app.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
@@ -212,6 +224,228 @@ TEST(ProgramProcess, AnIdleProgramSleepsUntilAnEventComes) {
     EXPECT_GT(cpuAfter, 0.0);
     EXPECT_LT((cpuAfter - cpuBefore) / 3.0, 0.25) << "share of a core while idle";
     EXPECT_LT((wakeUpsAfter - wakeUpsBefore) / 3.0, 10.0) << "wake-ups a second while idle";
+}
+
+TEST_F(SettingFiles, CancellingChangesNothing) {
+    const std::map<int, int> before = Snapshot();
+    EXPECT_EQ(Use(SAVE_TO_FILE, ""), std::vector<std::string>{saveDialog_});
+    EXPECT_EQ(Use(OPEN_FILE, ""), std::vector<std::string>{loadDialog_});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 0);
+    EXPECT_EQ(Snapshot(), before);
+}
+
+// Installed with the system's programs, the program finds its panel in a data directory;
+// its own folder is then no place for the user's files, even for root, who could write
+// there.
+TEST_F(SettingFiles, AnInstalledProgramSavesToTheUsersDocumentsOrHome) {
+    const fs::path data = dir_ / "share";
+    fs::create_directories(data);
+    fs::copy_file("ZelkConfig_en.uir", data / "ZelkConfig_en.uir");
+    const std::string directories[] = {"no-such-directory", data.string()};
+    const char* places[] = {directories[0].c_str(), directories[1].c_str()};
+    DiscardTestPanel();
+    ASSERT_EQ(SetPanelDirectories(places, 2), 0);
+    const int loaded = LoadTestPanel();
+    SetPanelDirectories(nullptr, 0);
+    ASSERT_GE(loaded, 0) << GetPanelLoadError();
+
+    const std::string saved[] = {getenv("HOME") ? getenv("HOME") : "",
+                                 getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : ""};
+    setenv("HOME", dir_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);  // no user-dirs.dirs: Documents in HOME
+    const std::vector<std::string> withoutDocuments = Use(SAVE_TO_FILE, "");
+    fs::create_directory(dir_ / "Documents");
+    const std::vector<std::string> withDocuments = Use(SAVE_TO_FILE, "");
+    setenv("HOME", saved[0].c_str(), 1);
+    saved[1].empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", saved[1].c_str(), 1);
+
+    const std::string dialog = "Name of File to Save in ";
+    EXPECT_EQ(withoutDocuments, std::vector<std::string>{dialog + dir_.string() + " *.txt only"});
+    EXPECT_EQ(withDocuments,
+              std::vector<std::string>{dialog + (dir_ / "Documents").string() + " *.txt only"});
+}
+
+TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
+    Write("settings.txt", "S111=5\r\n>");
+    // A file size limit makes the write fail as a full disk does, for root as well.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = {16, saved.rlim_max};
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::vector<std::string> popups = Use(SAVE_TO_FILE, "settings.txt");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+
+    EXPECT_EQ(popups, (std::vector<std::string>{
+                          saveDialog_, "File Error| Saving Error! The setting is not saved:\r\n " +
+                                           (dir_ / "settings.txt").string() +
+                                           "\r\n the file cannot be written (File too large) "}));
+    EXPECT_EQ(ReadFile(dir_ / "settings.txt"), "S111=5\r\n>");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
+}
+
+// A folder that takes no temporary file, with a file in it that its user may write: the
+// save writes the file in place. Where the folder takes one, the file is replaced whole
+// (a new inode) as always. Either way the file keeps its permissions. Root writes
+// anywhere, so as root the test runs itself again as nobody.
+TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
+    const char* self = "SettingFiles.SavesInPlaceWhereTheFolderTakesNoTemporaryFile";
+    if (geteuid() == 0) {
+        const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                    fs::read_symlink("/proc/self/exe").string() +
+                                    " --gtest_filter=" + self + " 2>&1";
+        std::FILE* child = popen(command.c_str(), "r");
+        std::string output;
+        for (char chunk[512]; std::fgets(chunk, sizeof chunk, child) != nullptr;) {
+            output += chunk;
+        }
+        pclose(child);
+        // No setpriv, or a build nobody may read: nothing to learn here.
+        if (output.find("[==========]") == std::string::npos ||
+            output.find("[  SKIPPED ]") != std::string::npos) {
+            GTEST_SKIP() << "not run as nobody: " << output;
+        }
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    for (const char* folder : {"open", "shut"}) {
+        fs::create_directory(dir_ / folder);
+        Write(std::string(folder) + "/settings.txt", "S111=5\r\n>");
+        fs::permissions(dir_ / folder / "settings.txt", fs::perms(0640));
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0555));
+    if (mkdir((dir_ / "shut" / "probe").c_str(), 0700) == 0) {
+        GTEST_SKIP() << "this user may write a read-only folder";
+    }
+    for (const auto& [folder, replaced] : {std::pair{"open", true}, std::pair{"shut", false}}) {
+        SCOPED_TRACE(folder);
+        const fs::path file = dir_ / folder / "settings.txt";
+        struct stat before {};
+        struct stat after {};
+        stat(file.c_str(), &before);
+        // The dialog and nothing else: no error. (Where the dialog starts depends on the
+        // folders this user may write.)
+        EXPECT_EQ(Use(SAVE_TO_FILE, std::string(folder) + "/settings.txt").size(), 1u);
+        stat(file.c_str(), &after);
+        EXPECT_EQ(ReadFile(file), configText);
+        EXPECT_EQ(after.st_mode & 0777, 0640u);
+        EXPECT_EQ(after.st_ino != before.st_ino, replaced);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / folder), {}), 1);
+    }
+    fs::permissions(dir_ / "shut", fs::perms(0755));
+}
+// What the panel hides keeps what was there: the modulation outside the series that shows
+// it, the low parts of the IDs while they are one byte long. The network ID has both parts.
+TEST(Gathering, TakesOnlyWhatThePanelShows) {
+    ASSERT_GE(LoadTestPanel(), 0);  // on series T1b
+    parameters = ParameterSet{};
+    parameters.s113 = 7;
+    parameters.s121Low = parameters.s122Low = parameters.s123Low = parameters.s130Low = 99;
+    SetCtrlVal(panelHandle, S113, 0);
+    SetCtrlVal(panelHandle, S120_L, 1);
+    SetCtrlVal(panelHandle, S121_L, 2);
+    SetCtrlVal(panelHandle, S130_L, 3);
+    GatherParameters();
+    EXPECT_EQ(parameters.productIndex, ProductSeries::T1b);
+    EXPECT_EQ(parameters.s113, 7);
+    EXPECT_EQ(parameters.s120Low, 1);
+    EXPECT_EQ(parameters.s121Low, 99);
+    EXPECT_EQ(parameters.s130Low, 99);
+    EXPECT_EQ(parameters.s130High, 100);
+
+    SetCtrlVal(panelHandle, ID_LEN, 1);
+    SetCtrlVal(panelHandle, PRODUCT, 6);
+    GatherParameters();
+    EXPECT_EQ(parameters.s113, 0);
+    EXPECT_EQ(parameters.idLength, 1);
+    EXPECT_EQ(parameters.s121Low, 2);
+    EXPECT_EQ(parameters.s123Low, 127);
+    EXPECT_EQ(parameters.s130Low, 3);
+    DiscardTestPanel();
+}
+// A user's session against zelksim on a real pseudo-terminal, in real time: connect, read
+// the version, write, lose the device and connect again. zelksim takes the escape only with its
+// guard times held; their exact lengths are pinned on the virtual clock, the real clock's waits and
+// writes by the test of zelksim on a pty, and a refusal over a pty by zelkctl's tests.
+class LinkEndToEnd : public link_test::LinkTest {
+  protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        StartSimulator();
+    }
+    void StartSimulator() {
+        zelksim_.emplace(std::vector<std::string>{"--log", log_, "--version-text", "E2E V9.99"});
+        setenv("ZELK_COM1", zelksim_->link().c_str(), 1);
+    }
+    void TearDown() override {
+        zelksim_.reset();
+        std::remove(log_.c_str());
+        unsetenv("ZELK_COM1");  // COM1 is the simulated module's again
+        LinkTest::TearDown();
+    }
+    // The host's bytes from the log, once they end with `tail` (the module may still be
+    // reading them when the callback returns).
+    std::string HostBytes(const std::string& tail) {
+        std::string host;
+        std::vector<double> times;
+        for (int i = 0; i < 100 && !host.ends_with(tail); ++i) {
+            usleep(20000);
+            host = LoggedHostBytes(log_, times);
+        }
+        return host;
+    }
+
+    const std::string log_ = "/tmp/zelk-e2e-" + std::to_string(getpid()) + ".log";
+    std::optional<ZelksimProcess> zelksim_;
+};
+
+// The module's end of the line goes (a pty's master closing is what an adapter pulled
+// looks like to the port): the exchange ends at the first write or read that finds it gone,
+// the port is closed, and Connect works again once the device is back.
+TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndSeesTheDeviceGo) {
+    panel::Commit(PORT_CONN, 1);
+    ASSERT_TRUE(connection.connected);
+    SetCtrlVal(panelHandle, S100, 42);
+    // How the host's bytes of each exchange begin and end.
+    struct Step {
+        int button;
+        std::string popup;
+        std::string begin;
+        std::string end;
+    };
+    // clang-format off
+    const Step steps[] = {
+        {.button = SHOW_VER, .popup = "FirmWare Verion|E2E V9.99", .begin = "+++AT/V\n",
+         .end = "ATX\n"},
+        {.button = UPDATE, .popup = link_test::kDone, .begin = "+++ATS100=42\n",
+         .end = "ATS123=127\nATS130=100\nATO\n"},
+    };
+    // clang-format on
+    std::string host;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.popup);
+        const std::size_t from = host.size();
+        panel::Press(step.button);
+        EXPECT_EQ(link_test::Popups(), link_test::Texts{step.popup});
+        host = HostBytes(step.end);
+        EXPECT_TRUE(host.substr(from).starts_with(step.begin) && host.ends_with(step.end)) << host;
+    }
+
+    zelksim_->Kill();
+    panel::Press(SHOW_VER);
+    const link_test::Texts popups = link_test::Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_TRUE(popups[0].starts_with(link_test::kCommandError + "||" + zelksim_->link() +
+                                      ": the device is gone (unplugged or hung up)\nThe port is "
+                                      "closed. Plug the adapter back in and press Connect."))
+        << popups[0];
+    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
+
+    StartSimulator();
+    panel::Commit(PORT_CONN, 1);
+    panel::Press(SHOW_VER);
+    EXPECT_EQ(link_test::Popups(), link_test::Texts{"FirmWare Verion|E2E V9.99"});
 }
 
 using namespace panel;
