@@ -322,7 +322,6 @@ TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
     }
 }
 
-
 // 300 characters of reply: S111, spaces, S100 (each record after `separator`), then `last`
 // up to the 300th character; `rest` follows but is never taken.
 std::string Padded(const std::string& last, const std::string& separator = "\r\n",
@@ -332,7 +331,6 @@ std::string Padded(const std::string& last, const std::string& separator = "\r\n
     return head + std::string(300 - head.size() - middle.size() - last.size(), ' ') + middle +
            last + rest;
 }
-
 
 struct ReadCase {
     const char* name;
@@ -424,7 +422,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         DiscardTestPanel();
     }
 }
-
 
 // Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
 // error it gives, and then nothing changes.
@@ -595,7 +592,6 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
         }
     }
 }
-
 
 // The forms themselves are pinned by the bytes on the wire and the files on disk.
 TEST(TextualForms, SetCommandsAndRecordsFitTheirBuffers) {

@@ -30,8 +30,7 @@ const char* JoinOnce(char (&names)[Size], int count, Name name) {
         char item[16];
         name(index, item);
         const char* separator = index == 0 ? "" : index == count - 1 ? " or " : ", ";
-        const int added =
-            std::snprintf(names + length, Size - length, "%s%s", separator, item);
+        const int added = std::snprintf(names + length, Size - length, "%s%s", separator, item);
         length += static_cast<std::size_t>(added > 0 ? added : 0);
     }
     return names;
@@ -41,7 +40,7 @@ const char* JoinOnce(char (&names)[Size], int count, Name name) {
 
 const char* SeriesNames() {
     static char names[64];
-    return JoinOnce(names, kProductSeriesCount, [](int index, char (&item)[16]) {
+    return JoinOnce(names, kProductSeriesCount, [](int index, char(&item)[16]) {
         std::snprintf(item, sizeof item, "%s",
                       ProfileOf(static_cast<ProductSeries>(index)).shortName);
     });
@@ -50,7 +49,7 @@ const char* SeriesNames() {
 const char* BaudRateNames() {
     static char names[96];
     return JoinOnce(names, static_cast<int>(std::size(kComBaudRates)),
-                    [](int index, char (&item)[16]) {
+                    [](int index, char(&item)[16]) {
                         std::snprintf(item, sizeof item, "%lu",
                                       static_cast<unsigned long>(kComBaudRates[index]));
                     });
@@ -58,7 +57,7 @@ const char* BaudRateNames() {
 
 const char* FormatNames() {
     static char names[64];
-    return JoinOnce(names, kSerialFormatCount, [](int index, char (&item)[16]) {
+    return JoinOnce(names, kSerialFormatCount, [](int index, char(&item)[16]) {
         std::snprintf(item, sizeof item, "%s", serialFormats[index].name);
     });
 }
