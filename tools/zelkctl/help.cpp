@@ -7,8 +7,7 @@
 namespace {
 
 constexpr unsigned kTalksToModule = Bit(Command::Version) | Bit(Command::Read) |
-                                    Bit(Command::Write) | Bit(Command::Diff) |
-                                    Bit(Command::Detect);
+                                    Bit(Command::Write) | Bit(Command::Diff) | Bit(Command::Detect);
 constexpr unsigned kAll = kTalksToModule | Bit(Command::Ports) | Bit(Command::Check);
 constexpr unsigned kAtOneRate =
     Bit(Command::Version) | Bit(Command::Read) | Bit(Command::Write) | Bit(Command::Diff);

@@ -111,8 +111,8 @@ int EndOutput(int status) {
         }
     }
     if (state.stdoutError != 0) {
-        Line("", std::string("cannot write to standard output: ") +
-                     std::strerror(state.stdoutError));
+        Line("",
+             std::string("cannot write to standard output: ") + std::strerror(state.stdoutError));
         ended = status == kExitDone ? kExitFile : status;
     }
     return ended;

@@ -39,8 +39,8 @@ QStringList ChildArguments(const std::vector<std::string>& arguments, const Port
             continue;
         }
         // "--port=X" and "-pX" carry their value themselves.
-        if (argument.starts_with("--port=") || (argument.starts_with("-p") && argument.size() > 2 &&
-                                                 !argument.starts_with("--"))) {
+        if (argument.starts_with("--port=") ||
+            (argument.starts_with("-p") && argument.size() > 2 && !argument.starts_with("--"))) {
             continue;
         }
         list << QString::fromStdString(ForPort(argument, port));
@@ -104,8 +104,8 @@ int Summary(const std::vector<Child>& children, bool progress) {
     if (progress) {
         std::fprintf(stderr, "\r\033[K");
     }
-    const std::string summary = std::to_string(children.size()) + " ports: " +
-                                std::to_string(children.size() - failed) + " done" +
+    const std::string summary = std::to_string(children.size()) +
+                                " ports: " + std::to_string(children.size() - failed) + " done" +
                                 (failed == 0 ? "" : ", failed: " + failures);
     if (failed == 0) {
         Say(summary);

@@ -40,9 +40,9 @@ int TakeFile(const Request& request, Plan* plan) {
         return kExitFile;
     }
     for (const SettingRecord& record : file.records) {
-        plan->values[static_cast<std::size_t>(record.number)] = PlannedValue{
-            true, record.high, record.twoPart, record.low, false,
-            name + ":" + std::to_string(record.line)};
+        plan->values[static_cast<std::size_t>(record.number)] =
+            PlannedValue{true,       record.high, record.twoPart,
+                         record.low, false,       name + ":" + std::to_string(record.line)};
     }
     return kExitDone;
 }
@@ -50,8 +50,8 @@ int TakeFile(const Request& request, Plan* plan) {
 int TakeAssignments(const Request& request, Plan* plan) {
     for (const Assignment& assignment : request.assignments) {
         PlannedValue& value = plan->values[static_cast<std::size_t>(assignment.number)];
-        value = PlannedValue{true,  assignment.high, assignment.twoPart, assignment.low,
-                             true,  "--set " + assignment.text};
+        value = PlannedValue{true, assignment.high,           assignment.twoPart, assignment.low,
+                             true, "--set " + assignment.text};
         if (!assignment.counter.empty()) {
             std::string error;
             if (!PeekId(assignment.counter, &plan->nextId, &error)) {
@@ -86,16 +86,16 @@ int CheckRegister(const Request& request, const Plan& plan, const RegisterRow& r
     const std::string name = "S" + std::to_string(row.number);
     const bool written = WriteSends(request.series, row.number);
     // A file may hold what the series' own texts and lists hold; --set only what is sent.
-    const bool known = written || !profile.unlisted.Contains(row.number) ||
-                       !profile.unsaved.Contains(row.number);
+    const bool known =
+        written || !profile.unlisted.Contains(row.number) || !profile.unsaved.Contains(row.number);
     if (!known || (value.fromSet && !written)) {
         return Failure(kExitUsage, value.source + ": a " + profile.name + " has no " + name +
                                        (known ? " that a write sends" : ""));
     }
     if (value.fromSet && value.twoPart && row.idForm == IdForm::FollowsIdLength &&
         !profile.writesTwoPartIds) {
-        return Failure(kExitUsage, value.source + ": a " + profile.name +
-                                       " takes its IDs in one part");
+        return Failure(kExitUsage,
+                       value.source + ": a " + profile.name + " takes its IDs in one part");
     }
     if (!value.fromSet || !plan.counter.empty()) {
         return kExitDone;  // a file's value the module may hold already: decided once read
@@ -107,8 +107,7 @@ int CheckRegister(const Request& request, const Plan& plan, const RegisterRow& r
         }
     }
     return Failure(kExitUsage, value.source + ": " + name + "=" + std::to_string(value.high) +
-                                   " is not offered for " + profile.name + ": it takes " +
-                                   offered);
+                                   " is not offered for " + profile.name + ": it takes " + offered);
 }
 
 std::string Describe(const AllowedValues& allowed) {
@@ -200,9 +199,9 @@ int PlannedIdBytes(const Request& request, const Plan& plan) {
             continue;
         }
         if (first != nullptr && first->twoPart != value.twoPart) {
-            Failure(kExitUsage, value.source + " is in " + (value.twoPart ? "two parts" : "one part") +
-                                    " but " + first->source + " in " +
-                                    (first->twoPart ? "two" : "one") +
+            Failure(kExitUsage, value.source + " is in " +
+                                    (value.twoPart ? "two parts" : "one part") + " but " +
+                                    first->source + " in " + (first->twoPart ? "two" : "one") +
                                     ": the IDs S121, S122, S123 and S130 share one length");
             return -1;
         }

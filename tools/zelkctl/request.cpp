@@ -157,8 +157,8 @@ bool Fail(CommandLine* line, const std::string& text) {
 }
 
 bool TakeFile(const QStringList& positional, const CommandSpec& command, CommandLine* line) {
-    const bool takesFile = command.command == Command::Write ||
-                           command.command == Command::Diff || command.command == Command::Check;
+    const bool takesFile = command.command == Command::Write || command.command == Command::Diff ||
+                           command.command == Command::Check;
     if (positional.size() > (takesFile ? 2 : 1)) {
         return Fail(line, "too many arguments for " + std::string(command.name));
     }
@@ -175,8 +175,8 @@ bool TakePortsAndSeries(const QCommandLineParser& parser, const Options& options
     for (const QString& text : parser.values(options["port"])) {
         PortChoice port;
         if (!ParsePort(text.toStdString(), &port)) {
-            return Fail(line,
-                        "no port \"" + text.toStdString() + "\": give COM1 to COM12 or a device path");
+            return Fail(line, "no port \"" + text.toStdString() +
+                                  "\": give COM1 to COM12 or a device path");
         }
         request.ports.push_back(port);
     }
@@ -187,14 +187,12 @@ bool TakePortsAndSeries(const QCommandLineParser& parser, const Options& options
     if (request.command != Command::Ports &&
         (!parser.isSet(options["series"]) ||
          !SeriesFromName(parser.value(options["series"]).toStdString().c_str(), &request.series))) {
-        return Fail(line,
-                    std::string("say the module's product series with -s: ") + SeriesNames());
+        return Fail(line, std::string("say the module's product series with -s: ") + SeriesNames());
     }
     return true;
 }
 
-bool TakeLineSettings(const QCommandLineParser& parser, const Options& options,
-                      CommandLine* line) {
+bool TakeLineSettings(const QCommandLineParser& parser, const Options& options, CommandLine* line) {
     Request& request = line->request;
     if (parser.isSet(options["baud"]) &&
         !ParseRate(parser.value(options["baud"]), &request.baudRate)) {
@@ -247,8 +245,7 @@ void DefaultScan(Request* request) {
     }
 }
 
-bool TakeAssignments(const QCommandLineParser& parser, const Options& options,
-                     CommandLine* line) {
+bool TakeAssignments(const QCommandLineParser& parser, const Options& options, CommandLine* line) {
     Request& request = line->request;
     int counters = 0;
     for (const QString& text : parser.values(options["set"])) {
@@ -295,7 +292,8 @@ bool TakeOutputs(const QCommandLineParser& parser, const Options& options, Comma
     if (request.ports.size() > 1) {
         for (const std::string& name : {request.output, request.trace}) {
             if (!name.empty() && name.find("{port}") == std::string::npos) {
-                return Fail(line, "with several ports, -o and --trace need {port} in the file name");
+                return Fail(line,
+                            "with several ports, -o and --trace need {port} in the file name");
             }
         }
     }
@@ -334,8 +332,9 @@ const char* CommandName(Command command) {
 
 std::string ForPort(const std::string& name, const PortChoice& port) {
     const std::string shortName =
-        port.device.empty() ? port.label
-                            : QFileInfo(QString::fromStdString(port.device)).fileName().toStdString();
+        port.device.empty()
+            ? port.label
+            : QFileInfo(QString::fromStdString(port.device)).fileName().toStdString();
     std::string result = name;
     for (std::size_t at = result.find("{port}"); at != std::string::npos;
          at = result.find("{port}", at + shortName.size())) {

@@ -43,7 +43,10 @@ std::string Shown(const char* text, std::size_t length) {
     std::string shown;
     for (std::size_t i = 0; i < length && shown.size() < 60; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c >= 0x20 && c < 0x7f ? std::string(1, static_cast<char>(c)) : "?";
+        shown += c == '\r'               ? "\\r"
+                 : c == '\n'             ? "\\n"
+                 : c >= 0x20 && c < 0x7f ? std::string(1, static_cast<char>(c))
+                                         : "?";
     }
     return "\"" + shown + "\"";
 }
@@ -66,24 +69,29 @@ int CheckListFitsSeries(const Request& request, const ModuleList& module, std::s
         }
     }
     if (!any) {
-        return Failure(kExitWrongModule, "the module's register list (\"AT/L\") holds no register: it answered " + Shown(configText, length));
+        return Failure(kExitWrongModule,
+                       "the module's register list (\"AT/L\") holds no register: it answered " +
+                           Shown(configText, length));
     }
     if (lacks.empty() && extra.empty()) {
         return kExitDone;
     }
-    std::string text = std::string("the module's register list does not fit a ") + profile.name + ":";
+    std::string text =
+        std::string("the module's register list does not fit a ") + profile.name + ":";
     text += lacks.empty() ? "" : " it lacks " + lacks;
     text += extra.empty() ? "" : std::string(lacks.empty() ? "" : " and") + " it lists " + extra;
+    std::string fitting;
     for (int index = 0; index < kProductSeriesCount; ++index) {
         const SeriesProfile& other = ProfileOf(static_cast<ProductSeries>(index));
         bool fits = true;
         for (const RegisterRow& row : kRegisterTable) {
-            fits = fits && other.unlisted.Contains(row.number) != module.listed[static_cast<std::size_t>(row.number)];
+            fits = fits && other.unlisted.Contains(row.number) !=
+                               module.listed[static_cast<std::size_t>(row.number)];
         }
-        if (fits) {
-            text += std::string("; it lists what a ") + other.name + " does (-s " + other.shortName + ")";
-            break;
-        }
+        fitting += fits ? (fitting.empty() ? "" : " or ") + std::string(other.shortName) : "";
+    }
+    if (!fitting.empty()) {
+        text += "; its list is that of -s " + fitting;
     }
     return Failure(kExitWrongModule, text);
 }
@@ -124,12 +132,13 @@ bool AnsweredAfterFailedEscape() {
     if (ReadUntilQuiet(0.3, 2.0) == 0) {
         return false;
     }
-    Say("the module answers, but not the escape: it was left in command mode; bringing it "
-        "back");
+    Say("the module answers, but not the escape: it seems to be in command mode still; "
+        "trying again");
     return true;
 }
 
 void EndCommandModeLine(ProductSeries series) {
+    Say("ending the line the module holds and leaving command mode before the next escape");
     ComTraceStep("end of line");
     SendCommand("\n", 1);
     ReadUntilQuiet(0.3, 2.0);
@@ -193,8 +202,11 @@ int ExchangeFailed(Exchange result, const std::string& details) {
         case Exchange::NoReply:
             return Failure(kExitNoReply, details);
         case Exchange::Stopped:
-            return Failure(StopStatus(), std::string("stopped by ") + StopSignalName() + "; " +
-                                             details);
+            return Failure(StopStatus(), std::string("stopped by ") + StopSignalName() +
+                                             " after the command on the wire was answered; "
+                                             "the module left command mode and holds the new "
+                                             "values of the registers written, its old ones "
+                                             "for the rest");
         case Exchange::NotConnected:
         case Exchange::Done:
             break;
@@ -213,8 +225,8 @@ bool StopRequested(const std::string& whatWasDone, int* status) {
 
 int ReadModule(const Request& request, ModuleList* module) {
     std::size_t length = 0;
-    const Exchange result = RunExchange(
-        request.series, [&] { return ReadRegisterList(request.series, &length); });
+    const Exchange result =
+        RunExchange(request.series, [&] { return ReadRegisterList(request.series, &length); });
     if (result != Exchange::Done) {
         char details[128];
         DescribeCutRegisterList(length, details, sizeof details);
@@ -261,4 +273,25 @@ int AskVersion(const Request& request, std::string* version) {
     }
     *version = reply;
     return kExitDone;
+}
+
+int VersionToo(const Request& request) {
+    if (!request.withVersion) {
+        return kExitDone;
+    }
+    std::string version;
+    const int status = AskVersion(request, &version);
+    if (status == kExitDone) {
+        Result()[QStringLiteral("version")] = QString::fromStdString(version);
+        Say("firmware version: " + version);
+    }
+    return status;
+}
+
+std::string Name(int registerNumber) {
+    return "S" + std::to_string(registerNumber);
+}
+
+QString JsonName(int registerNumber) {
+    return QString::fromStdString(Name(registerNumber));
 }

@@ -4,6 +4,7 @@
 // must fit the series.
 #pragma once
 
+#include <QString>
 #include <array>
 #include <string>
 
@@ -12,8 +13,7 @@
 
 // Opens the request's one port at the rate and format; kExitDone, or kExitCannotOpen after
 // saying why. *skippable is set when the device is there but cannot take these settings.
-int OpenPort(const Request& request, uint32_t baudRate, uint8_t format,
-             bool* skippable = nullptr);
+int OpenPort(const Request& request, uint32_t baudRate, uint8_t format, bool* skippable = nullptr);
 // Lets the last leave command reach the module, then closes the port.
 void ClosePort();
 // "9600 bit/s 8N1" for the open port.
@@ -49,6 +49,13 @@ std::string ValueText(const ParameterSet& set, const RegisterRow& row, bool twoP
 
 // Asks for the firmware version; a reply that is no version is a failure (kExitNoReply).
 int AskVersion(const Request& request, std::string* version);
+// The same with --with-version, which the JSON object and the log then hold; kExitDone
+// without it.
+int VersionToo(const Request& request);
+
+// "S110", and the same as a JSON key.
+std::string Name(int registerNumber);
+QString JsonName(int registerNumber);
 
 // Implementation of the template.
 namespace session_detail {
@@ -67,8 +74,7 @@ Exchange RunExchange(ProductSeries series, Run run) {
     // second escape; one that ends lines only on a line feed still holds the "+++" as the
     // start of a line, which a line feed ends before the leave command can take effect.
     for (int attempt = 0; attempt < 2 && result == Exchange::NoPrompt &&
-                          exchangeStopRequested == 0 &&
-                          session_detail::AnsweredAfterFailedEscape();
+                          exchangeStopRequested == 0 && session_detail::AnsweredAfterFailedEscape();
          ++attempt) {
         if (attempt == 1) {
             session_detail::EndCommandModeLine(series);
