@@ -223,4 +223,3 @@ int WriteCommand(const Request& request, const Plan& plan) {
     }
     return Verify(request, set, report);
 }
-
