@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks zelkctl's bash completion in bash itself: each row is the words typed so far (the
 # last one is being completed) and the completions bash is to offer, sorted; a row whose
-# expectation starts with "~" only needs that word among them.
+# expectation starts with "some:" only needs that word among them.
 #
 #   scripts/check-completion.sh [COMPLETION-FILE]
 set -u
@@ -33,8 +33,8 @@ check_with() {
     local offered
     offered=$(complete_words "$breaks" "$@")
     offered=${offered% }
-    if [[ $expected == "~"* ]]; then
-        [[ " $offered " == *" ${expected#\~} "* ]] && return
+    if [[ $expected == some:* ]]; then
+        [[ " $offered " == *" ${expected#some:} "* ]] && return
     elif [ "$offered" = "$expected" ]; then
         return
     fi
@@ -57,7 +57,7 @@ check "the rates" "115200 1200 19200" zelkctl read -b 1
 check "the formats" "7E1 7N1 7N2 7O1" zelkctl read -f 7
 check "the ID lengths" "1 2" zelkctl write --ids ""
 check "the COM ports" "COM1 COM10 COM11 COM12" zelkctl read -p COM1
-check "the devices" "~/dev/tty" zelkctl read --port /dev/tt
+check "the devices" "some:/dev/tty" zelkctl read --port /dev/tt
 check "a rate list, without what it holds" "9600,19200,115200 9600,19200,1200" zelkctl detect --rates 9600,19200,1
 check "a format list" "8N1,8E1 8N1,8N2 8N1,8O1" zelkctl detect --formats 8N1,8
 check "a setting file" "a.txt folder" zelkctl write -s T1b ""
