@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QStringList>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "core/link/messages.h"
 #include "core/product/series.h"
 #include "tools/zelkctl/help.h"
+#include "tools/zelkctl/setting_file.h"
 
 namespace {
 
@@ -94,46 +96,34 @@ bool ParseFormat(const QString& text, uint8_t* format) {
     return false;
 }
 
-// A decimal byte as a setting file spells it: 1 to 3 digits, no sign, no leading zero.
-bool ParseByte(const std::string& text, uint8_t* value) {
-    if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == '0') ||
-        text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) > 255) {
-        return false;
-    }
-    *value = static_cast<uint8_t>(std::stoi(text));
-    return true;
-}
-
-// "S121=10.20", "S110=5" or "S121=next:ids.txt".
+// "S110=5" or "S121=10.20", spelled as a line of a setting file, or "S121=next:ids.txt".
 bool ParseAssignment(const std::string& text, Assignment* assignment, std::string* error) {
     assignment->text = text;
-    const std::size_t equals = text.find('=');
-    const std::string name = text.substr(0, equals);
-    if (equals == std::string::npos || name.size() != 4 || (name[0] != 'S' && name[0] != 's') ||
-        name.find_first_not_of("0123456789", 1) != std::string::npos) {
-        *error = "--set " + text + ": not SNNN=V, as S110=5 or S121=10.20";
-        return false;
-    }
-    assignment->number = std::stoi(name.substr(1));
-    const RegisterRow* row = FindRegister(assignment->number);
-    if (row == nullptr) {
-        *error = "--set " + text + ": S" + name.substr(1) + " is not a register of the set";
-        return false;
-    }
-    const std::string value = text.substr(equals + 1);
-    if (value.starts_with("next:") && value.size() > 5 && row->idForm != IdForm::None) {
-        assignment->counter = value.substr(5);
+    const bool named = text.size() > 5 && text[0] == 'S' && text[4] == '=' &&
+                       text.find_first_not_of("0123456789", 1) == 4;
+    const RegisterRow* row = named ? FindRegister(std::atoi(text.substr(1, 3).c_str())) : nullptr;
+    if (named && text.compare(5, 5, "next:") == 0) {
+        if (row == nullptr || row->idForm == IdForm::None || text.size() == 10) {
+            *error = "--set " + text +
+                     ": only an ID register (S120 to S123, S130) takes the next ID of a counter "
+                     "file, as S121=next:ids.txt";
+            return false;
+        }
+        assignment->number = row->number;
+        assignment->counter = text.substr(10);
         return true;
     }
-    const std::size_t point = value.find('.');
-    assignment->twoPart = point != std::string::npos;
-    if (!ParseByte(value.substr(0, point), &assignment->high) ||
-        (assignment->twoPart &&
-         (row->idForm == IdForm::None || !ParseByte(value.substr(point + 1), &assignment->low)))) {
-        *error = "--set " + text + ": the value is not a number 0 to 255 without leading zeros" +
-                 (row->idForm == IdForm::None ? "" : " (or two, as 10.20, or next:FILE)");
+    const SettingFile parsed = ParseSettingFile(text);
+    if (!parsed.errors.empty() || parsed.records.size() != 1) {
+        *error = "--set " + text + ": " +
+                 (parsed.errors.empty() ? std::string("not SNNN=V") : parsed.errors.front().second);
         return false;
     }
+    const SettingRecord& record = parsed.records.front();
+    assignment->number = record.number;
+    assignment->high = record.high;
+    assignment->twoPart = record.twoPart;
+    assignment->low = record.low;
     return true;
 }
 
