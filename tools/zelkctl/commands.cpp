@@ -55,11 +55,8 @@ int Version(const Request& request) {
 
 int Read(const Request& request) {
     ModuleList module;
-    int status = ReadModule(request, &module);
-    if (status == kExitDone) {
-        status = VersionToo(request);
-    }
-    if (status != kExitDone || StopRequested("after the read", &status)) {
+    int status = kExitDone;
+    if (!ReadModuleAndVersion(request, &module, &status)) {
         return status;
     }
     WarnNotOffered(request, module);
@@ -95,11 +92,8 @@ namespace {
 
 int Diff(const Request& request, const Plan& plan) {
     ModuleList module;
-    int status = ReadModule(request, &module);
-    if (status == kExitDone) {
-        status = VersionToo(request);
-    }
-    if (status != kExitDone || StopRequested("after the read", &status)) {
+    int status = kExitDone;
+    if (!ReadModuleAndVersion(request, &module, &status)) {
         return status;
     }
     // Registers the module does not list are not compared: a file of another series, or
@@ -151,13 +145,7 @@ int TryDetect(const Request& request, bool* found) {
         QString::fromLatin1(serialFormats[connection.comFormat].name);
     Print(options + "\n");
     Say("the module answers at " + RateAndFormat());
-    std::string version;
-    const int status = AskVersion(request, &version);
-    if (status == kExitDone) {
-        Result()[QStringLiteral("version")] = QString::fromStdString(version);
-        Say("firmware version: " + version);
-    }
-    return status;
+    return ReportVersion(request);
 }
 
 int Detect(const Request& request) {

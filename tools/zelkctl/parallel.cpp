@@ -123,10 +123,7 @@ int RunOnEveryPort(const Request& request, const std::vector<std::string>& argum
         return EndOutput(Failure(kExitUsage, "a port of several was given more than one port"));
     }
     Plan plan;
-    int status = MakePlan(request, &plan);
-    if (status == kExitDone) {
-        status = CheckBeforeOpening(request);
-    }
+    const int status = CheckRequest(request, &plan);
     if (status != kExitDone) {
         return EndOutput(status);
     }

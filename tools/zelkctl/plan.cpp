@@ -246,3 +246,8 @@ int CheckBeforeOpening(const Request& request) {
     }
     return kExitDone;
 }
+
+int CheckRequest(const Request& request, Plan* plan) {
+    const int status = MakePlan(request, plan);
+    return status != kExitDone ? status : CheckBeforeOpening(request);
+}

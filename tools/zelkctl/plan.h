@@ -45,3 +45,6 @@ bool Offered(ProductSeries series, uint8_t modulation, const RegisterRow& row, u
 // same, and an output, trace or log file that cannot be written. Returns kExitDone,
 // kExitUsage or kExitFile, after saying why.
 int CheckBeforeOpening(const Request& request);
+
+// Both: everything checked before a port opens.
+int CheckRequest(const Request& request, Plan* plan);

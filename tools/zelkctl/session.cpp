@@ -276,9 +276,10 @@ int AskVersion(const Request& request, std::string* version) {
 }
 
 int VersionToo(const Request& request) {
-    if (!request.withVersion) {
-        return kExitDone;
-    }
+    return request.withVersion ? ReportVersion(request) : kExitDone;
+}
+
+int ReportVersion(const Request& request) {
     std::string version;
     const int status = AskVersion(request, &version);
     if (status == kExitDone) {
@@ -294,4 +295,12 @@ std::string Name(int registerNumber) {
 
 QString JsonName(int registerNumber) {
     return QString::fromStdString(Name(registerNumber));
+}
+
+bool ReadModuleAndVersion(const Request& request, ModuleList* module, int* status) {
+    *status = ReadModule(request, module);
+    if (*status == kExitDone) {
+        *status = VersionToo(request);
+    }
+    return *status == kExitDone && !StopRequested("after the read", status);
 }

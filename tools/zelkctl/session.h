@@ -49,9 +49,13 @@ std::string ValueText(const ParameterSet& set, const RegisterRow& row, bool twoP
 
 // Asks for the firmware version; a reply that is no version is a failure (kExitNoReply).
 int AskVersion(const Request& request, std::string* version);
-// The same with --with-version, which the JSON object and the log then hold; kExitDone
-// without it.
+// The same, said on stderr and kept for the JSON object and the log.
+int ReportVersion(const Request& request);
+// ReportVersion with --with-version; kExitDone without it.
 int VersionToo(const Request& request);
+// The module's register list, and the version with --with-version; a stop that came during
+// them ends it (status in *status).
+bool ReadModuleAndVersion(const Request& request, ModuleList* module, int* status);
 
 // "S110", and the same as a JSON key.
 std::string Name(int registerNumber);

@@ -34,10 +34,7 @@ int Answer(const std::string& text) {
 
 int RunOnOnePort(const Request& request) {
     Plan plan;
-    int status = MakePlan(request, &plan);
-    if (status == kExitDone) {
-        status = CheckBeforeOpening(request);
-    }
+    int status = CheckRequest(request, &plan);
     if (status != kExitDone || request.command == Command::Check) {
         return status == kExitDone ? CheckCommand(request, plan) : status;
     }
