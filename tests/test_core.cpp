@@ -322,7 +322,6 @@ TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
     }
 }
 
-
 // 300 characters of reply: S111, spaces, S100 (each record after `separator`), then `last`
 // up to the 300th character; `rest` follows but is never taken.
 std::string Padded(const std::string& last, const std::string& separator = "\r\n",
@@ -332,7 +331,6 @@ std::string Padded(const std::string& last, const std::string& separator = "\r\n
     return head + std::string(300 - head.size() - middle.size() - last.size(), ' ') + middle +
            last + rest;
 }
-
 
 struct ReadCase {
     const char* name;
@@ -424,7 +422,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         DiscardTestPanel();
     }
 }
-
 
 // Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
 // error it gives, and then nothing changes.
@@ -518,6 +515,29 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
     }
 }
 
+// The scan ends at the text's length, whatever the byte after it holds: a digit there must
+// not lengthen the last value, nor a separator complete a record the end cuts.
+TEST(Scanning, StopsAtTheTextsLengthWhateverComesAfter) {
+    struct Row {
+        const char* text;  // the text and the byte after it
+        std::map<int, int> changed;
+    };
+    const Row rows[] = {
+        {"S100=60", {{S100, 6}}},
+        {"S100=60\r\nS125=", {{S100, 60}}},
+        {"S121=10.25", {{S121_H, 10}, {S121_L, 2}, {ID_LEN, 1}}},
+    };
+    ASSERT_GE(LoadTestPanel(), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::map<int, int> expected = Snapshot(row.changed);
+        std::strcpy(configText, row.text);
+        ParseConfigText(std::strlen(row.text) - 1);
+        EXPECT_EQ(Snapshot(), expected);
+    }
+    DiscardTestPanel();
+}
+
 // The value the control offers at index pick, counted round.
 int Pick(int control, unsigned pick) {
     int count = 0;
@@ -595,7 +615,6 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
         }
     }
 }
-
 
 // The forms themselves are pinned by the bytes on the wire and the files on disk.
 TEST(TextualForms, SetCommandsAndRecordsFitTheirBuffers) {
