@@ -26,7 +26,6 @@
 #include "core/link/connection.h"
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
-#include "core/params/textual_forms.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
@@ -614,14 +613,6 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             EXPECT_EQ(loaded, expected);
         }
     }
-}
-
-// The forms themselves are pinned by the bytes on the wire and the files on disk.
-TEST(TextualForms, SetCommandsAndRecordsFitTheirBuffers) {
-    char small[8];
-    EXPECT_EQ(FormatSetCommand(small, sizeof small, 120, 192, 168), -1);
-    EXPECT_EQ(small[sizeof small - 1], '\0');
-    EXPECT_EQ(FormatRegisterRecord(small, sizeof small, 100, 50), 7);  // "S100=50" just fits
 }
 
 }  // namespace
