@@ -31,6 +31,7 @@
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
+#include "tests/support/scoped.h"
 #include "tests/support/simulated_module.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
@@ -96,6 +97,8 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
 }
 
 TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNaturalOrder) {
+    ScopedEnvironment environment;
+    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
     serial_backend::SetPortLister([] {
         std::vector<serial_backend::PortInfo> ports;
         for (std::string name : {"ttyS10", "ttyUSB10", "ttyS9", "ttyACM0", "ttyUSB2"}) {
@@ -110,7 +113,7 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
     std::string devices;
     for (int port = 1; port <= 6; ++port) {
         // An empty variable is no alias.
-        setenv(("ZELK_COM" + std::to_string(port)).c_str(), port == 2 ? "/tmp/zelk-pty" : "", 1);
+        environment.Set("ZELK_COM" + std::to_string(port), port == 2 ? "/tmp/zelk-pty" : "");
         devices += ComPortDeviceName(port) + std::string(";");
     }
     EXPECT_EQ(devices, "/dev/ttyACM0;/tmp/zelk-pty;/dev/ttyUSB10;/dev/ttyS9;/dev/ttyS10;;");
@@ -119,10 +122,9 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
               "COM1 = /dev/ttyACM0 (Pico)\nCOM2 = /tmp/zelk-pty (set by ZELK_COM2)\n"
               "COM3 = /dev/ttyUSB10\nCOM4 = /dev/ttyS9\nCOM5 = /dev/ttyS10\nCOM6 = no device\n");
     // The real ports name a missing device.
-    setenv("ZELK_COM2", "/nonexistent/zelk-port", 1);
+    environment.Set("ZELK_COM2", "/nonexistent/zelk-port");
     EXPECT_EQ(Open(2), RS232_NO_DEVICE);
     EXPECT_NE(std::string(GetComErrorText()).find("/nonexistent/zelk-port"), std::string::npos);
-    serial_backend::SetPortLister({});
 }
 
 // A device that another program holds is told apart from one this user may not open, and
@@ -131,16 +133,19 @@ TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const OnExit closed{[master] {
+        CloseCom(1);
+        close(master);
+    }};
     const std::string device = ptsname(master);
-    setenv("ZELK_COM1", device.c_str(), 1);
-    setenv("ZELK_COM2", device.c_str(), 1);
+    ScopedEnvironment environment;
+    environment.Set("ZELK_COM1", device.c_str());
+    environment.Set("ZELK_COM2", device.c_str());
     ASSERT_EQ(Open(1), 0);
     EXPECT_EQ(Open(2), RS232_PORT_BUSY);
     EXPECT_EQ(GetComErrorText(), device + ": held by another program (test_runtime (pid " +
                                      std::to_string(getpid()) + "))");
     EXPECT_EQ(ComWrt(1, "x", 1), 1);
-    CloseCom(1);
-    close(master);
 }
 
 // The controls whose callback ran, in order; each call must be a bare commit.
