@@ -26,7 +26,6 @@
 #include "core/link/connection.h"
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
-#include "core/params/textual_forms.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
@@ -515,6 +514,29 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
     }
 }
 
+// The scan ends at the text's length, whatever the byte after it holds: a digit there must
+// not lengthen the last value, nor a separator complete a record the end cuts.
+TEST(Scanning, StopsAtTheTextsLengthWhateverComesAfter) {
+    struct Row {
+        const char* text;  // the text and the byte after it
+        std::map<int, int> changed;
+    };
+    const Row rows[] = {
+        {"S100=60", {{S100, 6}}},
+        {"S100=60\r\nS125=", {{S100, 60}}},
+        {"S121=10.25", {{S121_H, 10}, {S121_L, 2}, {ID_LEN, 1}}},
+    };
+    ASSERT_GE(LoadTestPanel(), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::map<int, int> expected = Snapshot(row.changed);
+        std::strcpy(configText, row.text);
+        ParseConfigText(std::strlen(row.text) - 1);
+        EXPECT_EQ(Snapshot(), expected);
+    }
+    DiscardTestPanel();
+}
+
 // The value the control offers at index pick, counted round.
 int Pick(int control, unsigned pick) {
     int count = 0;
@@ -591,14 +613,6 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
             EXPECT_EQ(loaded, expected);
         }
     }
-}
-
-// The forms themselves are pinned by the bytes on the wire and the files on disk.
-TEST(TextualForms, SetCommandsAndRecordsFitTheirBuffers) {
-    char small[8];
-    EXPECT_EQ(FormatSetCommand(small, sizeof small, 120, 192, 168), -1);
-    EXPECT_EQ(small[sizeof small - 1], '\0');
-    EXPECT_EQ(FormatRegisterRecord(small, sizeof small, 100, 50), 7);  // "S100=50" just fits
 }
 
 }  // namespace

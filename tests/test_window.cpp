@@ -39,6 +39,7 @@
 #include "tests/support/files_fixture.h"
 #include "tests/support/link_fixture.h"
 #include "tests/support/panel_fixture.h"
+#include "tests/support/scoped.h"
 #include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
 #include "window/app/app.h"
@@ -249,15 +250,12 @@ TEST_F(SettingFiles, AnInstalledProgramSavesToTheUsersDocumentsOrHome) {
     SetPanelDirectories(nullptr, 0);
     ASSERT_GE(loaded, 0) << GetPanelLoadError();
 
-    const std::string saved[] = {getenv("HOME") ? getenv("HOME") : "",
-                                 getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : ""};
-    setenv("HOME", dir_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);  // no user-dirs.dirs: Documents in HOME
+    ScopedEnvironment environment;
+    environment.Set("HOME", dir_.c_str());
+    environment.Set("XDG_CONFIG_HOME", dir_.c_str());  // no user-dirs.dirs: Documents in HOME
     const std::vector<std::string> withoutDocuments = Use(SAVE_TO_FILE, "");
     fs::create_directory(dir_ / "Documents");
     const std::vector<std::string> withDocuments = Use(SAVE_TO_FILE, "");
-    setenv("HOME", saved[0].c_str(), 1);
-    saved[1].empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", saved[1].c_str(), 1);
 
     const std::string dialog = "Name of File to Save in ";
     EXPECT_EQ(withoutDocuments, std::vector<std::string>{dialog + dir_.string() + " *.txt only"});
@@ -268,14 +266,18 @@ TEST_F(SettingFiles, AnInstalledProgramSavesToTheUsersDocumentsOrHome) {
 TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
     Write("settings.txt", "S111=5\r\n>");
     // A file size limit makes the write fail as a full disk does, for root as well.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = {16, saved.rlim_max};
-    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const std::vector<std::string> popups = Use(SAVE_TO_FILE, "settings.txt");
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, handler);
+    std::vector<std::string> popups;
+    {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const OnExit restore{[saved, handler = signal(SIGXFSZ, SIG_IGN)] {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            signal(SIGXFSZ, handler);
+        }};
+        const rlimit limit = {16, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        popups = Use(SAVE_TO_FILE, "settings.txt");
+    }
 
     EXPECT_EQ(popups, (std::vector<std::string>{
                           saveDialog_, "File Error| Saving Error! The setting is not saved:\r\n " +
@@ -290,18 +292,25 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
 // (a new inode) as always. Either way the file keeps its permissions. Root writes
 // anywhere, so as root the test runs itself again as nobody.
 TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
-    const char* self = "SettingFiles.SavesInPlaceWhereTheFolderTakesNoTemporaryFile";
     if (geteuid() == 0) {
-        const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                                    fs::read_symlink("/proc/self/exe").string() +
-                                    " --gtest_filter=" + self + " 2>&1";
+        // The checkout may lie where nobody cannot go (root's home): nobody runs a copy of
+        // this program, beside a copy of its panel file, from a folder of its own.
+        const fs::path copy = dir_ / "nobody";
+        fs::create_directory(copy);
+        fs::copy_file("/proc/self/exe", copy / "test_window");
+        fs::copy_file(ProgramDir() + "/ZelkConfig_en.uir", copy / "ZelkConfig_en.uir");
+        fs::permissions(dir_, fs::perms(0755));
+        const std::string command =
+            "cd " + copy.string() + " && setpriv --reuid=65534 --regid=65534 --clear-groups " +
+            "./test_window "
+            "--gtest_filter=SettingFiles.SavesInPlaceWhereTheFolderTakesNoTemporaryFile 2>&1";
         std::FILE* child = popen(command.c_str(), "r");
         std::string output;
         for (char chunk[512]; std::fgets(chunk, sizeof chunk, child) != nullptr;) {
             output += chunk;
         }
         pclose(child);
-        // No setpriv, or a build nobody may read: nothing to learn here.
+        // No setpriv, or a system where nobody may run nothing: nothing to learn here.
         if (output.find("[==========]") == std::string::npos ||
             output.find("[  SKIPPED ]") != std::string::npos) {
             GTEST_SKIP() << "not run as nobody: " << output;
@@ -376,12 +385,11 @@ class LinkEndToEnd : public link_test::LinkTest {
     }
     void StartSimulator() {
         zelksim_.emplace(std::vector<std::string>{"--log", log_, "--version-text", "E2E V9.99"});
-        setenv("ZELK_COM1", zelksim_->link().c_str(), 1);
+        environment_.Set("ZELK_COM1", zelksim_->link().c_str());
     }
     void TearDown() override {
         zelksim_.reset();
         std::remove(log_.c_str());
-        unsetenv("ZELK_COM1");  // COM1 is the simulated module's again
         LinkTest::TearDown();
     }
     // The host's bytes from the log, once they end with `tail` (the module may still be
@@ -398,6 +406,7 @@ class LinkEndToEnd : public link_test::LinkTest {
 
     const std::string log_ = "/tmp/zelk-e2e-" + std::to_string(getpid()) + ".log";
     std::optional<ZelksimProcess> zelksim_;
+    ScopedEnvironment environment_;  // COM1 is zelksim's while it lives
 };
 
 // The module's end of the line goes (a pty's master closing is what an adapter pulled
@@ -458,12 +467,14 @@ std::string Joined(int control) {
     return joined;
 }
 
-// One digit per control, in order, so that a whole row of states reads at a glance.
-std::string Digits(int (*read)(int), const std::vector<int>& controls) {
-    std::string digits;
+// The names of those controls, in the order given, that are in the state `read` tells.
+std::string Which(int (*read)(int), const std::vector<int>& controls) {
+    std::string names;
     for (int control : controls)
-        digits += std::to_string(read(control));
-    return digits;
+        if (read(control) == 1)
+            names += (names.empty() ? "" : " ") +
+                     ui_testing::InspectControl(panelHandle, control).constant;
+    return names;
 }
 
 std::pair<int, int> Range(int control) {
@@ -496,15 +507,24 @@ struct Series {
     int buffer, channelMax;
 };
 
+// clang-format off
 const Series kSeries[] = {
-    {kT1Power, kFourSleep, kNarrowRates, 7, 9, 0, 230, 200, 100},
-    {kT1Power, kFourSleep, kFastRates, 7, 9, 0, 230, 200, 100},
-    {kT2Power, kNoSleep, kNarrowRates, 5, 9, 0, 230, 200, 100},
-    {kT2Power, kNoSleep, kFastRates, 5, 9, 0, 230, 200, 100},
-    {kM5Power, kOneSleep, kSixRates, 3, 3, 0, 50, 50, 17},
-    {kK8Power, kOneSleep, kStandardRates, 3, 3, 0, 0, 50, 225},
-    {kR3Power, kNoSleep, kLoraRates, 7, 1, 1, 50, 50, 100},
+    {.power = kT1Power, .sleep = kFourSleep, .rates = kNarrowRates, .powerValue = 7, .rate = 9,
+     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
+    {.power = kT1Power, .sleep = kFourSleep, .rates = kFastRates, .powerValue = 7, .rate = 9,
+     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
+    {.power = kT2Power, .sleep = kNoSleep, .rates = kNarrowRates, .powerValue = 5, .rate = 9,
+     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
+    {.power = kT2Power, .sleep = kNoSleep, .rates = kFastRates, .powerValue = 5, .rate = 9,
+     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
+    {.power = kM5Power, .sleep = kOneSleep, .rates = kSixRates, .powerValue = 3, .rate = 3,
+     .lora = 0, .bufferMax = 50, .buffer = 50, .channelMax = 17},
+    {.power = kK8Power, .sleep = kOneSleep, .rates = kStandardRates, .powerValue = 3, .rate = 3,
+     .lora = 0, .bufferMax = 0, .buffer = 50, .channelMax = 225},
+    {.power = kR3Power, .sleep = kNoSleep, .rates = kLoraRates, .powerValue = 7, .rate = 1,
+     .lora = 1, .bufferMax = 50, .buffer = 50, .channelMax = 100},
 };
+// clang-format on
 
 // The channel goes down to the series' maximum before the maximum does, so that the control
 // never clamps it behind the register copy's back.
@@ -524,6 +544,9 @@ void ExpectSeries(int index, std::pair<int, int> bufferRangeBefore, int channelB
 }
 
 const std::vector<int> kLowParts = {S121_L, S122_L, S123_L, S130_L, DOT1, DOT3, DOT4, DOT5};
+const std::string kLowPartNames = "S121_L S122_L S123_L S130_L DOT1 DOT3 DOT4 DOT5";
+// The controls the working mode and the repeater rules dim.
+const std::vector<int> kRuled = {S121_H, S122_H, S123_H, S124, S125, S126, S127, S129, S130_H};
 
 class ProductAdaptation : public StartedProgram {
   protected:
@@ -538,10 +561,8 @@ class ProductAdaptation : public StartedProgram {
 TEST_F(ProductAdaptation, StartsAsT1bWithTheRulesApplied) {
     ExpectSeries(1, {}, 0);
     EXPECT_EQ(Value(S127), 0);
-    EXPECT_EQ(Digits(Visible, kLowParts), "00000000");
-    EXPECT_EQ(Digits(Visible, {S120_L, DOT2}), "11");
-    EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S126, S125, S127, S130_H}), "111111");
-    EXPECT_EQ(Digits(Dimmed, {S123_H, S124, S129, S128, S120_H}), "00000");
+    EXPECT_EQ(Which(Visible, kLowParts), "");
+    EXPECT_EQ(Which(Dimmed, kRuled), "S121_H S122_H S125 S126 S127 S130_H");
 }
 
 TEST_F(ProductAdaptation, EachSeriesGivesItsSetUpWhateverCameBefore) {
@@ -586,8 +607,8 @@ TEST_F(ProductAdaptation, WorkingModeDecidesBetweenAddressesAndGroup) {
         SCOPED_TRACE(mode);
         const bool address = mode == 2 || mode == 3;
         Commit(S124, mode);
-        EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S126, S125, S127, S123_H}),
-                  address ? "000001" : "111110");
+        EXPECT_EQ(Which(Dimmed, {S121_H, S122_H, S123_H, S125, S126, S127}),
+                  address ? "S123_H" : "S121_H S122_H S125 S126 S127");
         EXPECT_EQ(Value(S127), 0);
         if (address)
             Commit(S127, 1);
@@ -614,8 +635,8 @@ TEST_F(ProductAdaptation, ModeCommitAloneDiffersFromTheFullPass) {
         for (int control : {0, 1, 2, 3}) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << ", address control " << control);
             Parsed({{S124, mode}, {S126, control}});
-            EXPECT_EQ(Digits(Dimmed, {S121_H, S122_H, S123_H}),
-                      mode > 1 && control % 2 == 0 ? "100" : "110");
+            EXPECT_EQ(Which(Dimmed, {S121_H, S122_H, S123_H}),
+                      mode > 1 && control % 2 == 0 ? "S121_H" : "S121_H S122_H");
             Commit(S124, mode);
             EXPECT_EQ(Dimmed(S122_H), 1);
         }
@@ -630,13 +651,12 @@ TEST_F(ProductAdaptation, RepeaterNodeTakesOverModeViaRepeaterAndGroup) {
         SCOPED_TRACE(testing::Message() << "idLength " << idLength << ", full pass " << fullPass);
         Parsed({{ID_LEN, idLength}, {S128, 0}, {S124, 2}, {S129, 1}, {S123_H, 0}, {S123_L, 0}});
         fullPass ? Parsed({{S128, 1}}) : Commit(S128, 1);
-        EXPECT_EQ(
-            Digits(Dimmed, {S129, S124, S130_H, S121_H, S122_H, S126, S125, S127, S123_H, S128}),
-            "1111111100");
+        EXPECT_EQ(Which(Dimmed, kRuled), "S121_H S122_H S124 S125 S126 S127 S129 S130_H");
+        EXPECT_EQ(Dimmed(S128), 0);
         EXPECT_EQ(std::tuple(Value(S129), Value(S124), Value(S123_H), Value(S123_L)),
                   std::tuple(0, 0, 33, 44));
         Commit(S128, 0);
-        EXPECT_EQ(Digits(Dimmed, {S124, S129, S130_H, S128}), "0010");
+        EXPECT_EQ(Which(Dimmed, {S124, S128, S129, S130_H}), "S130_H");
         EXPECT_EQ(std::tuple(Value(S129), Value(S124), Value(S123_H), Value(S123_L)),
                   std::tuple(0, 0, 33, 44));
         Commit(S129, 1);
@@ -647,17 +667,31 @@ TEST_F(ProductAdaptation, RepeaterNodeTakesOverModeViaRepeaterAndGroup) {
 }
 
 TEST_F(ProductAdaptation, TwoByteIdsShowLowPartsDimmedLikeTheirHighParts) {
-    // mode, address control, repeater node, via repeater; each state follows the one before,
-    // so that every low part changes at some point.
-    const int states[][4] = {{0, 0, 0, 0}, {2, 1, 0, 1}, {3, 2, 0, 0}, {21, 0, 0, 1}, {3, 0, 1, 1}};
-    for (const auto& s : states) {
-        SCOPED_TRACE(testing::Message() << "mode " << s[0] << ", repeater " << s[2]);
-        Parsed({{ID_LEN, 1}, {S124, s[0]}, {S126, s[1]}, {S128, s[2]}, {S129, s[3]}});
-        EXPECT_EQ(Digits(Visible, kLowParts), "11111111");
-        EXPECT_EQ(Digits(Dimmed, {S121_L, S122_L, S123_L, S130_L}),
-                  Digits(Dimmed, {S121_H, S122_H, S123_H, S130_H}));
+    // Each state follows the one before, so that every low part changes at some point.
+    struct State {
+        int mode, addressControl, repeaterNode, viaRepeater;
+    };
+    const State states[] = {
+        {.mode = 0, .addressControl = 0, .repeaterNode = 0, .viaRepeater = 0},
+        {.mode = 2, .addressControl = 1, .repeaterNode = 0, .viaRepeater = 1},
+        {.mode = 3, .addressControl = 2, .repeaterNode = 0, .viaRepeater = 0},
+        {.mode = 21, .addressControl = 0, .repeaterNode = 0, .viaRepeater = 1},
+        {.mode = 3, .addressControl = 0, .repeaterNode = 1, .viaRepeater = 1},
+    };
+    for (const State& s : states) {
+        SCOPED_TRACE(testing::Message() << "mode " << s.mode << ", repeater " << s.repeaterNode);
+        Parsed({{ID_LEN, 1},
+                {S124, s.mode},
+                {S126, s.addressControl},
+                {S128, s.repeaterNode},
+                {S129, s.viaRepeater}});
+        EXPECT_EQ(Which(Visible, kLowParts), kLowPartNames);
+        for (const auto& [high, low] :
+             {std::pair{S121_H, S121_L}, {S122_H, S122_L}, {S123_H, S123_L}, {S130_H, S130_L}}) {
+            EXPECT_EQ(Dimmed(low), Dimmed(high)) << low;
+        }
         Parsed({{ID_LEN, 0}});
-        EXPECT_EQ(Digits(Visible, kLowParts), "00000000");
+        EXPECT_EQ(Which(Visible, kLowParts), "");
     }
 }
 

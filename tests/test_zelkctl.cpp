@@ -11,11 +11,13 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -89,8 +91,10 @@ std::string ThroughTheWindow(const ModuleOptions& options, int button, int idLen
 
 const char* const kSeries[] = {"T1a", "T1b", "T2a", "T2b", "M5", "K8", "R3"};
 
-// zelkctl, in process, with these arguments for the module on COM1.
-std::string ThroughZelkctl(const ModuleOptions& options, std::vector<std::string> arguments) {
+// zelkctl, in process, with these arguments for the module on COM1; it must end with this
+// status.
+std::string ThroughZelkctl(const ModuleOptions& options, std::vector<std::string> arguments,
+                           int status = 0) {
     sim::SimulatedModule module(options);
     arguments.insert(arguments.begin(), "zelkctl");
     arguments.insert(arguments.end(), {"-p", "1", "-s", kSeries[options.series]});
@@ -98,7 +102,7 @@ std::string ThroughZelkctl(const ModuleOptions& options, std::vector<std::string
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
-    EXPECT_EQ(RunZelkctl(static_cast<int>(argv.size()), argv.data()), 0);
+    EXPECT_EQ(RunZelkctl(static_cast<int>(argv.size()), argv.data()), status);
     return Traffic(module);
 }
 
@@ -135,6 +139,27 @@ TEST(ZelkctlWire, SendsWhatTheWindowSendsWhenItSendsIt) {
             DiscardTestPanel();
             EXPECT_EQ(ThroughZelkctl(module, write), window);
         }
+    }
+}
+
+// A module that acknowledges every value and keeps its own: the check after the write
+// names each register it sent, so that one the comparison skips shows.
+TEST(ZelkctlWire, VerifyNamesEveryRegisterTheModuleHoldsOtherwise) {
+    const ModuleOptions written = {.series = 1};
+    const std::string file = ModuleModel(written).registerList();
+    const QTemporaryDir directory;
+    const std::string path = directory.filePath("written.txt").toStdString();
+    std::ofstream(path, std::ios::binary) << file;
+    // "S100=50" reads back as 150, "S120=192.168" as 119: no value as it was written.
+    ModuleOptions holding = written;
+    holding.registerListOverride = std::regex_replace(file, std::regex("="), "=1");
+    testing::internal::CaptureStdout();
+    ThroughZelkctl(holding, {"write", path, "--verify"}, 1);
+    const std::string said = testing::internal::GetCapturedStdout();
+    const std::size_t registers = std::count(file.begin(), file.end(), '\n');
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), registers) << said;
+    for (std::size_t at = file.find('S'); at != std::string::npos; at = file.find('S', at + 1)) {
+        EXPECT_NE(said.find(file.substr(at, 4) + ": wrote "), std::string::npos) << said;
     }
 }
 

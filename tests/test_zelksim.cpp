@@ -18,6 +18,7 @@
 #include "runtime/serial/rs232.h"
 #include "runtime/serial/serial_seam.h"
 #include "runtime/timing/utility.h"
+#include "tests/support/scoped.h"
 #include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelksim/module_model.h"
@@ -186,7 +187,8 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     int pid = 0;
     char device[256] = "";
     ASSERT_EQ(std::fscanf(simulator, "%d %255s", &pid, device), 2);
-    setenv("ZELK_COM1", device, 1);
+    ScopedEnvironment environment;
+    environment.Set("ZELK_COM1", device);
     EXPECT_EQ(OpenComConfig(1, "", 9600, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
 
     // Payload, then the escape as the program sends it: a guard time before each "+".

@@ -63,6 +63,9 @@ class SettingFiles : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         ASSERT_GE(LoadTestPanel(), 0);
+        // The tests run from the build tree, beside the panel file: the save dialog offers
+        // the program's own folder.
+        saveDialog_ = "Name of File to Save in " + ProgramDir() + " *.txt only";
     }
     void TearDown() override {
         DiscardTestPanel();
@@ -82,8 +85,6 @@ class SettingFiles : public ::testing::Test {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
     }
     fs::path dir_;
-    // The tests run from the build tree, beside the panel file: the save dialog offers the
-    // program's own folder.
-    const std::string saveDialog_ = "Name of File to Save in " + ProgramDir() + " *.txt only";
+    std::string saveDialog_;
     const std::string loadDialog_ = "Name of File to Read in  *.txt only";
 };

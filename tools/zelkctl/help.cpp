@@ -112,7 +112,7 @@ const OptionSpec kOptions[kOptionCount] = {
     {"probe", nullptr, Bit(Command::Ports),
      "open each port to tell whether it can be opened (opening toggles DTR, which resets "
      "some boards)"},
-    {"q,quiet", nullptr, kAll, "say nothing on stderr but errors"},
+    {"q,quiet", nullptr, kAll, "say nothing on stderr but warnings and errors"},
     {"v,verbose", nullptr, kAll, "say each step of the exchanges on stderr"},
 };
 
