@@ -1,5 +1,6 @@
 // Inside of the user-interface runtime: the records shared by the panel builder, the
-// control operations, the popups and the test seam. Only runtime/*.cpp include this file.
+// control operations, the popups and the test seam. Only runtime/ui/*.cpp include this
+// file.
 #pragma once
 
 #include <QApplication>
@@ -168,6 +169,11 @@ Control* FindControl(int panel, int control, int* error);
 
 // Sends the commit event to the control's callback, as a user's action does.
 void CommitControl(int panel, int control);
+
+// The panel file a relative name stands for: the first of the panel directories, each
+// relative to the program's own, that holds it. Empty when none does, with the reason
+// naming every place looked in. An absolute name is taken as it is.
+QString FindPanelFile(const QString& name, std::string& reason);
 
 // Fills panel from the definition of panel panelId in the file at path. On failure returns
 // a negative UiError and sets reason to one line saying what is wrong.
