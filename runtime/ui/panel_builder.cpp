@@ -111,10 +111,7 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
 }
 
 QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
-    auto* list = new QComboBox(panel.surface);
-    // The open list is a window of its own, which Qt gives the colours of a menu, the
-    // desktop's; its entries belong to the panel and take the panel's.
-    list->view()->setPalette(panel.window->palette());
+    auto* list = new PanelList(panel.surface);
     const QJsonArray items = definition.array("items");
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Definition item(items[i].toObject(),
