@@ -72,10 +72,12 @@ tidy: build
 		--config='$(TIDY_CONFIG)' --warnings-as-errors='*' 2>/dev/null
 
 # Figures for zelkctl against zelksim: start-up, memory, a read against its floor, eight
-# ports against one. Reports, fails nothing.
+# ports against one; the window's start-up against a bare Qt window on a virtual display.
+# Reports, fails nothing.
 bench: build
 	@scripts/install-deps.sh bench
 	@bench/zelkctl-bench.py $(BUILD)
+	@bench/window-bench.py $(BUILD)
 
 # The program's files and the runtime's Qt-free headers through the MinGW-w64 compiler.
 windows-check:
