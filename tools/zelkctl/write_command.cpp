@@ -43,7 +43,9 @@ int ComposeWrite(const Request& request, const Plan& plan, const ModuleList& mod
         const PlannedValue& value = plan.values[static_cast<std::size_t>(row.number)];
         if (value.given) {
             set->*row.high = value.high;
-            set->*row.low = value.twoPart ? value.low : set->*row.low;
+            if (value.twoPart && row.low != nullptr) {
+                set->*row.low = value.low;
+            }
         } else if (WriteSends(request.series, row.number) &&
                    !module.listed[static_cast<std::size_t>(row.number)]) {
             if (row.values != ValueRule::FixedList || row.list != &serialFormatList) {
@@ -96,7 +98,9 @@ int TakeCounterId(const Request& request, const Plan& plan, ParameterSet* set, D
                                        "or back while this write was checked");
     }
     set->*row.high = id->high;
-    set->*row.low = id->twoPart ? id->low : set->*row.low;
+    if (id->twoPart && row.low != nullptr) {
+        set->*row.low = id->low;
+    }
     Result()[QStringLiteral("id")] = QString::fromStdString(IdText(*id));
     (void)request;
     return kExitDone;
