@@ -590,7 +590,11 @@ TEST_F(Window, ButtonsAnswerEnterAndSpaceAndCtrlQActsAsExit) {
 }
 
 TEST_F(Window, CarriesTheProgramsIconDownToItsSmallestSize) {
-    const QIcon icon = Widget("QUIT")->window()->windowIcon();
+    // The icon comes once the window has first been painted.
+    ASSERT_EQ(DisplayPanel(panelHandle), 0);
+    QWidget* window = Widget("QUIT")->window();
+    ASSERT_TRUE(QTest::qWaitFor([window] { return !window->windowIcon().isNull(); }));
+    const QIcon icon = window->windowIcon();
     EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
     EXPECT_TRUE(icon.availableSizes().contains(QSize(64, 64)));
 }
