@@ -14,7 +14,7 @@ for group in "$@"; do
     case "$group" in
         build) packages+=(cmake make g++ ccache pkg-config qt6-base-dev qt6-serialport-dev
                           libgl-dev) ;;
-        test) packages+=(libgtest-dev) ;;
+        test) packages+=(libgtest-dev xvfb xdotool) ;;
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         format) packages+=(clang-format) ;;
         tidy) packages+=(clang-tidy) ;;

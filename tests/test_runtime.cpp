@@ -666,4 +666,10 @@ TEST_F(Window, ButtonsAnswerEnterAndSpaceAndCtrlQActsAsExit) {
     EXPECT_EQ(calls, (std::vector<int>{READ, READ, READ, PORT_CONN, QUIT}));
 }
 
+TEST_F(Window, TakesTheProgramsIconOnceFirstPainted) {
+    ASSERT_EQ(DisplayPanel(panelHandle), 0);
+    QWidget* window = Widget("QUIT")->window();
+    EXPECT_TRUE(QTest::qWaitFor([window] { return !window->windowIcon().isNull(); }));
+}
+
 }  // namespace

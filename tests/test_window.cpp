@@ -34,6 +34,7 @@
 #include "core/params/parameter_set.h"
 #include "core/product/option_lists.h"
 #include "core/product/series.h"
+#include "runtime/serial/serial_seam.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/files_fixture.h"
@@ -738,6 +739,74 @@ TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
         const ParameterSet starting = StartingParameters(productSeries);
         EXPECT_EQ(std::memcmp(&parameters, &starting, sizeof starting), 0);
         DiscardTestPanel();
+    }
+}
+
+// Sets an environment variable (or unsets it, for nullptr) while it lives, and puts back
+// what was there, also when an assertion ends the test early.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* previous = std::getenv(name);
+        if (previous != nullptr) {
+            previous_ = previous;
+        }
+        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() {
+        previous_ ? setenv(name_.c_str(), previous_->c_str(), 1) : unsetenv(name_.c_str());
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// A connect that fails says which device it tried: one that a ZELK_COMn variable names is
+// given with the variable and the system's reason, in the popup's details and on stderr. A
+// COM number that no variable names and the system does not list stands for no device.
+TEST_F(StartedProgram, AFailedConnectNamesTheDeviceItTriedAndWhereItsNameCameFrom) {
+    struct Row {
+        const char* name;
+        const char* variable;  // ZELK_COM2; nullptr: unset
+        std::string details;
+    };
+    const std::string missing = "/nonexistent/zelk-com2";
+    const Row rows[] = {
+        {.name = "named by the variable",
+         .variable = missing.c_str(),
+         .details = missing +
+                    ": No such file or directory.\nCOM2 is the device that ZELK_COM2 names: set "
+                    "it to the module's device, or unset it to take the ports the system lists."},
+        {.name = "named by nobody",
+         .variable = nullptr,
+         .details = "COM2 stands for no device: hover Port Number to see the list."},
+    };
+    // The system lists no port, so that COM2 is the variable's or nobody's.
+    serial_backend::SetPortLister([] { return std::vector<serial_backend::PortInfo>{}; });
+    struct RealPortsAfterwards {
+        ~RealPortsAfterwards() { serial_backend::SetPortLister({}); }
+    } realPorts;
+    panel::Commit(COMPORT_NUM, 2);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScopedVariable variable("ZELK_COM2", row.variable);
+        testing::internal::CaptureStderr();
+        panel::Commit(PORT_CONN, 1);
+        const std::string said = testing::internal::GetCapturedStderr();
+        const std::vector<std::string> popups = panel::Popups();
+        ASSERT_EQ(popups.size(), 1u);
+        EXPECT_EQ(popups[0].substr(0, popups[0].find('|')), "COM Error");
+        EXPECT_EQ(popups[0].substr(popups[0].find("||") + 2), row.details);
+        // On stderr as one line, its line breaks made "; ".
+        std::string line = row.details;
+        if (const std::size_t end = line.find('\n'); end != std::string::npos) {
+            line.replace(end, 1, "; ");
+        }
+        EXPECT_NE(said.find(": COM Error: " + line + "\n"), std::string::npos) << said;
+        EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
     }
 }
 

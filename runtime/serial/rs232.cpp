@@ -322,6 +322,19 @@ const char* ComPortDeviceName(int port) {
     return name.c_str();
 }
 
+const char* ComPortAlias(int port) {
+    static std::string variable;
+    variable.clear();
+#ifndef _WIN32
+    if (ValidPort(port) && AliasOf(port) != nullptr) {
+        variable = "ZELK_COM" + std::to_string(port);
+    }
+#else
+    (void)port;
+#endif
+    return variable.c_str();
+}
+
 const char* DescribeComPorts() {
     portDescription.clear();
     const std::vector<serial_backend::PortInfo> ports = serial_backend::ListedPorts();

@@ -70,6 +70,10 @@ void ComStepListener(void (*listener)(const char* step));
 // list's tooltip).
 const char* ComPortDeviceName(int port);
 const char* DescribeComPorts();
+// The environment variable that names the device of a port ("ZELK_COM2"), so that a failure
+// can say where the device's name came from; empty when the port's device is the system's
+// (always on Windows).
+const char* ComPortAlias(int port);
 
 // A serial port of this machine, as the port map numbers it.
 struct ComPortEntry {

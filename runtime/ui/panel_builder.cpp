@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
-#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +19,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <climits>
+#include <cmath>
 #include <set>
 
 #include "runtime/ui/panel_definition_internal.h"
@@ -289,6 +289,19 @@ QWidget* BuildBody(const Definition& definition, Control& control, Panel& panel)
     Fail(QStringLiteral("%1: unknown kind").arg(definition.where()));
 }
 
+// The room a label's text needs: its widest line by the lines' count. What the label's own
+// size hint gives, for a fraction of its cost: that lays the text out as a paragraph, which
+// for the panel's labels took longer than building all its other controls.
+QSize TextSize(const QLabel& label) {
+    const QFontMetricsF metrics(label.font());
+    const QStringList lines = label.text().split(QLatin1Char('\n'));
+    qreal width = 0;
+    for (const QString& line : lines) {
+        width = std::max(width, metrics.horizontalAdvance(line));
+    }
+    return QSize(int(std::ceil(width)), int(lines.size()) * QFontMetrics(label.font()).height());
+}
+
 // Labels sit left of their body, right-aligned against it and centred on its height, or
 // above it; an explicit "labelRect" overrides both where the automatic place is crowded.
 void BuildLabel(const Definition& definition, Control& control, QWidget* window) {
@@ -302,7 +315,7 @@ void BuildLabel(const Definition& definition, Control& control, QWidget* window)
     control.body->setAccessibleName(Spoken(label->text()));
 
     const QRect body = control.body->geometry();
-    const QSize wanted = label->sizeHint();
+    const QSize wanted = TextSize(*label);
     const QString position = definition.text("labelPosition", QStringLiteral("left"));
     if (definition.has("labelRect")) {
         label->setGeometry(definition.rectangle("labelRect"));
@@ -394,7 +407,7 @@ void ApplyWindowDefinition(const Definition& definition, const QDir& directory, 
     // A missing icon file leaves the window without one; the panel works all the same.
     const QString icon = directory.filePath(definition.text("icon", QString()));
     if (definition.has("icon") && QFileInfo(icon).isFile()) {
-        window->setWindowIcon(QIcon(icon));
+        window->setIconFile(icon);
     }
     if (definition.has("fontPixels")) {
         QFont font = window->font();

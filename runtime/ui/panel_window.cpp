@@ -1,8 +1,9 @@
-// A panel's window: its colours, its size and place on the screen, its close box, the keys
-// its buttons answer and the colours of its open lists.
+// A panel's window: its colours, its size and place on the screen, its icon, its close box,
+// the keys its buttons answer and the colours of its open lists.
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QScrollBar>
@@ -71,6 +72,11 @@ QPalette PanelPalette(const QColor& background, const QColor& dimmedText) {
 
 PanelWindow::PanelWindow(int handle) : handle_(handle), surface_(new QWidget(this)) {
     surface_->setAutoFillBackground(true);
+    iconTimer_.setSingleShot(true);
+    QObject::connect(&iconTimer_, &QTimer::timeout, this, [this] {
+        setWindowIcon(QIcon(iconFile_));
+        iconFile_.clear();
+    });
 }
 
 void PanelWindow::scrollSurface() {
@@ -174,6 +180,23 @@ void PanelWindow::showEvent(QShowEvent* event) {
 void PanelWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     fitOnceFrameKnown();
+}
+
+void PanelWindow::setIconFile(const QString& path) {
+    if (iconFile_.isEmpty()) {
+        surface_->installEventFilter(this);
+    }
+    iconFile_ = path;
+}
+
+bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == surface_ && event->type() == QEvent::Paint && !iconFile_.isEmpty()) {
+        surface_->removeEventFilter(this);
+        // After this paint has reached the screen: Qt hands the painted window over once
+        // every widget in it has painted.
+        iconTimer_.start(0);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PanelWindow::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 // Panels and the event loop: callbacks bound by name, loading, showing and discarding a
 // panel, and the dispatch of user events to the controls' callbacks.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -164,6 +165,11 @@ int ProcessSystemEvents() {
     for (const auto& [panel, control] : held) {
         CommitControl(panel, control);
     }
+    // Then the user's input that a wait or the busy cursor left for this pass, in the order
+    // it came. Qt's X11 dispatcher looks at the input it set aside only when woken.
+    if (QAbstractEventDispatcher* dispatcher = QCoreApplication::eventDispatcher()) {
+        dispatcher->wakeUp();
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     // Outside a running event loop Qt keeps deferred deletions until asked.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -178,12 +184,16 @@ int WaitForSystemEvents() {
     if (runtime.quitRequested) {
         return UIE_NO_ERROR;
     }
-    // Qt's own wait, which the window system, timers and the port's notifiers end. Qt
-    // handles the events that ended it before it returns (with user input left out, the
-    // X11 wait would not end for a click at all), so a commit they raise is held for the
-    // next ProcessSystemEvents: callbacks run there alone, as they always have.
+    // Qt's own wait, which the window system, timers and the port's notifiers end. The
+    // user's input ends it too, but is left for ProcessSystemEvents, where each press runs
+    // its callback before the next press is looked at. Handled here, two presses that
+    // came together would both have their commits held, and both callbacks would then read
+    // the controls as the second press left them: a toggle pressed twice read "off" twice,
+    // and the port and the button fell out of step. Whatever else commits during the wait
+    // is held for the next pass, so that callbacks run there alone.
     runtime.waiting = true;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents |
+                                    QEventLoop::ExcludeUserInputEvents);
     runtime.waiting = false;
     return UIE_NO_ERROR;
 }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <deque>
 #include <map>
@@ -105,11 +106,16 @@ class PanelWindow : public QWidget {
     void setHome(const QPoint& home) { home_ = home; }
     // Sizes and places the window for the screen it is to appear on.
     void fitToScreen();
+    // The window's icon, read from the file once the window has first been painted: reading
+    // and decoding it, and handing every size to the window system, is work the user does
+    // not wait for.
+    void setIconFile(const QString& path);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void fitOnceFrameKnown();
@@ -120,6 +126,8 @@ class PanelWindow : public QWidget {
     QWidget* surface_;
     QPoint home_;
     bool frameKnown_ = false;  // fitted with the window system's real frame
+    QString iconFile_;         // empty once the icon is set, or when there is none
+    QTimer iconTimer_;
 };
 
 // The colours a panel draws with: all of them, in every state, so that no colour comes

@@ -91,8 +91,9 @@ int DiscardPanel(int panel);
 // Handles pending window-system events, running due callbacks to completion.
 int ProcessSystemEvents();
 // Returns as soon as an event is waiting for ProcessSystemEvents, and waits until one is;
-// it runs no callback itself. After QuitUserInterface it returns at once, until the next
-// InitUserInterface.
+// it runs no callback itself and leaves the user's input to ProcessSystemEvents, which
+// handles each press, callback and all, before the next. After QuitUserInterface it
+// returns at once, until the next InitUserInterface.
 int WaitForSystemEvents();
 int QuitUserInterface(int code);
 

@@ -32,23 +32,32 @@ const char* const kConfirmChangeMessage =
     "\u3000\u3000"
     "\r\nClick \"YES\" to confirm";
 
-// The fixed popup of a failed connect, with the system's reason and what to do beside it.
+// The fixed popup of a failed connect, with the device, where its name came from, the
+// system's reason and what to do beside it.
 void ReportOpenFailure(int result) {
     static char text[1024];
     const int port = connection.comPort;
     const char* reason = GetComErrorText();
-    switch (result) {
-        case RS232_NO_DEVICE:
+    // A port whose device the user named in a variable says which variable: the fix is
+    // made there.
+    const char* alias = ComPortAlias(port);
+    int length = 0;
+    if (result == RS232_NO_DEVICE && *alias == '\0' && *ComPortDeviceName(port) == '\0') {
+        length =
             std::snprintf(text, sizeof text,
                           "COM%d stands for no device: hover Port Number to see the list.", port);
-            break;
-        case RS232_PORT_BUSY:
-            std::snprintf(text, sizeof text, "%s.\nClose that program, then press Connect.",
-                          reason);
-            break;
-        default:
-            std::snprintf(text, sizeof text, "%s.", reason);
-            break;
+    } else if (result == RS232_PORT_BUSY) {
+        length = std::snprintf(text, sizeof text, "%s.\nClose that program, then press Connect.",
+                               reason);
+    } else {
+        length = std::snprintf(text, sizeof text, "%s.", reason);
+    }
+    if (*alias != '\0' && length > 0 && std::size_t(length) < sizeof text) {
+        std::snprintf(text + length, sizeof text - std::size_t(length),
+                      "\nCOM%d is the device that %s names%s", port, alias,
+                      result == RS232_NO_DEVICE ? ": set it to the module's device, or unset it "
+                                                  "to take the ports the system lists."
+                                                : ".");
     }
     MessagePopupWithDetails("COM Error", kOpenErrorMessage, text);
 }
