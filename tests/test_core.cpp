@@ -1,17 +1,9 @@
-// The core's exchanges and texts where the module and the files see them: the connection,
-// command mode, the firmware version, the read and the write on the wire of a simulated
-// module on a virtual clock; the configuration text scanned into the panel from files, and
-// written in the layout of each series. The register table itself is pinned by what reads,
-// writes and files put on the wire and on disk.
+// The core's exchanges on the wire of a simulated module on a virtual clock, and its
+// configuration text in files; the register table is pinned through both.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <numeric>
@@ -25,17 +17,13 @@
 
 #include "core/link/connection.h"
 #include "core/params/config_text.h"
-#include "core/params/parameter_set.h"
 #include "runtime/serial/rs232.h"
 #include "runtime/ui/ui_test_seam.h"
 #include "runtime/ui/userint.h"
 #include "tests/support/files_fixture.h"
 #include "tests/support/link_fixture.h"
-#include "tests/support/panel_fixture.h"
-#include "tests/support/simulated_module.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
-#include "window/panel/register_controls.h"
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"
 
@@ -114,9 +102,8 @@ TEST_F(Link, BaudRateAndFormatStayWhileConnectedOrWhenTheChangeIsDeclined) {
     }
 }
 
-// Each row at its own baud rate, for the escape's guard time. The prompt is looked for one
-// character per 50 ms poll, up to 60; without it the module gets a lone carriage return and
-// the leave command of its series.
+// The guard time follows the baud rate. One character per 50 ms poll, up to 60, is looked at
+// for the prompt; without it the module gets a lone carriage return and the leave command.
 TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
     struct Row {
         uint32_t baudRate;
@@ -124,7 +111,7 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         std::string reply = ">";  // the module's answer to the escape
         int noise = 0;            // characters before it
         int productIndex = 1;
-        std::string sent = "";  // everything sent for a failed escape; empty when it succeeds
+        std::string sent = "";  // all sent for a failed escape
         int polls = 0;          // the poll that finds the prompt
     };
     // clang-format off
@@ -132,7 +119,6 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .polls = 3},
         {.baudRate = 600, .guard = 0.3, .noise = 59, .polls = 60},
         {.baudRate = 1200, .guard = 0.2, .noise = 60, .sent = "+++\rATX\n"},
-        // No answer at all.
         {.baudRate = 2400, .guard = 0.1, .reply = "", .productIndex = 4, .sent = "+++\rATO\n"},
         {.baudRate = 115200, .guard = 0.1, .reply = "", .productIndex = 6, .sent = "+++\rATX\n"},
     };
@@ -150,8 +136,7 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
             EXPECT_NEAR(HostTime(i), start + (i + 1) * row.guard, kExact);
         }
         if (row.polls > 0) {
-            // "AT/V" goes out at the poll that found the prompt; whatever came behind the
-            // prompt was dropped and does not show in the version.
+            // "AT/V" goes out at that poll; what came behind the prompt is dropped.
             EXPECT_EQ(module().sentByHost().substr(0, 8), "+++AT/V\n");
             EXPECT_NEAR(HostTime(3), start + 3 * row.guard + row.polls * 0.05, kExact);
             EXPECT_EQ(Popups(), Texts{"FirmWare Verion|Zelk RF module firmware V3.36"});
@@ -188,9 +173,7 @@ TEST_F(Link, VersionShowsTheTextBeforeThePrompt) {
          .leave = "ATO\n"},
         {.text = "", .popup = shown},
         {.text = letters, .popup = shown + letters.substr(0, 99), .cutAfter = 120},
-        // A byte every 0.25 s.
         {.text = "V3.36", .popup = shown + "V3.36", .byteInterval = 0.25, .after = 1.4},
-        // No prompt within 5 s.
         {.text = "V3.36",
          .popup = kCommandError + "||The firmware version (\"AT/V\") did not come: no \">\" within "
                                   "5 seconds.",
@@ -212,7 +195,7 @@ TEST_F(Link, VersionShowsTheTextBeforeThePrompt) {
 }
 
 TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknowledged) {
-    // Every register control at a value of its own, so that one sent with another's shows.
+    // Every control at a value of its own, so that one sent with another's shows.
     const std::pair<int, int> panelValues[] = {
         {S100, 230},  {S101, 1},     {S102, 30},   {S103, 2},     {S104, 9},    {S105, 6},
         {S110, 5},    {S111, 77},    {S112, 4},    {S113, 1},     {S120_H, 0},  {S120_L, 255},
@@ -234,7 +217,7 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
         std::string sent;
         bool okPrompt = false;     // the module acknowledges with "OK\r\n>"
         int refuse = -1;           // the register it refuses
-        std::string failure = "";  // what the popup says beside its text; empty for success
+        std::string failure = "";  // the popup's details; empty for success
     };
     // clang-format off
     const Row rows[] = {
@@ -242,7 +225,7 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
         {.productIndex = 2, .idLength = 1,
          .sent = upTo112 + middle +
                  "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n"},
-        // The M5 sends its modulation, has no repeater registers and one-byte node IDs.
+        // The M5 sends its modulation, has no repeater and one-byte node IDs.
         {.productIndex = 4, .idLength = 1,
          .sent = upTo112 + "ATS113=1\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n"},
         // The R3 shows its modulation but does not take it from the write.
@@ -257,7 +240,6 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.productIndex << "/" << row.idLength);
-        const std::string& sent = row.sent;
         Attach({.series = row.productIndex, .okPrompt = row.okPrompt, .refuseRegister = row.refuse},
                row.productIndex);
         for (const auto& [control, value] : panelValues) {
@@ -267,19 +249,18 @@ TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknow
         Connect();
         panel::Press(UPDATE);
         const bool refused = !row.failure.empty();
-        EXPECT_EQ(module().sentByHost(), sent);
+        EXPECT_EQ(module().sentByHost(), row.sent);
         EXPECT_EQ(Popups(), Texts{refused ? kCommandError + "||" + row.failure : link_test::kDone});
-        // The first command 0.2 s after the escape's prompt (third poll); the leave command at
-        // the first poll after the last prompt, or a second after a command without one.
-        const std::size_t leave = sent.rfind("AT"), last = sent.rfind("AT", leave - 1);
+        // The first command 0.2 s after the prompt (third poll); the leave command at the first
+        // poll after the last prompt, or a second after a command without one.
+        const std::size_t leave = row.sent.rfind("AT"), last = row.sent.rfind("AT", leave - 1);
         EXPECT_NEAR(HostTime(3), HostTime(2) + 3 * 0.05 + 0.2, kExact);
         EXPECT_NEAR(HostTime(leave), HostTime(last) + (refused ? 1.0 : 0.02), kExact);
     }
 }
 
-// The adapter is pulled in the middle of an exchange: the first write or poll that finds the
-// device gone ends the exchange at once, closes the port and puts Connect back; a later
-// Connect to the device that is back works.
+// An adapter pulled mid-exchange: the first write or poll that finds it gone ends the
+// exchange, closes the port and puts Connect back, which works once it is back.
 TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
     const std::string gone =
         "||/dev/ttySIM1: the device is gone (unplugged or hung up)\nThe port is closed. Plug the "
@@ -288,8 +269,8 @@ TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
         int button;
         int unplugAfter;   // host bytes
         std::string sent;  // all that reached the module
-        double lastWait;   // seconds from the last byte sent to the end of the exchange
-        std::string more;  // what the popup adds for the exchange
+        double lastWait;   // from the last byte sent to the end of the exchange
+        std::string more;  // what the popup adds
     };
     // clang-format off
     const Row rows[] = {
@@ -321,8 +302,8 @@ TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
     }
 }
 
-// 300 characters of reply: S111, spaces, S100 (each record after `separator`), then `last`
-// up to the 300th character; `rest` follows but is never taken.
+// A reply whose 300th character ends `last`: S111, spaces, S100, each record after
+// `separator`, then `last`; `rest` follows but is never taken.
 std::string Padded(const std::string& last, const std::string& separator = "\r\n",
                    const std::string& rest = "0\r\nS130=5\r\n>") {
     const std::string head = "S111=9" + separator;

@@ -1,25 +1,19 @@
 // The module model that stands in for the hardware, and zelksim, which runs it on a real
-// pseudo-terminal, reached there through the real QSerialPort backend and the steady clock
-// in real time.
-#include <fcntl.h>
+// pty, reached there through the real QSerialPort backend and the steady clock.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "runtime/serial/rs232.h"
-#include "runtime/serial/serial_seam.h"
 #include "runtime/timing/utility.h"
 #include "tests/support/scoped.h"
-#include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelksim/module_model.h"
 
@@ -43,8 +37,8 @@ std::string Exchange(ModuleModel& model, const std::string& line, double* t, dou
 }
 
 TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
-    // Bytes after a payload "x", the silence before each, and whether they escape. Payload
-    // between the plus signs starts the count afresh.
+    // Bytes after a payload "x" and the silence before each; payload between the plus signs
+    // starts the count afresh.
     struct Row {
         const char* bytes;
         std::vector<double> silences;
@@ -74,9 +68,10 @@ TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
     }
 }
 
+// Each series lists its registers, ID registers in the form of the ID length; the list with
+// the widest values still fits the 300 characters a read takes.
 TEST(ModuleModel, ListsItsSeriesRegistersInTheFormOfItsIdLength) {
-    // What each series lists besides the registers all of them list.
-    const std::set<int> t1 = {105, 129, 130};
+    const std::set<int> t1 = {105, 129, 130};  // besides those every series lists
     const std::set<int> optional[] = {t1, t1, t1, t1, {113}, {129, 130}, {105, 113, 129, 130}};
     for (int series = 0; series < 7; ++series) {
         for (bool twoByteIds : {false, true}) {
@@ -88,12 +83,10 @@ TEST(ModuleModel, ListsItsSeriesRegistersInTheFormOfItsIdLength) {
             const std::string defaults = model.registerList();
             double t = 0.0;
             Exchange(model, "+++", &t, 1.0);
-            // The list with its values masked; the widest values, each set by a command.
-            std::string masked;
+            std::string masked;  // the list with its values as N
             for (int number : numbers) {
-                // The network ID always has two parts; S121-S123 and S130 with two-byte IDs.
                 const bool pair = number == 120 ||
-                                  (twoByteIds && (number == 130 || (number > 120 && number < 124)));
+                                  (twoByteIds && number > 120 && (number < 124 || number == 130));
                 const std::string record = "S" + std::to_string(number);
                 masked += record + (pair ? "=N.N\r\n" : "=N\r\n");
                 EXPECT_EQ(Exchange(model, "AT" + record + (pair ? "=255.255\n" : "=255\n"), &t),
@@ -120,6 +113,8 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
         int number;         // a register,
         const char* after;  // and its value afterwards
     };
+    // The fault switches the exchanges do not use; the others, and the M5 taking S105
+    // without listing it, are pinned by the exchanges that rely on them.
     // clang-format off
     const Row rows[] = {
         {.name = "NetworkIdHighPartKeepsLow", .options = {}, .command = "ATS120=7\n", .reply = ">",
@@ -134,8 +129,6 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
          .reply = "ERROR\r\n>", .number = 100, .after = "50"},
         {.name = "NotInSeries", .options = {.series = 4}, .command = "ATS129=1\n",
          .reply = "ERROR\r\n>", .number = 129, .after = ""},
-        // The fault switches the exchanges do not use; the others, and the M5 taking S105
-        // without listing it, are pinned by the exchanges that rely on them.
         {.name = "Silent", .options = {.silent = true, .echo = true}, .command = "ATS100=9\n",
          .reply = "", .number = 100, .after = "9"},
         {.name = "Echo", .options = {.echo = true}, .command = "ATS100=9\r\n",
@@ -176,52 +169,42 @@ std::string Command(const std::string& command) {
 
 TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     int argc = 1;
-    char name[] = "test_module_model", *argv[] = {name, nullptr};
+    char name[] = "test_zelksim", *argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
     const std::string log = "/tmp/zelksim-wire-" + std::to_string(getpid());
-    // The shell prints its process id and becomes zelksim, which prints its pty's path.
-    const std::string command = "echo $$; exec \"${ZELKSIM:-./zelksim}\" --log " + log +
-                                " --series R3 --two-byte-ids --refuse-register 105" +
-                                " --version-text 'Zelk\\r\\nV9'";
-    std::FILE* simulator = popen(command.c_str(), "r");
-    int pid = 0;
-    char device[256] = "";
-    ASSERT_EQ(std::fscanf(simulator, "%d %255s", &pid, device), 2);
-    ScopedEnvironment environment;
-    environment.Set("ZELK_COM1", device);
-    EXPECT_EQ(OpenComConfig(1, "", 9600, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
-
-    // Payload, then the escape as the program sends it: a guard time before each "+".
-    // Each byte must reach the module while the host only waits, without any further call
-    // to the port: a byte left in a buffer until some later call defeats the guard times.
-    // Its stamp is taken then; how late zelksim stamps it (when it gets the processor) is
-    // measured against the instant the host began to write it.
     std::vector<double> writes;
     std::vector<double> stamps;
-    for (const char byte : std::string("x+++")) {
-        writes.push_back(Timer());
-        ComWrtByte(1, static_cast<unsigned char>(byte));
-        const double written = Timer();
-        for (int poll = 0; poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size();
-             ++poll) {
-            usleep(1000);
+    {
+        ZelksimProcess zelksim({"--log", log, "--series", "R3", "--two-byte-ids",
+                                "--refuse-register", "105", "--version-text", "Zelk\\r\\nV9"});
+        ScopedEnvironment environment;
+        environment.Set("ZELK_COM1", zelksim.link().c_str());
+        ASSERT_EQ(OpenComConfig(1, "", 9600, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
+        // Payload, then the escape as the program sends it. Each byte must reach the module
+        // while the host only waits: one left in a buffer until a later call defeats the
+        // guard times. How late zelksim stamps it (when it gets the processor) is measured
+        // from the instant the host began to write it.
+        for (const char byte : std::string("x+++")) {
+            writes.push_back(Timer());
+            ComWrtByte(1, static_cast<unsigned char>(byte));
+            const double written = Timer();
+            for (int poll = 0; poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size();
+                 ++poll) {
+                usleep(1000);
+            }
+            ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
+            SyncWait(written, 0.1);
         }
-        ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
-        SyncWait(written, 0.1);
+        EXPECT_EQ(Command(""), "\r\n>");
+        EXPECT_EQ(Command("AT/L\n"), ModuleModel({.series = 6, .twoByteIds = true}).registerList());
+        EXPECT_EQ(Command("ATS105=1\n"), "ERROR\r\n>");
+        EXPECT_EQ(Command("AT/V\n"), "Zelk\r\nV9>");
+        EXPECT_EQ(CloseCom(1), 0);
     }
-    EXPECT_EQ(Command(""), "\r\n>");
-    EXPECT_EQ(Command("AT/L\n"), ModuleModel({.series = 6, .twoByteIds = true}).registerList());
-    EXPECT_EQ(Command("ATS105=1\n"), "ERROR\r\n>");
-    EXPECT_EQ(Command("AT/V\n"), "Zelk\r\nV9>");
-    EXPECT_EQ(CloseCom(1), 0);
-    kill(pid, SIGTERM);
-    EXPECT_EQ(pclose(simulator), 0);
     EXPECT_EQ(LoggedHostBytes(log, stamps), "x+++AT/L\nATS105=1\nAT/V\n");
     std::remove(log.c_str());
-
-    // The module sees each "+" no sooner than the guard time after the byte before, less
-    // the lag with which that byte was stamped; the exact guard is pinned on the virtual
-    // clock. The upper bound only catches a wait gone far astray.
+    // Each "+" no sooner than the guard time after the byte before, less the lag with which
+    // that byte was stamped; the upper bound only catches a wait gone far astray.
     for (std::size_t i = 1; i < writes.size(); ++i) {
         const double stampingDelay = stamps[i - 1] - writes[i - 1];
         EXPECT_GE(stampingDelay, 0.0) << "stamped before it was written";
