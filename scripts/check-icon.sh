@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks the window's icon as an asset: the .ico beside the panel file holds a square image
-# of every size a window system asks for, from 16 pixels (title bars, task lists) to 256
-# (docks on dense screens), and the panel file names it. Prints each fault; exit 1 if any.
+# of every size a window system asks a window for, from 16 pixels (title bars, task lists)
+# to 64, and the panel file names it. Larger sizes come from the SVG the desktop's menus
+# take; in the .ico they would be PNG images, whose plugin would load at every start.
+# Prints each fault; exit 1 if any.
 set -u
 cd "$(dirname "$0")/.."
 icon=window/panel/ZelkConfig.ico
@@ -17,7 +19,7 @@ for ((i = 0; i < count; i++)); do
     read -r width height < <(od -An -tu1 -j $((6 + 16 * i)) -N2 "$icon")
     [ "$width" = "$height" ] && sizes+="$((width == 0 ? 256 : width)) "
 done
-for wanted in 16 24 32 48 64 256; do
+for wanted in 16 24 32 48 64; do
     if [[ "$sizes" != *" $wanted "* ]]; then
         echo "$icon has no $wanted x $wanted image"
         status=1

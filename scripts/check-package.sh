@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user's system takes it: the program from the package
 # starts from any working directory and finds its panel file; without the panel file it
-# says where it looked; the desktop entry and the AppStream metadata are valid; lintian
-# finds no error (its warnings are listed, not fatal).
+# says where it looked; zelkctl's bash completion is where bash looks for it and
+# completes; the desktop entry and the AppStream metadata are valid; lintian finds no error
+# (its warnings are listed, not fatal).
 #
 #   scripts/check-package.sh PACKAGE.deb
 set -euo pipefail
@@ -12,6 +13,7 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 package=$(realpath "$1")
+scripts=$(realpath "$(dirname "$0")")
 work=$(mktemp -d)
 tracer_pid=""
 program_pid=""
@@ -79,6 +81,13 @@ for place in "$root/usr/bin/ZelkConfig_en.uir" "$panel"; do
     grep -qF "$place" "$work/stderr" || fail "its error does not name $place"
 done
 echo "check-package: without its panel file it names both places it looked"
+
+# zelkctl's bash completion, where bash looks for it, completing in bash.
+completion="$root/usr/share/bash-completion/completions/zelkctl"
+[ -f "$completion" ] || fail "the package holds no bash completion for zelkctl"
+"$scripts/check-completion.sh" "$completion" >/dev/null ||
+    fail "the packaged bash completion does not complete"
+echo "check-package: the bash completion of zelkctl completes"
 
 desktop-file-validate "$root/usr/share/applications/ZelkConfig.desktop"
 echo "check-package: the desktop entry is valid"

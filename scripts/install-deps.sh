@@ -21,7 +21,7 @@ for group in "$@"; do
         windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
                             strace procps) ;;
-        bench) packages+=(python3) ;;
+        bench) packages+=(python3 xvfb libx11-6 libxdamage1) ;;
         screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct
                                xdotool) ;;
         icon) packages+=(librsvg2-bin imagemagick) ;;

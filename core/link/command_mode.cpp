@@ -8,6 +8,8 @@
 #include "runtime/serial/rs232.h"
 #include "runtime/timing/utility.h"
 
+volatile std::sig_atomic_t exchangeStopRequested = 0;
+
 namespace {
 
 constexpr int kEscapeCharacter = '+';

@@ -2,6 +2,7 @@
 // ends. Nothing here shows anything: the caller tells the user.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "core/params/parameter_set.h"
@@ -13,6 +14,7 @@ enum class Exchange : uint8_t {
     NoReply,          // the reply did not come, or did not come whole
     NotAcknowledged,  // a set command was not acknowledged with ">"
     DeviceGone,       // the device went away (unplugged, hung up); the port must be closed
+    Stopped,          // stopped on request between two commands; command mode was left
 };
 
 // How the module answered a command.
@@ -22,6 +24,11 @@ enum class Answer : uint8_t {
     Silence,     // nothing within the time allowed
     DeviceGone,  // the device went away
 };
+
+// Set, from a signal handler say, to stop a write at the next point where the module is in
+// a known state: after the command on the wire has been answered, leaving command mode.
+// The window never sets it; the command line does on SIGINT, SIGTERM and SIGHUP.
+extern volatile std::sig_atomic_t exchangeStopRequested;
 
 // Brings the module into command mode. Done when it answered the escape with the prompt;
 // otherwise, if the escape went out, command mode has already been left again.

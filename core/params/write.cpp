@@ -39,6 +39,11 @@ Exchange SendWriteSequence(const ParameterSet& set, uint8_t modulation, WriteRep
         if (!WriteSends(set.productIndex, registerNumber)) {
             continue;
         }
+        if (exchangeStopRequested != 0) {
+            report->failedRegister = 0;
+            report->failedCommand[0] = '\0';
+            return Exchange::Stopped;
+        }
         char text[32];
         const int length =
             ComposeCommand(*FindRegister(registerNumber), set, modulation, text, sizeof text);
@@ -72,6 +77,16 @@ bool WriteSends(ProductSeries series, int registerNumber) {
            !ProfileOf(series).unwritten.Contains(registerNumber);
 }
 
+int WriteOrder(ProductSeries series, int (&numbers)[std::size(kRegisterTable)]) {
+    int count = 0;
+    for (const int registerNumber : kWriteSequence) {
+        if (WriteSends(series, registerNumber)) {
+            numbers[count++] = registerNumber;
+        }
+    }
+    return count;
+}
+
 bool WriteSendsTwoParts(const ParameterSet& set, const RegisterRow& row) {
     return row.idForm == IdForm::AlwaysTwoPart ||
            (row.idForm == IdForm::FollowsIdLength && set.idLength == 1 &&
@@ -96,7 +111,7 @@ Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteRepor
     Delay(0.2);
 
     const Exchange sent = SendWriteSequence(set, modulation, report);
-    if (sent == Exchange::NotAcknowledged) {
+    if (sent == Exchange::NotAcknowledged || sent == Exchange::Stopped) {
         LeaveCommandMode(set.productIndex);
     } else if (sent == Exchange::Done) {
         // A complete write returns every series to data mode with "ATO", also those that

@@ -21,10 +21,13 @@ struct WriteReport {
 // Whether the write sequence of the series sends the register, and whether it sends it
 // in two-part form for the set's series and ID length.
 bool WriteSends(ProductSeries series, int registerNumber);
+// The registers the write sequence of the series sends, in sending order; returns how many.
+int WriteOrder(ProductSeries series, int (&numbers)[std::size(kRegisterTable)]);
 bool WriteSendsTwoParts(const ParameterSet& set, const RegisterRow& row);
 
 // Enters command mode and sends one set command per register of the write sequence, each
-// acknowledged before the next, then leaves command mode. modulation is the S113 value the
+// acknowledged before the next, then leaves command mode. A stop requested on the way ends
+// it after the command on the wire has been answered (Stopped). modulation is the S113 value the
 // M5 is sent. Done only when the last command was acknowledged.
 Exchange WriteParameters(const ParameterSet& set, uint8_t modulation, WriteReport* report);
 

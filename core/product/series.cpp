@@ -1,7 +1,6 @@
 #include "core/product/series.h"
 
 #include <cctype>
-#include <cstdio>
 
 namespace {
 
@@ -67,22 +66,6 @@ bool SeriesFromName(const char* name, ProductSeries* series) {
         }
     }
     return false;
-}
-
-const char* SeriesNames() {
-    static char names[64];
-    if (names[0] == '\0') {
-        std::size_t length = 0;
-        for (int index = 0; index < kProductSeriesCount; ++index) {
-            const char* separator = index == 0                         ? ""
-                                    : index == kProductSeriesCount - 1 ? " or "
-                                                                       : ", ";
-            const int added = std::snprintf(names + length, sizeof names - length, "%s%s",
-                                            separator, kProfiles[index].shortName);
-            length += static_cast<std::size_t>(added > 0 ? added : 0);
-        }
-    }
-    return names;
 }
 
 const OptionList& RadioRateList(ProductSeries series, uint8_t loraMode) {

@@ -68,8 +68,6 @@ struct SeriesProfile {
 const SeriesProfile& ProfileOf(ProductSeries series);
 // The series with this short name ("T1a" .. "R3", any case); false when none has it.
 bool SeriesFromName(const char* name, ProductSeries* series);
-// The short names of every series, for a message: "T1a, T1b, ... or R3".
-const char* SeriesNames();
 
 // The radio baud rate list of the series in this modulation (0 FSK, any other LoRa).
 const OptionList& RadioRateList(ProductSeries series, uint8_t loraMode);

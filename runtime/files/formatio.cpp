@@ -26,7 +26,33 @@ QString NativePath(const char* path) {
 
 }  // namespace
 
+namespace {
+
+// A FIFO, a terminal or a device node is written as it is: a temporary file renamed over it
+// would put a regular file in its place.
+int WriteInPlace(const QString& path, const char* bytes, std::size_t count) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return Fail(FILEIO_CANNOT_OPEN, file.errorString());
+    }
+    std::size_t written = 0;
+    while (written < count) {
+        const qint64 got = file.write(bytes + written, static_cast<qint64>(count - written));
+        if (got <= 0) {
+            return Fail(FILEIO_WRITE_FAILED, file.errorString());
+        }
+        written += static_cast<std::size_t>(got);
+    }
+    return FILEIO_NO_ERROR;
+}
+
+}  // namespace
+
 int ArrayToFile(const char* path, const void* buffer, std::size_t count) {
+    const QFileInfo target(NativePath(path));
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        return WriteInPlace(NativePath(path), static_cast<const char*>(buffer), count);
+    }
     // The new contents go to a temporary file beside the target, which replaces the
     // target only once everything is written; a full disk or a pulled USB stick then
     // leaves the old file as it was.

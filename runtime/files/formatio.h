@@ -13,7 +13,8 @@ enum FileIoError {
 
 // Writes count bytes to path, replacing the file only once the new contents are safely on
 // disk: a failed write leaves any earlier file as it was. Where the folder takes no new
-// file but the file itself may be written, it is written in place instead.
+// file but the file itself may be written, it is written in place instead, as is a target
+// that is no regular file (a FIFO, a device). Symbolic links are followed.
 int ArrayToFile(const char* path, const void* buffer, std::size_t count);
 // Stores the file's size in bytes in *size.
 int GetFileInfo(const char* path, long long* size);

@@ -17,6 +17,8 @@ constexpr int kDefaultQueueSize = 512;
 struct OpenPort {
     std::unique_ptr<serial_backend::Device> device;
     std::string deviceName;
+    // How the trace names the port: its COM number, or the device path it was opened by.
+    std::string label;
     bool gone = false;  // the device went away; only CloseCom is left to do
 };
 
@@ -68,6 +70,7 @@ struct Trace {
     std::string step;
 };
 Trace trace;
+void (*stepListener)(const char* step) = nullptr;
 
 void TraceByte(int port, const char* direction, int byte) {
     if (trace.file == nullptr) {
@@ -83,9 +86,9 @@ void TraceByte(int port, const char* direction, int byte) {
     } else {
         std::snprintf(shown, sizeof shown, "\\x%02x", byte);
     }
-    std::fprintf(trace.file, "%12.3f  COM%-2d  %-9s  %02x  %-4s  %s\n",
-                 (Timer() - trace.origin) * 1000.0, port, direction, byte, shown,
-                 trace.step.c_str());
+    std::fprintf(trace.file, "%12.3f  %-5s  %-9s  %02x  %-4s  %s\n",
+                 (Timer() - trace.origin) * 1000.0, openPorts[port].label.c_str(), direction, byte,
+                 shown, trace.step.c_str());
     std::fflush(trace.file);
 }
 
@@ -132,6 +135,13 @@ void ComTraceStep(const char* step) {
     if (trace.file != nullptr) {
         trace.step = step != nullptr ? step : "";
     }
+    if (stepListener != nullptr && step != nullptr) {
+        stepListener(step);
+    }
+}
+
+void ComStepListener(void (*listener)(const char* step)) {
+    stepListener = listener;
 }
 
 const char* GetComErrorText() {
@@ -164,6 +174,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     // The port number is turned into a device here, once; the device layer below only
     // ever sees names.
     std::string device = deviceName != nullptr ? deviceName : "";
+    const std::string label = device.empty() ? "COM" + std::to_string(port) : device;
     if (device.empty()) {
         device = ComPortDeviceName(port);
     }
@@ -178,11 +189,11 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         lastError = reason;
         return error < 0 ? error : RS232_OPEN_FAILED;
     }
-    openPorts[port] = OpenPort{std::move(opened), device, false};
+    openPorts[port] = OpenPort{std::move(opened), device, label, false};
     static const char parityNames[] = {'N', 'O', 'E'};
-    TraceNote("COM" + std::to_string(port) + " opened on " + device + " at " +
-              std::to_string(baudRate) + " bit/s, " + std::to_string(dataBits) +
-              parityNames[parity] + std::to_string(stopBits));
+    TraceNote(label + (label == device ? "" : " opened on " + device) +
+              (label == device ? " opened at " : " at ") + std::to_string(baudRate) + " bit/s, " +
+              std::to_string(dataBits) + parityNames[parity] + std::to_string(stopBits));
     return RS232_NO_ERROR;
 }
 
@@ -193,8 +204,8 @@ int CloseCom(int port) {
     if (!openPorts[port].device) {
         return RS232_NOT_OPEN;
     }
+    TraceNote(openPorts[port].label + " closed");
     openPorts[port] = OpenPort{};
-    TraceNote("COM" + std::to_string(port) + " closed");
     return RS232_NO_ERROR;
 }
 
@@ -354,7 +365,7 @@ const char* DescribeComPorts() {
     return portDescription.c_str();
 }
 
-std::vector<ComPortEntry> ListComPorts() {
+std::vector<ComPortEntry> ListComPorts(bool probe) {
     const std::vector<serial_backend::PortInfo> listed = serial_backend::ListedPorts();
     std::vector<bool> mapped(listed.size(), false);
     std::vector<ComPortEntry> entries;
@@ -374,10 +385,12 @@ std::vector<ComPortEntry> ListComPorts() {
         }
         // Only an open tells for sure: a program may hold the device without locking it, and
         // a lock may be held without an open. The settings are put back on close.
-        const auto opened = serial_backend::CurrentDeviceFactory()(
-            entry.device, serial_backend::Settings{}, &entry.access, &entry.problem);
-        if (opened) {
-            entry.access = RS232_NO_ERROR;
+        if (probe) {
+            const auto opened = serial_backend::CurrentDeviceFactory()(
+                entry.device, serial_backend::Settings{}, &entry.access, &entry.problem);
+            if (opened) {
+                entry.access = RS232_NO_ERROR;
+            }
         }
         return found;
     };

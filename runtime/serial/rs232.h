@@ -61,6 +61,9 @@ const char* GetComErrorText();
 // "AT/L", "ATS110="); it costs nothing while no trace is written.
 int ComTraceTo(const char* path);
 void ComTraceStep(const char* step);
+// Calls listener with every step ComTraceStep names, whether or not a trace is written
+// (the command line's -v); nullptr ends it.
+void ComStepListener(void (*listener)(const char* step));
 
 // What device a port number stands for on this machine (for an open port, the device it
 // was opened on), and a one-line-per-port summary of the whole mapping (for the port
@@ -78,11 +81,13 @@ struct ComPortEntry {
     std::string serialNumber;  // empty when unknown
     int vendorId = -1;         // USB vendor and product ID; -1 when unknown
     int productId = -1;
-    // 0 when this user can open it now (it is opened and closed to see), else why not:
-    // RS232_NO_DEVICE, RS232_PERMISSION_DENIED, RS232_PORT_BUSY or RS232_OPEN_FAILED, with
-    // the reason and what to do in problem.
+    // Only when probed: 0 when this user can open it now (it is opened and closed to see),
+    // else why not: RS232_NO_DEVICE, RS232_PERMISSION_DENIED, RS232_PORT_BUSY or
+    // RS232_OPEN_FAILED, with the reason and what to do in problem.
     int access = 0;
     std::string problem;
 };
-// COM1 to COM12 where they stand for a device, then the system's other serial ports.
-std::vector<ComPortEntry> ListComPorts();
+// COM1 to COM12 where they stand for a device, then the system's other serial ports. With
+// probe, each is opened and closed to tell whether it can be; opening toggles the modem
+// lines, which resets some boards, so only when asked.
+std::vector<ComPortEntry> ListComPorts(bool probe);

@@ -1,12 +1,6 @@
-// Builds a panel from its definition file, a JSON document:
-//
-//   { "panels": [ { "constant": "PANEL", "id": 1, "title": ..., "width": ..., "height": ...,
-//                   "top": ..., "left": ..., "background": [r, g, b],
-//                   "dimmedText": [r, g, b], "fontPixels": 12, "icon": "file.ico",
-//                   "closeControl": "QUIT", "controls": [ ... ] } ] }
-//
-// Every control has "constant", "id", "kind" and "rect" ([top, left, bottom, right] of its
-// body in panel pixels); the other fields depend on the kind. One builder per kind makes
+// Builds a panel's window and controls from its definition, which panel_definition.cpp
+// reads. Every control has "constant", "id", "kind" and "rect" ([top, left, bottom, right]
+// of its body in panel pixels); the other fields depend on the kind. One builder per kind makes
 // the widget; the kind switch sits in BuildBody alone. The window's icon file lies beside
 // the panel file.
 #include <QAbstractButton>
@@ -28,32 +22,9 @@
 #include <climits>
 #include <set>
 
-#include "runtime/ui/ui_internal.h"
+#include "runtime/ui/panel_definition_internal.h"
 
 namespace ui_runtime {
-
-long long DataTypeMinimum(DataType type) {
-    switch (type) {
-        case DataType::Int:
-            return INT_MIN;
-        default:
-            return 0;
-    }
-}
-
-long long DataTypeMaximum(DataType type) {
-    switch (type) {
-        case DataType::UInt8:
-            return UINT8_MAX;
-        case DataType::UInt32:
-            return UINT32_MAX;
-        case DataType::Int:
-            return INT_MAX;
-        case DataType::None:
-            break;
-    }
-    return 0;
-}
 
 LedLamp::LedLamp(const QColor& onColor, const QColor& offColor, QWidget* parent)
     : QWidget(parent), onColor_(onColor), offColor_(offColor) {}
@@ -82,175 +53,6 @@ void LedLamp::paintEvent(QPaintEvent*) {
 }
 
 namespace {
-
-// A fault in the definition; BuildPanel turns it into the one-line reason.
-struct DefinitionError {
-    QString reason;
-    int code = UIE_PANEL_FILE;
-};
-
-[[noreturn]] void Fail(const QString& reason) {
-    throw DefinitionError{reason};
-}
-
-// Field access with the reason of a failure naming the object it came from.
-class Definition {
-  public:
-    Definition(const QJsonObject& object, QString where) : object_(object), where_(where) {}
-
-    const QString& where() const { return where_; }
-    bool has(const char* key) const { return object_.contains(QLatin1String(key)); }
-
-    long long integer(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (value.isUndefined()) {
-            Fail(QStringLiteral("%1: \"%2\" is missing").arg(where_, QLatin1String(key)));
-        }
-        return Integer(value, QLatin1String(key));
-    }
-
-    long long integer(const char* key, long long fallback) const {
-        return has(key) ? integer(key) : fallback;
-    }
-
-    QString text(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (!value.isString()) {
-            Fail(QStringLiteral("%1: \"%2\" must be a text").arg(where_, QLatin1String(key)));
-        }
-        return value.toString();
-    }
-
-    QString text(const char* key, const QString& fallback) const {
-        return has(key) ? text(key) : fallback;
-    }
-
-    bool flag(const char* key, bool fallback) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (value.isUndefined()) {
-            return fallback;
-        }
-        if (!value.isBool()) {
-            Fail(
-                QStringLiteral("%1: \"%2\" must be true or false").arg(where_, QLatin1String(key)));
-        }
-        return value.toBool();
-    }
-
-    QJsonArray array(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (!value.isArray()) {
-            Fail(QStringLiteral("%1: \"%2\" must be a list").arg(where_, QLatin1String(key)));
-        }
-        return value.toArray();
-    }
-
-    // [top, left, bottom, right] in panel pixels.
-    QRect rectangle(const char* key) const {
-        const QJsonArray sides = array(key);
-        if (sides.size() != 4) {
-            Fail(QStringLiteral("%1: \"%2\" needs top, left, bottom, right")
-                     .arg(where_, QLatin1String(key)));
-        }
-        const long long top = Integer(sides[0], QLatin1String(key));
-        const long long left = Integer(sides[1], QLatin1String(key));
-        const long long bottom = Integer(sides[2], QLatin1String(key));
-        const long long right = Integer(sides[3], QLatin1String(key));
-        if (bottom <= top || right <= left || std::abs(top) > 100000 || std::abs(left) > 100000 ||
-            bottom > 100000 || right > 100000) {
-            Fail(QStringLiteral("%1: \"%2\" is not a rectangle").arg(where_, QLatin1String(key)));
-        }
-        return QRect(QPoint(int(left), int(top)), QPoint(int(right) - 1, int(bottom) - 1));
-    }
-
-    QColor color(const char* key, const QColor& fallback) const {
-        if (!has(key)) {
-            return fallback;
-        }
-        const QJsonArray rgb = array(key);
-        if (rgb.size() != 3) {
-            Fail(QStringLiteral("%1: \"%2\" needs red, green, blue")
-                     .arg(where_, QLatin1String(key)));
-        }
-        int parts[3];
-        for (int i = 0; i < 3; ++i) {
-            const long long part = Integer(rgb[i], QLatin1String(key));
-            if (part < 0 || part > 255) {
-                Fail(QStringLiteral("%1: \"%2\" has a part outside 0 to 255")
-                         .arg(where_, QLatin1String(key)));
-            }
-            parts[i] = int(part);
-        }
-        return QColor(parts[0], parts[1], parts[2]);
-    }
-
-  private:
-    long long Integer(const QJsonValue& value, QLatin1String key) const {
-        const double number = value.toDouble();
-        if (!value.isDouble() || number != double(value.toInteger()) || number < -4294967296.0 ||
-            number > 4294967296.0) {
-            Fail(QStringLiteral("%1: \"%2\" must be a whole number").arg(where_, key));
-        }
-        return value.toInteger();
-    }
-
-    QJsonObject object_;
-    QString where_;
-};
-
-// The words of the panel file for the kinds and data types.
-const std::map<QString, Kind> kinds = {
-    {QStringLiteral("numeric"), Kind::Numeric},
-    {QStringLiteral("ring"), Kind::Ring},
-    {QStringLiteral("commandButton"), Kind::CommandButton},
-    {QStringLiteral("toggleButton"), Kind::ToggleButton},
-    {QStringLiteral("led"), Kind::Led},
-    {QStringLiteral("textMessage"), Kind::TextMessage},
-    {QStringLiteral("decoration"), Kind::Decoration},
-};
-const std::map<QString, DataType> types = {
-    {QStringLiteral("uint8"), DataType::UInt8},
-    {QStringLiteral("uint32"), DataType::UInt32},
-    {QStringLiteral("int"), DataType::Int},
-};
-
-template <typename Value>
-QString NameOf(const std::map<QString, Value>& names, Value value) {
-    for (const auto& [name, named] : names) {
-        if (named == value) {
-            return name;
-        }
-    }
-    return QStringLiteral("none");
-}
-
-Kind KindFromName(const Definition& definition) {
-    const QString name = definition.text("kind");
-    const auto found = kinds.find(name);
-    if (found == kinds.end()) {
-        Fail(QStringLiteral("%1: unknown kind \"%2\"").arg(definition.where(), name));
-    }
-    return found->second;
-}
-
-// Kinds that hold a value need a data type; the others must not claim one.
-DataType DataTypeFor(const Definition& definition, Kind kind) {
-    const bool holdsValue = kind == Kind::Numeric || kind == Kind::Ring ||
-                            kind == Kind::ToggleButton || kind == Kind::Led;
-    if (!holdsValue) {
-        if (definition.has("dataType")) {
-            Fail(QStringLiteral("%1: this kind of control holds no value, so no \"dataType\"")
-                     .arg(definition.where()));
-        }
-        return DataType::None;
-    }
-    const QString name = definition.text("dataType");
-    const auto found = types.find(name);
-    if (found == types.end()) {
-        Fail(QStringLiteral("%1: unknown data type \"%2\"").arg(definition.where(), name));
-    }
-    return found->second;
-}
 
 void CheckFits(const Definition& definition, const Control& control, long long value,
                const char* what) {
@@ -309,10 +111,7 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
 }
 
 QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
-    auto* list = new QComboBox(panel.surface);
-    // The open list is a window of its own, which Qt gives the colours of a menu, the
-    // desktop's; its entries belong to the panel and take the panel's.
-    list->view()->setPalette(panel.window->palette());
+    auto* list = new PanelList(panel.surface);
     const QJsonArray items = definition.array("items");
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Definition item(items[i].toObject(),
@@ -576,22 +375,8 @@ void BuildControl(const Definition& definition, Panel& panel, std::set<QString>&
     panel.controls.emplace(control.id, control);
 }
 
-QJsonObject FindPanelDefinition(const QJsonDocument& document, int panelId) {
-    if (!document.isObject() || !document.object().value(QLatin1String("panels")).isArray()) {
-        Fail(QStringLiteral("no list of \"panels\""));
-    }
-    const QJsonArray panels = document.object().value(QLatin1String("panels")).toArray();
-    for (const QJsonValue& entry : panels) {
-        const Definition panel(entry.toObject(), QStringLiteral("panel"));
-        if (panel.integer("id", -1) == panelId) {
-            return entry.toObject();
-        }
-    }
-    Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
-}
-
-void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel) {
-    const Definition definition(object, QStringLiteral("panel %1").arg(panel.resourceId));
+// The window itself: title, size, home, colours, icon and font.
+void ApplyWindowDefinition(const Definition& definition, const QDir& directory, Panel& panel) {
     PanelWindow* window = panel.window;
     window->setWindowTitle(definition.text("title"));
     const long long width = definition.integer("width");
@@ -616,7 +401,9 @@ void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& pan
         font.setPixelSize(int(definition.integer("fontPixels")));
         window->setFont(font);
     }
+}
 
+void BuildControls(const Definition& definition, Panel& panel) {
     std::set<QString> constants;
     const QJsonArray controls = definition.array("controls");
     std::vector<QWidget*> decorations;
@@ -636,118 +423,36 @@ void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& pan
     for (auto it = decorations.rbegin(); it != decorations.rend(); ++it) {
         (*it)->lower();
     }
-
-    if (definition.has("closeControl")) {
-        const QString name = definition.text("closeControl");
-        for (const auto& [id, control] : panel.controls) {
-            if (control.constant == name) {
-                if (control.kind != Kind::CommandButton && control.kind != Kind::ToggleButton) {
-                    Fail(QStringLiteral("%1: the close box must stand for a button, not %2")
-                             .arg(definition.where(), name));
-                }
-                panel.closeControl = id;
-            }
-        }
-        if (panel.closeControl < 0) {
-            Fail(QStringLiteral("%1: close control %2 is not on the panel")
-                     .arg(definition.where(), name));
-        }
-    }
 }
 
-// A file that parses can still not be the one the program was built for; a control it
-// relies on that is missing, of another kind or type, or bound to another callback would
-// make the window misbehave without a word (a register read as uint32 saves as 0).
-void CheckExpectedControls(const Panel& panel) {
-    const auto found = State().expected.find(panel.resourceId);
-    if (found == State().expected.end()) {
+// The button the window's close box stands for.
+void BindCloseControl(const Definition& definition, Panel& panel) {
+    if (!definition.has("closeControl")) {
         return;
     }
-    for (const Runtime::Expected& expected : found->second) {
-        const QString where = QStringLiteral("control %1").arg(expected.constant);
-        const auto entry = panel.controls.find(expected.id);
-        if (entry == panel.controls.end()) {
-            Fail(QStringLiteral("%1 (identifier %2) is missing").arg(where).arg(expected.id));
+    const QString name = definition.text("closeControl");
+    for (const auto& [id, control] : panel.controls) {
+        if (control.constant == name) {
+            if (control.kind != Kind::CommandButton && control.kind != Kind::ToggleButton) {
+                Fail(QStringLiteral("%1: the close box must stand for a button, not %2")
+                         .arg(definition.where(), name));
+            }
+            panel.closeControl = id;
         }
-        const Control& control = entry->second;
-        if (control.constant != expected.constant) {
-            Fail(QStringLiteral("%1: identifier %2 is %3 in the file")
-                     .arg(where)
-                     .arg(expected.id)
-                     .arg(control.constant));
-        }
-        if (control.kind != expected.kind) {
-            Fail(QStringLiteral("%1 is a %2 control in the file, the program needs a %3")
-                     .arg(where, NameOf(kinds, control.kind), NameOf(kinds, expected.kind)));
-        }
-        if (control.dataType != expected.dataType) {
-            Fail(
-                QStringLiteral("%1 holds %2 in the file, the program reads it as %3")
-                    .arg(where, NameOf(types, control.dataType), NameOf(types, expected.dataType)));
-        }
-        if (!expected.callbackName.isEmpty() && control.callbackName != expected.callbackName) {
-            Fail(QStringLiteral("%1 calls %2 in the file, the program needs %3")
-                     .arg(where,
-                          control.callbackName.isEmpty() ? QStringLiteral("no callback")
-                                                         : control.callbackName,
-                          expected.callbackName));
-        }
+    }
+    if (panel.closeControl < 0) {
+        Fail(QStringLiteral("%1: close control %2 is not on the panel")
+                 .arg(definition.where(), name));
     }
 }
 
 }  // namespace
 
-int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) {
-    const QString shown = QDir::toNativeSeparators(path);
-    // Only a regular file: opening a pipe waits for a writer that never comes, before any
-    // window is up, and a device such as /dev/zero never ends.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        reason = QStringLiteral("%1: not a regular file").arg(shown);
-        return UIE_PANEL_FILE;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
-        return UIE_PANEL_FILE;
-    }
-    // A panel file is a few tens of kilobytes; anything far larger is not one. The limit
-    // counts the bytes read, not the size the system reports: that is 0 for a file of
-    // /proc and out of date for one that grows.
-    constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
-    QByteArray contents;
-    while (contents.size() <= largestPanelFile) {
-        const QByteArray chunk = file.read(qint64{64} * 1024);
-        if (file.error() != QFileDevice::NoError) {
-            reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
-            return UIE_PANEL_FILE;
-        }
-        if (chunk.isEmpty()) {
-            break;
-        }
-        contents += chunk;
-    }
-    if (contents.size() > largestPanelFile) {
-        reason = QStringLiteral("%1: too large for a panel file").arg(shown);
-        return UIE_PANEL_FILE;
-    }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
-                     .arg(shown, parseError.errorString())
-                     .arg(parseError.offset);
-        return UIE_PANEL_FILE;
-    }
-    panel.resourceId = panelId;
-    try {
-        BuildPanelFrom(FindPanelDefinition(document, panelId), QFileInfo(path).dir(), panel);
-        CheckExpectedControls(panel);
-    } catch (const DefinitionError& error) {
-        reason = QStringLiteral("%1: %2").arg(shown, error.reason);
-        return error.code;
-    }
-    return UIE_NO_ERROR;
+void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel) {
+    const Definition definition(object, QStringLiteral("panel %1").arg(panel.resourceId));
+    ApplyWindowDefinition(definition, directory, panel);
+    BuildControls(definition, panel);
+    BindCloseControl(definition, panel);
 }
 
 }  // namespace ui_runtime

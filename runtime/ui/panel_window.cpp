@@ -1,5 +1,6 @@
-// A panel's window: its colours, its size and place on the screen, its close box, and the
-// keys its buttons answer.
+// A panel's window: its colours, its size and place on the screen, its close box, the keys
+// its buttons answer and the colours of its open lists.
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -25,6 +26,11 @@ void PanelButton::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QPushButton::keyPressEvent(event);
+}
+
+void PanelList::showPopup() {
+    view()->setPalette(window()->palette());
+    QComboBox::showPopup();
 }
 
 QPalette PanelPalette(const QColor& background, const QColor& dimmedText) {
@@ -63,17 +69,27 @@ QPalette PanelPalette(const QColor& background, const QColor& dimmedText) {
     return palette;
 }
 
-PanelWindow::PanelWindow(int handle)
-    : handle_(handle), scroller_(new QScrollArea(this)), surface_(new QWidget) {
+PanelWindow::PanelWindow(int handle) : handle_(handle), surface_(new QWidget(this)) {
+    surface_->setAutoFillBackground(true);
+}
+
+void PanelWindow::scrollSurface() {
+    if (scroller_ != nullptr) {
+        return;
+    }
+    scroller_ = new QScrollArea(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroller_);
     scroller_->setFrameShape(QFrame::NoFrame);
     scroller_->setWidgetResizable(false);
     scroller_->setWidget(surface_);
-    surface_->setAutoFillBackground(true);
     // The scroll area is no stop of its own when the user tabs through the controls.
     scroller_->setFocusPolicy(Qt::NoFocus);
+    // Made while the window may already show, when the window system's real frame turns
+    // out to leave less room than was assumed.
+    scroller_->show();
+    surface_->show();
 }
 
 namespace {
@@ -123,6 +139,7 @@ void PanelWindow::fitToScreen() {
 
     QSize size = panel;
     if (scrollDown || scrollAcross) {
+        scrollSurface();
         size = QSize(std::min(panel.width() + (scrollDown ? bar : 0), room.width()),
                      std::min(panel.height() + (scrollAcross ? bar : 0), room.height()));
         // The user may make it smaller still, never larger than the panel with its bars.

@@ -122,6 +122,104 @@ int FinishChosenPath(const QString& chosen, const char* fileTypeList, int restri
     return result;
 }
 
+namespace {
+
+// Under the test seam: the dialog recorded with what the program passed, and answered from
+// the queue.
+int AnswerFileSelect(const char* defaultDirectory, const char* defaultFileSpec,
+                     const char* fileTypeList, const char* title, int buttonLabel,
+                     int restrictExtension, int allowCancel, char* pathName) {
+    Runtime& runtime = State();
+    Record(ui_testing::PopupKind::FileSelect, title, nullptr);
+    ui_testing::Popup& popup = runtime.popups.back();
+    popup.defaultDirectory = Text(defaultDirectory).toStdString();
+    popup.defaultFileSpec = Text(defaultFileSpec).toStdString();
+    popup.restrictExtension = restrictExtension != 0;
+    popup.allowCancel = allowCancel != 0;
+    if (runtime.fileAnswers.empty()) {
+        return 0;
+    }
+    const std::optional<std::string> answer = runtime.fileAnswers.front();
+    runtime.fileAnswers.pop_front();
+    if (!answer) {
+        return 0;
+    }
+    return FinishChosenPath(QFile::decodeName(answer->c_str()), fileTypeList, restrictExtension,
+                            buttonLabel, pathName);
+}
+
+// The dialog's filters, its accept button and what it lets the user do.
+void SetUpFileDialog(QFileDialog& dialog, const char* fileTypeList, int buttonLabel,
+                     int restrictExtension, int allowMakeDirectory) {
+    const QStringList patterns = Patterns(fileTypeList);
+    QStringList filters;
+    if (!patterns.isEmpty()) {
+        filters << QStringLiteral("Files (%1)").arg(patterns.join(QLatin1Char(' ')));
+    }
+    if (!restrictExtension || patterns.isEmpty()) {
+        filters << QStringLiteral("All files (*)");
+    }
+    dialog.setNameFilters(filters);
+    const bool saving = buttonLabel == VAL_SAVE_BUTTON;
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(buttonLabel == VAL_LOAD_BUTTON ? QFileDialog::ExistingFile
+                                                      : QFileDialog::AnyFile);
+    const char* accept = saving                             ? "Save"
+                         : buttonLabel == VAL_LOAD_BUTTON   ? "Load"
+                         : buttonLabel == VAL_SELECT_BUTTON ? "Select"
+                                                            : "OK";
+    dialog.setLabelText(QFileDialog::Accept, QString::fromLatin1(accept));
+    // The dialog adds the extension to a bare name itself, so that the user sees the name
+    // that will be written.
+    if (restrictExtension) {
+        dialog.setDefaultSuffix(DefaultExtension(fileTypeList));
+    }
+    // A name with another extension gets the restricted one only once the dialog is
+    // closed ("settings.cfg" is saved as "settings.cfg.txt"), so the question about
+    // replacing an existing file is asked by RunFileDialog, for the name really written.
+    if (saving) {
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    }
+    if (!allowMakeDirectory) {
+        dialog.setOption(QFileDialog::ReadOnly, true);
+    }
+}
+
+// Without a way to cancel, the dialog comes back until a file is chosen; so it does when
+// the user would rather not replace the file the name leads to.
+int RunFileDialog(QFileDialog& dialog, const char* title, const char* fileTypeList, int buttonLabel,
+                  int restrictExtension, int allowCancel, char* pathName) {
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted) {
+            if (allowCancel) {
+                return 0;
+            }
+            continue;
+        }
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty()) {
+            continue;
+        }
+        const int result = FinishChosenPath(chosen.first(), fileTypeList, restrictExtension,
+                                            buttonLabel, pathName);
+        const QString path = QFile::decodeName(pathName);
+        if (result != 1 || buttonLabel != VAL_SAVE_BUTTON || !QFileInfo::exists(path)) {
+            return result;
+        }
+        QMessageBox replace(QMessageBox::Warning, Text(title),
+                            QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                .arg(QFileInfo(path).fileName()),
+                            QMessageBox::Yes | QMessageBox::No, &dialog);
+        replace.setTextFormat(Qt::PlainText);
+        replace.setDefaultButton(QMessageBox::No);
+        if (replace.exec() == QMessageBox::Yes) {
+            return result;
+        }
+    }
+}
+
+}  // namespace
+
 }  // namespace ui_runtime
 
 using namespace ui_runtime;
@@ -180,80 +278,16 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
     if (QApplication::instance() == nullptr) {
         return UIE_NOT_INITIALISED;
     }
-    Runtime& runtime = State();
-    if (runtime.testing) {
-        Record(ui_testing::PopupKind::FileSelect, title, nullptr);
-        ui_testing::Popup& popup = runtime.popups.back();
-        popup.defaultDirectory = Text(defaultDirectory).toStdString();
-        popup.defaultFileSpec = Text(defaultFileSpec).toStdString();
-        popup.restrictExtension = restrictExtension != 0;
-        popup.allowCancel = allowCancel != 0;
-        if (runtime.fileAnswers.empty()) {
-            return 0;
-        }
-        const std::optional<std::string> answer = runtime.fileAnswers.front();
-        runtime.fileAnswers.pop_front();
-        if (!answer) {
-            return 0;
-        }
-        return FinishChosenPath(QFile::decodeName(answer->c_str()), fileTypeList, restrictExtension,
-                                buttonLabel, pathName);
+    if (State().testing) {
+        return AnswerFileSelect(defaultDirectory, defaultFileSpec, fileTypeList, title, buttonLabel,
+                                restrictExtension, allowCancel, pathName);
     }
-
     QString directory = QFile::decodeName(defaultDirectory == nullptr ? "" : defaultDirectory);
     directory =
         QDir::current().absoluteFilePath(directory.isEmpty() ? QStringLiteral(".") : directory);
     directory = QDir::cleanPath(directory);
     QFileDialog dialog(PopupParent(), Text(title), directory);
-
-    const QStringList patterns = Patterns(fileTypeList);
-    QStringList filters;
-    if (!patterns.isEmpty()) {
-        filters << QStringLiteral("Files (%1)").arg(patterns.join(QLatin1Char(' ')));
-    }
-    if (!restrictExtension || patterns.isEmpty()) {
-        filters << QStringLiteral("All files (*)");
-    }
-    dialog.setNameFilters(filters);
-
-    switch (buttonLabel) {
-        case VAL_SAVE_BUTTON:
-            // Qt asks before an existing file is replaced.
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Save"));
-            break;
-        case VAL_LOAD_BUTTON:
-            dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::ExistingFile);
-            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Load"));
-            break;
-        case VAL_SELECT_BUTTON:
-            dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
-            break;
-        default:
-            dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.setLabelText(QFileDialog::Accept, QStringLiteral("OK"));
-            break;
-    }
-    // The dialog adds the extension to a bare name itself, so that the user sees the name
-    // that will be written.
-    if (restrictExtension) {
-        dialog.setDefaultSuffix(DefaultExtension(fileTypeList));
-    }
-    // A name with another extension gets the restricted one only once the dialog is
-    // closed ("settings.cfg" is saved as "settings.cfg.txt"), so the question about
-    // replacing an existing file is asked below, for the name that is really written.
-    const bool saving = buttonLabel == VAL_SAVE_BUTTON;
-    if (saving) {
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    }
-    if (!allowMakeDirectory) {
-        dialog.setOption(QFileDialog::ReadOnly, true);
-    }
+    SetUpFileDialog(dialog, fileTypeList, buttonLabel, restrictExtension, allowMakeDirectory);
     if (restrictDirectory) {
         QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog,
                          [&dialog, directory](const QString& entered) {
@@ -267,34 +301,6 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
         !fileSpec.contains(QLatin1Char('?'))) {
         dialog.selectFile(fileSpec);
     }
-
-    // Without a way to cancel, the dialog comes back until a file is chosen; so it does
-    // when the user would rather not replace the file the name leads to.
-    for (;;) {
-        if (dialog.exec() != QDialog::Accepted) {
-            if (allowCancel) {
-                return 0;
-            }
-            continue;
-        }
-        const QStringList chosen = dialog.selectedFiles();
-        if (chosen.isEmpty()) {
-            continue;
-        }
-        const int result = FinishChosenPath(chosen.first(), fileTypeList, restrictExtension,
-                                            buttonLabel, pathName);
-        const QString path = QFile::decodeName(pathName);
-        if (result != 1 || !saving || !QFileInfo::exists(path)) {
-            return result;
-        }
-        QMessageBox replace(QMessageBox::Warning, Text(title),
-                            QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                                .arg(QFileInfo(path).fileName()),
-                            QMessageBox::Yes | QMessageBox::No, &dialog);
-        replace.setTextFormat(Qt::PlainText);
-        replace.setDefaultButton(QMessageBox::No);
-        if (replace.exec() == QMessageBox::Yes) {
-            return result;
-        }
-    }
+    return RunFileDialog(dialog, title, fileTypeList, buttonLabel, restrictExtension, allowCancel,
+                         pathName);
 }

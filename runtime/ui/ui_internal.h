@@ -1,9 +1,11 @@
 // Inside of the user-interface runtime: the records shared by the panel builder, the
-// control operations, the popups and the test seam. Only runtime/*.cpp include this file.
+// control operations, the popups and the test seam. Only runtime/ui/*.cpp include this
+// file.
 #pragma once
 
 #include <QApplication>
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -75,16 +77,29 @@ class PanelButton : public QPushButton {
     void keyPressEvent(QKeyEvent* event) override;
 };
 
+// A panel's list. The open list is a window of its own, which Qt gives the colours of a
+// menu, the desktop's; its entries belong to the panel and take the panel's. That window is
+// made when the list first opens: making one for each of the panel's lists at start took
+// longer than all the rest of the panel.
+class PanelList : public QComboBox {
+  public:
+    explicit PanelList(QWidget* parent) : QComboBox(parent) {}
+    void showPopup() override;
+};
+
 // The panel's own window. Its close box does not close it: the panel definition names
 // the control whose commit the close box stands for.
 //
-// The controls sit on a surface of the panel's own size inside a scroll area. Where the
-// screen has room the window is exactly the surface and no scroll bar shows; on a screen
-// too small for the panel the window takes the largest size that fits and scrolls.
+// The controls sit on a surface of the panel's own size. Where the screen has room the
+// window is exactly the surface; on a screen too small for the panel the surface moves into
+// a scroll area, and the window takes the largest size that fits and scrolls. The scroll
+// area is made only then: on a screen with room it would be one more thing to build before
+// the window first shows.
 class PanelWindow : public QWidget {
   public:
     explicit PanelWindow(int handle);
     QWidget* surface() const { return surface_; }
+    // Null while the window does not scroll.
     QScrollArea* scroller() const { return scroller_; }
     // Where the panel's definition places the window, frame included.
     void setHome(const QPoint& home) { home_ = home; }
@@ -98,9 +113,10 @@ class PanelWindow : public QWidget {
 
   private:
     void fitOnceFrameKnown();
+    void scrollSurface();
 
     int handle_;
-    QScrollArea* scroller_;
+    QScrollArea* scroller_ = nullptr;
     QWidget* surface_;
     QPoint home_;
     bool frameKnown_ = false;  // fitted with the window system's real frame
@@ -168,6 +184,11 @@ Control* FindControl(int panel, int control, int* error);
 
 // Sends the commit event to the control's callback, as a user's action does.
 void CommitControl(int panel, int control);
+
+// The panel file a relative name stands for: the first of the panel directories, each
+// relative to the program's own, that holds it. Empty when none does, with the reason
+// naming every place looked in. An absolute name is taken as it is.
+QString FindPanelFile(const QString& name, std::string& reason);
 
 // Fills panel from the definition of panel panelId in the file at path. On failure returns
 // a negative UiError and sets reason to one line saying what is wrong.

@@ -163,7 +163,10 @@ int UserScrollTo(int panel, int control) {
     if (found == nullptr) {
         return error;
     }
-    FindPanel(panel)->window->scroller()->ensureWidgetVisible(found->body, 0, 0);
+    // A window that does not scroll shows the whole panel.
+    if (QScrollArea* scroller = FindPanel(panel)->window->scroller()) {
+        scroller->ensureWidgetVisible(found->body, 0, 0);
+    }
     return UIE_NO_ERROR;
 }
 
@@ -207,7 +210,8 @@ ControlView InspectControl(int panel, int control) {
     view.panelHeight = found->body->parentWidget()->height();
 
     const PanelWindow* window = FindPanel(panel)->window;
-    const QWidget* viewport = window->scroller()->viewport();
+    const QWidget* viewport =
+        window->scroller() != nullptr ? window->scroller()->viewport() : window->surface();
     const QRect body(found->body->mapToGlobal(QPoint(0, 0)), found->body->size());
     const QRect visible(viewport->mapToGlobal(QPoint(0, 0)), viewport->size());
     view.shown = ToRect(body & visible);

@@ -44,6 +44,8 @@ constexpr std::size_t MAX_PATHNAME_LEN = 4096;
 using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
                                 int eventData1, int eventData2);
 
+// --- Start-up and the display (startup.cpp) --------------------------------------------
+
 // Starts the runtime with the program's arguments. Non-zero when it is ready, 0 when it
 // cannot be used: no display to show windows on, said in one line on stderr. Where Qt
 // itself finds out that no window system can be reached, it offers no way back; the
@@ -52,15 +54,11 @@ int InitUserInterface(int argc, char** argv);
 // Releases the runtime; called once, last.
 void CloseUserInterface();
 
+// --- Panels and the event loop (panels.cpp) --------------------------------------------
+
 // Callbacks named in a panel file are bound by name when the panel loads; the program
 // registers every name it defines before loading.
 void RegisterCallback(const char* name, CtrlCallbackPtr callback);
-
-// Where LoadPanel looks for a panel file named without a directory: each directory in
-// turn, relative to the program's own directory (or absolute), the first that holds the
-// file wins. Until this is called, the program's directory alone. UIE_BAD_VALUE for an
-// empty or missing name.
-int SetPanelDirectories(const char* const* directories, int count);
 
 // The kinds of control a panel file holds, and the types their values are read in.
 enum class CtrlKind { Numeric, Ring, CommandButton, ToggleButton, Led, TextMessage, Decoration };
@@ -98,6 +96,8 @@ int ProcessSystemEvents();
 int WaitForSystemEvents();
 int QuitUserInterface(int code);
 
+// --- Values, attributes and lists (values.cpp) -----------------------------------------
+
 // The value is stored in the control's own data type; asking with another type is
 // UIE_TYPE_MISMATCH.
 int GetCtrlVal(int panel, int control, uint8_t* value);
@@ -129,7 +129,8 @@ int GetNumListItems(int panel, int control, int* count);
 // label receives at most labelSize - 1 characters and a terminating zero.
 int GetListItem(int panel, int control, int index, char* label, std::size_t labelSize, int* value);
 
-// Modal popups.
+// --- Modal popups (popups.cpp) ---------------------------------------------------------
+
 int MessagePopup(const char* title, const char* message);
 // The same box with details beside the message (the box's informative text): what the
 // program knows beyond the fixed message, such as the system's reason or what to do. The
@@ -138,6 +139,12 @@ int MessagePopup(const char* title, const char* message);
 int MessagePopupWithDetails(const char* title, const char* message, const char* details);
 // Non-zero when the user answers yes.
 int ConfirmPopup(const char* title, const char* message);
+// Button label codes of FileSelectPopup. VAL_SAVE_BUTTON makes a save dialog that asks
+// before replacing an existing file; VAL_LOAD_BUTTON accepts existing files only.
+constexpr int VAL_OK_BUTTON = 0;
+constexpr int VAL_SAVE_BUTTON = 1;
+constexpr int VAL_SELECT_BUTTON = 2;
+constexpr int VAL_LOAD_BUTTON = 3;
 // 0 when the user cancels, 1 when a path was chosen and written to pathName (which holds
 // MAX_PATHNAME_LEN bytes), negative on failure. An empty defaultDirectory means the current
 // directory. With restrictExtension only files with the file-type list's extension are
@@ -149,6 +156,14 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     int restrictDirectory, int restrictExtension, int allowCancel,
                     int allowMakeDirectory, char* pathName);
 
+// --- Folders (folders.cpp) -------------------------------------------------------------
+
+// Where LoadPanel looks for a panel file named without a directory: each directory in
+// turn, relative to the program's own directory (or absolute), the first that holds the
+// file wins. Until this is called, the program's directory alone. UIE_BAD_VALUE for an
+// empty or missing name.
+int SetPanelDirectories(const char* const* directories, int count);
+
 // The directory the program runs from; dir holds MAX_PATHNAME_LEN bytes.
 int GetProjectDir(char* dir);
 // The folder a file dialog first offers for the user's own files; dir holds
@@ -158,6 +173,8 @@ int GetProjectDir(char* dir);
 // there is none.
 int GetUserFilesDir(char* dir);
 
+// --- Tooltips and the cursor (tooltip_cursor.cpp) --------------------------------------
+
 // Shows a text as the control's tooltip, asking the provider each time the tooltip is
 // about to appear, so that it is never stale.
 using ToolTipProvider = const char* (*)();
@@ -165,10 +182,3 @@ int SetCtrlToolTipProvider(int panel, int control, ToolTipProvider provider);
 
 // While an exchange blocks the window, the mouse shows a busy cursor.
 void SetWaitCursor(int busy);
-
-// Button label codes of FileSelectPopup. VAL_SAVE_BUTTON makes a save dialog that asks
-// before replacing an existing file; VAL_LOAD_BUTTON accepts existing files only.
-constexpr int VAL_OK_BUTTON = 0;
-constexpr int VAL_SAVE_BUTTON = 1;
-constexpr int VAL_SELECT_BUTTON = 2;
-constexpr int VAL_LOAD_BUTTON = 3;

@@ -183,87 +183,89 @@ struct Settings {
     std::string logPath;
 };
 
+int ParseSeries(const std::string& name) {
+    int series = ModuleSeriesFromName(name);
+    if (series < 0 && name.size() == 1 && name[0] >= '0' && name[0] <= '6') {
+        series = name[0] - '0';
+    }
+    if (series < 0) {
+        Fail("unknown series \"" + name + "\" (T1a, T1b, T2a, T2b, M5, K8, R3)");
+    }
+    return series;
+}
+
+std::pair<int, std::string> ParseAssignment(const std::string& assignment) {
+    const std::size_t sign = assignment.find('=');
+    std::string number = assignment.substr(0, sign);
+    if (!number.empty() && (number[0] == 'S' || number[0] == 's')) {
+        number.erase(0, 1);
+    }
+    if (sign == std::string::npos || number.size() != 3 ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+        Fail("--set wants SNNN=VALUE, not \"" + assignment + "\"");
+    }
+    return {std::stoi(number), assignment.substr(sign + 1)};
+}
+
+// One option: its name, whether it takes a value, and what it does to the settings.
+struct Option {
+    const char* name;
+    bool takesValue;
+    void (*apply)(Settings& settings, const std::string& option, const std::string& value);
+};
+
+// clang-format off
+const Option kOptions[] = {
+    {"--series", true, [](Settings& s, const std::string&, const std::string& v) { s.module.series = ParseSeries(v); }},
+    {"--two-byte-ids", false, [](Settings& s, const std::string&, const std::string&) { s.module.twoByteIds = true; }},
+    {"--set", true, [](Settings& s, const std::string&, const std::string& v) { s.registers.push_back(ParseAssignment(v)); }},
+    {"--guard-time", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.guardTime = ParseSeconds(o, v); }},
+    {"--escape-reply", true, [](Settings& s, const std::string&, const std::string& v) { s.module.escapeReply = Unescape(v); }},
+    {"--response-delay", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.responseDelay = ParseSeconds(o, v); }},
+    {"--version-text", true, [](Settings& s, const std::string&, const std::string& v) { s.module.versionText = Unescape(v); }},
+    {"--silent", false, [](Settings& s, const std::string&, const std::string&) { s.module.silent = true; }},
+    {"--echo", false, [](Settings& s, const std::string&, const std::string&) { s.module.echo = true; }},
+    {"--ok-prompt", false, [](Settings& s, const std::string&, const std::string&) { s.module.okPrompt = true; }},
+    {"--noise", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.noiseBeforePrompt = ParseCount(o, v); }},
+    {"--refuse-register", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.refuseRegister = ParseCount(o, v); }},
+    {"--byte-interval", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.byteInterval = ParseSeconds(o, v); }},
+    {"--cut-reply", true, [](Settings& s, const std::string& o, const std::string& v) { s.module.cutReplyAfter = ParseCount(o, v); }},
+    {"--list-reply", true, [](Settings& s, const std::string&, const std::string& v) { s.module.registerListOverride = Unescape(v); }},
+    {"--line", true, [](Settings& s, const std::string&, const std::string& v) { s.line = ParseLine(v); }},
+    {"--link", true, [](Settings& s, const std::string&, const std::string& v) { s.linkPath = v; }},
+    {"--log", true, [](Settings& s, const std::string&, const std::string& v) { s.logPath = v; }},
+};
+// clang-format on
+
 Settings ParseArguments(int argc, char** argv) {
     Settings settings;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         std::string value;
-        bool hasInlineValue = false;
         const std::size_t equals = option.find('=');
-        if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        const bool hasInlineValue = option.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (hasInlineValue) {
             value = option.substr(equals + 1);
             option = option.substr(0, equals);
-            hasInlineValue = true;
         }
-        auto takeValue = [&]() -> std::string {
-            if (hasInlineValue) {
-                return value;
-            }
-            if (i + 1 >= argc) {
-                Fail(option + " needs a value");
-            }
-            return argv[++i];
-        };
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
-        } else if (option == "--series") {
-            const std::string name = takeValue();
-            int series = ModuleSeriesFromName(name);
-            if (series < 0 && name.size() == 1 && name[0] >= '0' && name[0] <= '6') {
-                series = name[0] - '0';
-            }
-            if (series < 0) {
-                Fail("unknown series \"" + name + "\" (T1a, T1b, T2a, T2b, M5, K8, R3)");
-            }
-            settings.module.series = series;
-        } else if (option == "--two-byte-ids") {
-            settings.module.twoByteIds = true;
-        } else if (option == "--set") {
-            const std::string assignment = takeValue();
-            const std::size_t sign = assignment.find('=');
-            std::string number = assignment.substr(0, sign);
-            if (!number.empty() && (number[0] == 'S' || number[0] == 's')) {
-                number.erase(0, 1);
-            }
-            if (sign == std::string::npos || number.size() != 3 ||
-                number.find_first_not_of("0123456789") != std::string::npos) {
-                Fail("--set wants SNNN=VALUE, not \"" + assignment + "\"");
-            }
-            settings.registers.emplace_back(std::stoi(number), assignment.substr(sign + 1));
-        } else if (option == "--guard-time") {
-            settings.module.guardTime = ParseSeconds(option, takeValue());
-        } else if (option == "--escape-reply") {
-            settings.module.escapeReply = Unescape(takeValue());
-        } else if (option == "--response-delay") {
-            settings.module.responseDelay = ParseSeconds(option, takeValue());
-        } else if (option == "--version-text") {
-            settings.module.versionText = Unescape(takeValue());
-        } else if (option == "--silent") {
-            settings.module.silent = true;
-        } else if (option == "--echo") {
-            settings.module.echo = true;
-        } else if (option == "--ok-prompt") {
-            settings.module.okPrompt = true;
-        } else if (option == "--noise") {
-            settings.module.noiseBeforePrompt = ParseCount(option, takeValue());
-        } else if (option == "--refuse-register") {
-            settings.module.refuseRegister = ParseCount(option, takeValue());
-        } else if (option == "--byte-interval") {
-            settings.module.byteInterval = ParseSeconds(option, takeValue());
-        } else if (option == "--cut-reply") {
-            settings.module.cutReplyAfter = ParseCount(option, takeValue());
-        } else if (option == "--list-reply") {
-            settings.module.registerListOverride = Unescape(takeValue());
-        } else if (option == "--line") {
-            settings.line = ParseLine(takeValue());
-        } else if (option == "--link") {
-            settings.linkPath = takeValue();
-        } else if (option == "--log") {
-            settings.logPath = takeValue();
-        } else {
+        }
+        const Option* known = nullptr;
+        for (const Option& candidate : kOptions) {
+            known = option == candidate.name ? &candidate : known;
+        }
+        if (known == nullptr) {
             Fail("unknown option \"" + option + "\" (see --help)");
         }
+        if (known->takesValue && !hasInlineValue) {
+            if (i + 1 >= argc) {
+                Fail(option + " needs a value");
+            }
+            value = argv[++i];
+        }
+        known->apply(settings, option, value);
     }
     return settings;
 }
@@ -361,18 +363,9 @@ void MakeLink(const std::string& linkPath, const std::string& target) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const Settings settings = ParseArguments(argc, argv);
-    ModuleModel model(settings.module);
-    for (const auto& [number, text] : settings.registers) {
-        model.setRegister(number, text);
-    }
-    WireLog log(settings.logPath);
-
-    // The signals are let through only while waiting in ppoll, so a stop request can never
-    // slip in between the check and the wait.
+// The signals are let through only while waiting in ppoll, so a stop request can never slip
+// in between the check and the wait. Returns the mask to wait with.
+sigset_t CatchStopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -386,6 +379,78 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    return waitMask;
+}
+
+// Hands the module's due reply bytes to the pty, as many as it takes.
+void SendDue(ModuleModel& model, const Pty& pty, WireLog& log, std::string& outgoing) {
+    const double now = Now();
+    while (model.due(now) > 0) {
+        outgoing.push_back(static_cast<char>(model.take(now)));
+    }
+    while (!outgoing.empty()) {
+        const ssize_t written = write(pty.master, outgoing.data(), 1);
+        if (written != 1) {
+            break;
+        }
+        log.record(Now(), false, static_cast<uint8_t>(outgoing[0]));
+        outgoing.erase(0, 1);
+    }
+}
+
+// Waits for the host's bytes, or until the module's next reply byte is due; hands what
+// came to the module.
+void ServeOnce(ModuleModel& model, const Pty& pty, WireLog& log, const std::string& outgoing,
+               const Settings& settings, const sigset_t& waitMask) {
+    pollfd watch{pty.master, POLLIN, 0};
+    timespec timeout{};
+    timespec* timeoutPointer = nullptr;
+    if (!outgoing.empty()) {
+        // The pty is full: nobody reads the port. Try again shortly.
+        watch.events |= POLLOUT;
+        timeout.tv_nsec = 10L * 1000 * 1000;
+        timeoutPointer = &timeout;
+    } else if (model.nextDueTime() >= 0.0) {
+        const double wait = std::max(0.0, model.nextDueTime() - Now());
+        timeout.tv_sec = static_cast<time_t>(wait);
+        timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+        timeoutPointer = &timeout;
+    }
+    const int ready = ppoll(&watch, 1, timeoutPointer, &waitMask);
+    if (ready < 0 && errno != EINTR) {
+        Fail(std::string("poll: ") + std::strerror(errno));
+    }
+    if (ready <= 0) {
+        return;
+    }
+    if ((watch.revents & POLLIN) != 0) {
+        uint8_t buffer[256];
+        const ssize_t count = read(pty.master, buffer, sizeof buffer);
+        const double arrival = Now();
+        // At the wrong rate or format every byte arrives garbled; none reaches the module's
+        // command parser as the host meant it.
+        const bool understood = LineMatches(pty.slave, settings.line);
+        for (ssize_t i = 0; i < count; ++i) {
+            log.record(arrival, true, buffer[i]);
+            model.receive(understood ? buffer[i] : 0xFF, arrival);
+        }
+    } else if ((watch.revents & (POLLHUP | POLLERR)) != 0) {
+        // Should not happen while the slave is held open; do not spin if it does.
+        timespec pause{0, 10L * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Settings settings = ParseArguments(argc, argv);
+    ModuleModel model(settings.module);
+    for (const auto& [number, text] : settings.registers) {
+        model.setRegister(number, text);
+    }
+    WireLog log(settings.logPath);
+    const sigset_t waitMask = CatchStopSignals();
 
     Pty pty = OpenPty();
     if (!settings.linkPath.empty()) {
@@ -396,59 +461,8 @@ int main(int argc, char** argv) {
 
     std::string outgoing;  // due reply bytes the pty has not taken yet
     while (stopRequested == 0) {
-        const double now = Now();
-        while (model.due(now) > 0) {
-            outgoing.push_back(static_cast<char>(model.take(now)));
-        }
-        while (!outgoing.empty()) {
-            const ssize_t written = write(pty.master, outgoing.data(), 1);
-            if (written != 1) {
-                break;
-            }
-            log.record(Now(), false, static_cast<uint8_t>(outgoing[0]));
-            outgoing.erase(0, 1);
-        }
-
-        pollfd watch{pty.master, POLLIN, 0};
-        timespec timeout{};
-        timespec* timeoutPointer = nullptr;
-        if (!outgoing.empty()) {
-            // The pty is full: nobody reads the port. Try again shortly.
-            watch.events |= POLLOUT;
-            timeout.tv_nsec = 10L * 1000 * 1000;
-            timeoutPointer = &timeout;
-        } else if (model.nextDueTime() >= 0.0) {
-            const double wait = std::max(0.0, model.nextDueTime() - Now());
-            timeout.tv_sec = static_cast<time_t>(wait);
-            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
-            timeoutPointer = &timeout;
-        }
-        const int ready = ppoll(&watch, 1, timeoutPointer, &waitMask);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Fail(std::string("poll: ") + std::strerror(errno));
-        }
-        if (ready == 0) {
-            continue;
-        }
-        if ((watch.revents & POLLIN) != 0) {
-            uint8_t buffer[256];
-            const ssize_t count = read(pty.master, buffer, sizeof buffer);
-            const double arrival = Now();
-            // At the wrong rate or format every byte arrives garbled; none reaches the
-            // module's command parser as the host meant it.
-            const bool understood = LineMatches(pty.slave, settings.line);
-            for (ssize_t i = 0; i < count; ++i) {
-                log.record(arrival, true, buffer[i]);
-                model.receive(understood ? buffer[i] : 0xFF, arrival);
-            }
-        } else if ((watch.revents & (POLLHUP | POLLERR)) != 0) {
-            // Should not happen while the slave is held open; do not spin if it does.
-            timespec pause{0, 10L * 1000 * 1000};
-            nanosleep(&pause, nullptr);
-        }
+        SendDue(model, pty, log, outgoing);
+        ServeOnce(model, pty, log, outgoing, settings, waitMask);
     }
 
     if (!settings.linkPath.empty()) {

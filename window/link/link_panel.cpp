@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/link/connection.h"
+#include "core/link/messages.h"
 #include "core/link/version.h"
 #include "core/params/parameter_set.h"
 #include "runtime/serial/rs232.h"
@@ -195,10 +196,7 @@ int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackD
     if (result == Exchange::Done) {
         MessagePopup("FirmWare Verion", versionReply);
     } else {
-        ReportExchangeFailure(result, result == Exchange::NoReply
-                                          ? "The firmware version (\"AT/V\") did not come: no "
-                                            "\">\" within 5 seconds."
-                                          : nullptr);
+        ReportExchangeFailure(result, result == Exchange::NoReply ? kVersionDidNotCome : nullptr);
     }
     return 0;
 }

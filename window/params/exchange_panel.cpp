@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "core/link/connection.h"
+#include "core/link/messages.h"
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
 #include "core/params/read.h"
@@ -26,10 +27,7 @@ int ReadCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
     if (result != Exchange::Done) {
         SetWaitCursor(0);
         char details[128];
-        std::snprintf(details, sizeof details,
-                      "The register list (\"AT/L\") did not come whole: %zu characters and no "
-                      "\">\".",
-                      length);
+        DescribeCutRegisterList(length, details, sizeof details);
         ReportExchangeFailure(result, result == Exchange::NoReply ? details : nullptr);
         return 0;
     }

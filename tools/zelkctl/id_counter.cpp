@@ -1,0 +1,380 @@
+#include "tools/zelkctl/id_counter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "tools/zelkctl/file_lock.h"
+
+std::string IdText(const DeviceId& id) {
+    return std::to_string(id.high) + (id.twoPart ? "." + std::to_string(id.low) : "");
+}
+
+// The counter needs a POSIX file lock; a Windows build only says so (see the end).
+#ifndef _WIN32
+namespace {
+
+// A counter is a few lines; a file much larger is not one.
+constexpr std::size_t kCounterFileLimit = 1 << 20;
+
+// IDs are counted as numbers: high.low is high * 256 + low. One past the last ID of its
+// form is what the next line holds once every ID has been handed out.
+int Limit(bool twoPart) {
+    return twoPart ? 65536 : 256;
+}
+
+DeviceId FromOrdinal(int ordinal, bool twoPart) {
+    return twoPart ? DeviceId{static_cast<uint8_t>(ordinal / 256), true,
+                              static_cast<uint8_t>(ordinal % 256)}
+                   : DeviceId{static_cast<uint8_t>(ordinal), false, 0};
+}
+
+std::string OrdinalText(int ordinal, bool twoPart) {
+    return ordinal == Limit(twoPart) ? (twoPart ? "256.0" : "256")
+                                     : IdText(FromOrdinal(ordinal, twoPart));
+}
+
+int Ordinal(const DeviceId& id) {
+    return id.twoPart ? id.high * 256 + id.low : id.high;
+}
+
+struct CounterLine {
+    enum class Kind { Other, Next, GivenBack } kind;
+    std::string text;  // as the file has it: comments and blank lines are kept
+    int ordinal;
+};
+
+struct Counter {
+    std::vector<CounterLine> lines;
+    bool twoPart = false;  // the form of every ID of the file, the next one's
+    int next = 0;          // the next new ID, Limit(twoPart) when none is left
+
+    CounterLine& NextLine() {
+        return *std::find_if(lines.begin(), lines.end(), [](const CounterLine& line) {
+            return line.kind == CounterLine::Kind::Next;
+        });
+    }
+    std::vector<CounterLine>::iterator FirstGivenBack() {
+        return std::find_if(lines.begin(), lines.end(), [](const CounterLine& line) {
+            return line.kind == CounterLine::Kind::GivenBack;
+        });
+    }
+};
+
+// A number of one to three digits, at most limit.
+bool ParsePart(std::string_view text, int limit, int* value) {
+    if (text.empty() || text.size() > 3 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    *value = std::stoi(std::string(text));
+    return *value <= limit;
+}
+
+// "17" or "10.20" as an ordinal; the next line may also say "256" or "256.0".
+bool ParseId(std::string_view text, bool isNext, int* ordinal, bool* twoPart) {
+    const std::size_t dot = text.find('.');
+    *twoPart = dot != std::string_view::npos;
+    int high = 0;
+    int low = 0;
+    if (!ParsePart(text.substr(0, dot), isNext ? 256 : 255, &high) ||
+        (*twoPart && !ParsePart(text.substr(dot + 1), high == 256 ? 0 : 255, &low))) {
+        return false;
+    }
+    *ordinal = *twoPart ? high * 256 + low : high;
+    return true;
+}
+
+std::string Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
+}
+
+std::string HowToCreate(const std::string& path) {
+    return "create the counter with the first ID to hand out, such as \"echo 1 > " + path +
+           "\" (\"echo 1.0 > " + path + "\" for two-byte IDs)";
+}
+
+// What is wrong with a given-back ID on a line of its own; empty when nothing is.
+std::string CheckGivenBack(const Counter& counter, const CounterLine& line) {
+    if (line.ordinal >= counter.next) {
+        return line.text + " has not been handed out yet: the next ID is " +
+               OrdinalText(counter.next, counter.twoPart);
+    }
+    for (std::size_t i = 0; i < counter.lines.size(); ++i) {
+        if (counter.lines[i].kind == CounterLine::Kind::GivenBack &&
+            counter.lines[i].ordinal == line.ordinal) {
+            return line.text + " is given back already, on line " + std::to_string(i + 1);
+        }
+    }
+    return {};
+}
+
+// Reads the file's lines into counter; false with what is wrong, and where, in *error.
+bool ParseCounter(const std::string& path, std::string_view bytes, Counter* counter,
+                  std::string* error) {
+    bool haveNext = false;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
+        CounterLine line{CounterLine::Kind::Other, Trimmed(bytes.substr(start, end - start)), 0};
+        start = end + 1;
+        const std::string where = path + " line " + std::to_string(counter->lines.size() + 1);
+        if (!line.text.empty() && line.text[0] != '#') {
+            bool twoPart = false;
+            if (!ParseId(line.text, !haveNext, &line.ordinal, &twoPart)) {
+                *error = where + ": \"" + line.text +
+                         "\" is not an ID: an ID is a number 0 to 255, or high.low (such as "
+                         "10.20) for two-byte IDs";
+                return false;
+            }
+            if (haveNext && twoPart != counter->twoPart) {
+                *error = where + ": " + line.text + " is not in the form of the next ID " +
+                         OrdinalText(counter->next, counter->twoPart) +
+                         ": the file holds one-byte IDs or two-byte IDs, not both";
+                return false;
+            }
+            const std::string wrong = haveNext ? CheckGivenBack(*counter, line) : "";
+            if (!wrong.empty()) {
+                *error = where + ": " + wrong;
+                return false;
+            }
+            line.kind = haveNext ? CounterLine::Kind::GivenBack : CounterLine::Kind::Next;
+            counter->twoPart = haveNext ? counter->twoPart : twoPart;
+            counter->next = haveNext ? counter->next : line.ordinal;
+            haveNext = true;
+        }
+        counter->lines.push_back(line);
+    }
+    if (!haveNext) {
+        *error = path + " holds no ID: " + HowToCreate(path);
+    }
+    return haveNext;
+}
+
+std::string Format(const Counter& counter) {
+    std::string text;
+    for (const CounterLine& line : counter.lines) {
+        text += line.text + "\n";
+    }
+    return text;
+}
+
+// The changes an operation makes to the counter; each returns what stops it, or nothing.
+std::string Take(Counter* counter, DeviceId* id) {
+    const auto givenBack = counter->FirstGivenBack();
+    if (givenBack != counter->lines.end()) {
+        *id = FromOrdinal(givenBack->ordinal, counter->twoPart);
+        counter->lines.erase(givenBack);
+        return {};
+    }
+    if (counter->next == Limit(counter->twoPart)) {
+        return std::string("every ") +
+               (counter->twoPart ? "two-byte ID, 0.0 to 255.255," : "ID, 0 to 255,") +
+               " has been handed out and none was given back";
+    }
+    *id = FromOrdinal(counter->next, counter->twoPart);
+    ++counter->next;
+    counter->NextLine().text = OrdinalText(counter->next, counter->twoPart);
+    return {};
+}
+
+std::string GiveBack(Counter* counter, const DeviceId& id) {
+    const std::string text = IdText(id);
+    if (id.twoPart != counter->twoPart) {
+        return "cannot give back " + text + ": the file holds " +
+               (counter->twoPart ? "two-byte" : "one-byte") + " IDs";
+    }
+    CounterLine line{CounterLine::Kind::GivenBack, text, Ordinal(id)};
+    const std::string wrong = CheckGivenBack(*counter, line);
+    if (!wrong.empty()) {
+        return "cannot give back " + text + ": " + wrong;
+    }
+    counter->lines.push_back(line);
+    return {};
+}
+
+std::string Peek(Counter* counter, DeviceId* id) {
+    Counter copy = *counter;
+    return Take(&copy, id);
+}
+
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// Locks the file that path names now. A process that replaced the file while this one
+// waited has left the lock on a file that is no longer the counter; the new one is tried.
+int LockCurrent(const std::string& path, const std::string& real, std::string* error) {
+    for (;;) {
+        std::string reason;
+        const int descriptor = OpenLocked(real, O_RDONLY, 0, &reason);
+        if (descriptor < 0) {
+            *error = path + ": " + reason;
+            return -1;
+        }
+        struct stat locked {};
+        struct stat named {};
+        if (fstat(descriptor, &locked) == 0 && stat(real.c_str(), &named) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+            return descriptor;
+        }
+        close(descriptor);
+    }
+}
+
+bool ReadDescriptor(int descriptor, const std::string& path, std::string* bytes,
+                    std::string* error) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = read(descriptor, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            if (count < 0) {
+                *error = SystemError(path);
+            }
+            return count == 0;
+        }
+        bytes->append(buffer, static_cast<std::size_t>(count));
+        if (bytes->size() > kCounterFileLimit) {
+            *error = path + ": more than " + std::to_string(kCounterFileLimit) +
+                     " bytes; a counter file holds a few IDs";
+            return false;
+        }
+    }
+}
+
+bool WriteAll(int descriptor, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = write(descriptor, text.data() + written, text.size() - written);
+        if (count < 0 && errno != EINTR) {
+            return false;
+        }
+        written += count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+    return true;
+}
+
+// Puts text in place of the counter in one step: written beside it in full, then renamed
+// over it, so that a crash leaves either the old counter or the new one, never an empty or
+// half-written file from which IDs could be handed out twice.
+bool Replace(const std::string& path, const std::string& real, int locked, const std::string& text,
+             std::string* error) {
+    const std::size_t slash = real.rfind('/');
+    const std::string folder = real.substr(0, slash + 1);
+    const std::string temporary = folder + "." + real.substr(slash + 1) + ".tmp";
+    struct stat counter {};
+    const int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool good = out >= 0 && fstat(locked, &counter) == 0;
+    if (good) {
+        // The counter keeps its permissions. A file system without them (FAT on a USB stick)
+        // refuses this, and the file gets what that file system gives every file.
+        (void)fchmod(out, counter.st_mode & 07777);
+    }
+    good = good && WriteAll(out, text) && fsync(out) == 0;
+    if (!good) {
+        *error = SystemError(path + ": cannot write " + temporary + " beside it");
+    }
+    if (out >= 0 && close(out) != 0 && good) {
+        *error = SystemError(path + ": cannot write " + temporary + " beside it");
+        good = false;
+    }
+    if (good && rename(temporary.c_str(), real.c_str()) != 0) {
+        *error = SystemError(path + ": cannot put " + temporary + " in its place");
+        good = false;
+    }
+    if (!good) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    // The rename is durable once the folder is on disk too.
+    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    return true;
+}
+
+// Runs change on the counter under its lock, and writes the file back when rewrite says
+// so. The lock is let go only once the file holds the change.
+bool Update(const std::string& path, bool rewrite,
+            const std::function<std::string(Counter*)>& change, std::string* error) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        *error =
+            errno == ENOENT ? path + ": no such file; " + HowToCreate(path) : SystemError(path);
+        return false;
+    }
+    const std::string real = resolved;
+    std::free(resolved);
+    const int descriptor = LockCurrent(path, real, error);
+    if (descriptor < 0) {
+        return false;
+    }
+    std::string bytes;
+    Counter counter;
+    bool good = ReadDescriptor(descriptor, path, &bytes, error) &&
+                ParseCounter(path, bytes, &counter, error);
+    if (good) {
+        const std::string reason = change(&counter);
+        if (!reason.empty()) {
+            *error = path + ": " + reason;
+            good = false;
+        }
+    }
+    good = good && (!rewrite || Replace(path, real, descriptor, Format(counter), error));
+    close(descriptor);
+    return good;
+}
+
+}  // namespace
+
+bool TakeId(const std::string& path, DeviceId* id, std::string* error) {
+    return Update(
+        path, true, [id](Counter* counter) { return Take(counter, id); }, error);
+}
+
+bool GiveBackId(const std::string& path, const DeviceId& id, std::string* error) {
+    return Update(
+        path, true, [&id](Counter* counter) { return GiveBack(counter, id); }, error);
+}
+
+bool PeekId(const std::string& path, DeviceId* id, std::string* error) {
+    return Update(
+        path, false, [id](Counter* counter) { return Peek(counter, id); }, error);
+}
+
+#else
+
+bool TakeId(const std::string& path, DeviceId*, std::string* error) {
+    *error = path + ": " + kNoFileLocks;
+    return false;
+}
+
+bool GiveBackId(const std::string& path, const DeviceId&, std::string* error) {
+    *error = path + ": " + kNoFileLocks;
+    return false;
+}
+
+bool PeekId(const std::string& path, DeviceId*, std::string* error) {
+    *error = path + ": " + kNoFileLocks;
+    return false;
+}
+
+#endif
