@@ -58,8 +58,8 @@ TEST_F(Link, ConnectsWithTheSettingsChosenAndFollowsThePortPicked) {
     EXPECT_EQ(Popups(), Texts(2, "COM error| COM disconnect!\r\n Connect it first!!  "));
     panel::Commit(PORT_CONN, 1);
     EXPECT_EQ(Popups(), Texts{kOpenError + "||simulated open failure."});
-    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
-    EXPECT_TRUE(module().wire().empty());
+    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().wire().size()),
+              std::tuple(false, 0, 0u));
 
     ui_testing::AnswerNextConfirm(true);
     panel::Commit(UART_BR, 19200);
@@ -73,13 +73,12 @@ TEST_F(Link, ConnectsWithTheSettingsChosenAndFollowsThePortPicked) {
                          set.outputQueueSize),
               std::tuple(19200L, 2, 7, 1, 512, 512));
 
-    // The same port again keeps the connection; another one closes it and is taken at the
-    // next connect.
+    // The same port again keeps the connection; another closes it, to be taken at the next.
     ComPortSelectCallBack(panelHandle, COMPORT_NUM, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_TRUE(connection.connected);
     panel::Commit(COMPORT_NUM, 2);
-    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
-    EXPECT_EQ(module().closeCount(), 1);
+    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().closeCount()),
+              std::tuple(false, 0, 1));
     EXPECT_TRUE(Popups().empty());
 }
 
@@ -89,9 +88,7 @@ TEST_F(Link, BaudRateAndFormatStayWhileConnectedOrWhenTheChangeIsDeclined) {
         for (const auto& [control, value] : {std::pair{UART_BR, 2400}, std::pair{SERFMT, 6}}) {
             SCOPED_TRACE(testing::Message() << control << connected);
             Attach();
-            if (connected) {
-                Connect();
-            }
+            connected ? Connect() : void();
             panel::Commit(control, value);  // a confirmation left unanswered is declined
             EXPECT_EQ(Popups(), Texts{connected ? kEngaged : kConfirmChange});
             EXPECT_EQ(std::tuple(connection.comBaudRate, connection.comFormat, connection.connected,
@@ -311,19 +308,18 @@ std::string Padded(const std::string& last, const std::string& separator = "\r\n
            last + rest;
 }
 
-struct ReadCase {
-    const char* name;
-    ModuleOptions module;
-    uint32_t baudRate = 9600;
-    std::map<int, std::string> registers = {};  // set in the module before the read
-    std::map<int, int> changed = {};            // every control the read changes, and to what
-    std::string popup = "Command Ok|Done! Reading successfull! ";
-    const char* leave = "ATX";
-    double giveUp = 0;               // seconds from "AT/L" to the leave command
-    const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
-};
-
 TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
+    struct ReadCase {
+        const char* name;
+        ModuleOptions module;
+        uint32_t baudRate = 9600;
+        std::map<int, std::string> registers = {};  // set in the module before the read
+        std::map<int, int> changed = {};            // every control the read changes
+        std::string popup = "Command Ok|Done! Reading successfull! ";
+        const char* leave = "ATX";
+        double giveUp = 0;               // seconds from "AT/L" to the leave command
+        const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
+    };
     const std::map<int, std::string> fskRates = {{100, "30"}, {110, "5"}, {113, "0"}};
     const std::string noReply = kCommandError + "||" +
                                 "The register list (\"AT/L\") did not come whole: 0 characters "
@@ -357,10 +353,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         {.name = "300 characters, then silence",
          .module = {.registerListOverride = Padded("S125=1\r\n", "\r\n", "")},
          .changed = {{S111, 9}, {S100, 77}, {S125, 1}}},
-        // A break on the line reads as a zero byte: one more character between records.
-        {.name = "a zero byte",
-         .module = {.registerListOverride = std::string("S100=60\r\n\0S111=9\r\n>", 19)},
-         .changed = {{S100, 60}, {S111, 9}}},
         // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
         // and shows the rate read even where the list its set-up left lacks it.
         {.name = "M5, FSK", .module = {.series = 4}, .registers = fskRates,
@@ -426,7 +418,6 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
         // No end marker.
         {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n",
          .changed = {{S100, 60}, {S111, 9}, oneByte}},
-        {.text = "S111=9\r\nS125=8\r\n", .changed = {{S111, 9}, {S125, 8}, oneByte}},
         {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
         {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
         // Run together: the second is lost.
@@ -445,7 +436,6 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
         {.text = "S100=60\r\nS111=4", .changed = {{S100, 60}, {S111, 4}, oneByte}},
         {.text = "S121=10.2", .changed = {{S121_H, 10}, {S121_L, 2}}},
         // No separator: the end comes first.
-        {.text = "S100=60\r\nS125", .changed = {{S100, 60}, oneByte}},
         {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
         // A zero byte is one more character.
         {.text = binary + '\0' + "S111=9\r\n", .changed = {{S111, 9}, oneByte}},
