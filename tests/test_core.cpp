@@ -355,7 +355,8 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
          .changed = {{S111, 9}, {S100, 77}, {S125, 1}}},
         // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
         // and shows the rate read even where the list its set-up left lacks it.
-        {.name = "M5, FSK", .module = {.series = 4}, .registers = fskRates,
+        // It takes its serial format without listing it.
+        {.name = "M5, FSK", .module = {.series = 4}, .registers = {{100, "30"}, {105, "3"}, {110, "5"}},
          .changed = {{S110, 5}}, .leave = "ATO", .lastRate = "115.2kbps"},
         {.name = "M5, LoRa", .module = {.series = 4},
          .registers = {{100, "30"}, {110, "6"}, {113, "1"}}, .changed = {{S110, 6}, {S113, 1}},

@@ -122,8 +122,6 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
          .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""},
                          {"XDG_SESSION_TYPE", ""}},
          .said = std::string(noDisplay) + "could not connect to display :97"},
-        {.what = "no such window system", .environment = {{"QT_QPA_PLATFORM", "nosuch"}},
-         .said = noDisplay},
         {.what = "version", .arguments = {"--version"},
          .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 0,
          .output = "ZelkConfig 1.0\n"},
@@ -138,13 +136,11 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
     for (const Run& c : runs) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
-        ASSERT_TRUE(dir.isValid());
         const QString copy = dir.filePath("ZelkConfig");
         ASSERT_TRUE(QFile::copy(program, copy));
-        if (c.panelFile) {
-            ASSERT_TRUE(QFile::copy(QFileInfo(program).dir().filePath("ZelkConfig_en.uir"),
-                                    dir.filePath("ZelkConfig_en.uir")));
-        }
+        ASSERT_TRUE(!c.panelFile ||
+                    QFile::copy(QFileInfo(program).dir().filePath("ZelkConfig_en.uir"),
+                                dir.filePath("ZelkConfig_en.uir")));
         // Without a runtime directory Qt warns on stderr, beside the program's own line.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", dir.path());
@@ -153,9 +149,7 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
         }
         QProcess process;
         process.setProcessEnvironment(environment);
-        if (c.output == nullptr) {
-            process.setStandardOutputFile("/dev/full");
-        }
+        process.setStandardOutputFile(c.output ? QString() : QStringLiteral("/dev/full"));
         process.start(copy, c.arguments);
         ASSERT_TRUE(process.waitForFinished(20000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
@@ -165,9 +159,8 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
         if (c.status == 255) {
             const std::string error = process.readAllStandardError().toStdString();
             std::string said = c.said;
-            if (said.starts_with(".../")) {
+            if (said.starts_with(".../"))
                 said.replace(0, 3, dir.path().toStdString());
-            }
             EXPECT_EQ(error.rfind("ZelkConfig: ", 0), 0u) << error;
             EXPECT_NE(error.find(said), std::string::npos) << error;
             EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
@@ -335,7 +328,8 @@ class LinkEndToEnd : public link_test::LinkTest {
   protected:
     void SetUp() override {
         LinkTest::SetUp();
-        zelksim_.emplace(std::vector<std::string>{"--log", log_, "--version-text", "E2E V9.99"});
+        zelksim_.emplace(
+            std::vector<std::string>{"--log", log_, "--version-text", "E2E\\r\\nV9.99"});
         environment_.Set("ZELK_COM1", zelksim_->link().c_str());
     }
     void TearDown() override {
@@ -366,30 +360,14 @@ TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndSeesTheDeviceGo) {
     panel::Commit(PORT_CONN, 1);
     ASSERT_TRUE(connection.connected);
     SetCtrlVal(panelHandle, S100, 42);
-    // How the host's bytes of each exchange begin and end.
-    struct Step {
-        int button;
-        std::string popup;
-        std::string begin;
-        std::string end;
-    };
-    // clang-format off
-    const Step steps[] = {
-        {.button = SHOW_VER, .popup = "FirmWare Verion|E2E V9.99", .begin = "+++AT/V\n",
-         .end = "ATX\n"},
-        {.button = UPDATE, .popup = link_test::kDone, .begin = "+++ATS100=42\n",
-         .end = "ATS123=127\nATS130=100\nATO\n"},
-    };
-    // clang-format on
-    std::string host;
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.popup);
-        const std::size_t from = host.size();
-        panel::Press(step.button);
-        EXPECT_EQ(link_test::Popups(), Texts{step.popup});
-        host = HostBytes(step.end);
-        EXPECT_TRUE(host.substr(from).starts_with(step.begin) && host.ends_with(step.end)) << host;
-    }
+    panel::Press(SHOW_VER);
+    EXPECT_EQ(link_test::Popups(), Texts{"FirmWare Verion|E2E\r\nV9.99"});
+    panel::Press(UPDATE);
+    EXPECT_EQ(link_test::Popups(), Texts{link_test::kDone});
+    const std::string host = HostBytes("ATS130=100\nATO\n");
+    EXPECT_TRUE(host.starts_with("+++AT/V\nATX\n+++ATS100=42\n") &&
+                host.ends_with("ATS130=100\nATO\n"))
+        << host;
 
     zelksim_->Kill();
     panel::Press(SHOW_VER);
