@@ -4,25 +4,15 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <iterator>
-#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
 #include <regex>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
-#include "core/link/connection.h"
 #include "core/params/config_text.h"
 #include "runtime/serial/rs232.h"
-#include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
-#include "window/panel/panel.h"
-#include "window/panel/panel_ids.h"
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"
 

@@ -12,20 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "runtime/timing/utility.h"
-#include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
-#include "tests/support/simulated_module.h"
-#include "window/panel/panel_ids.h"
 
 namespace {
 

@@ -17,28 +17,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <optional>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
-#include <vector>
 
-#include "core/link/connection.h"
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
 #include "core/product/series.h"
-#include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
 #include "tests/support/zelksim_process.h"
 #include "window/app/app.h"
-#include "window/panel/panel.h"
-#include "window/panel/panel_ids.h"
-#include "window/panel/register_controls.h"
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"
 
