@@ -26,7 +26,7 @@
 
 #include "core/params/parameter_set.h"
 #include "core/params/write.h"
-#include "tests/support/link_fixture.h"
+#include "tests/support/panel_fixture.h"
 #include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelkctl/zelkctl.h"
@@ -196,12 +196,12 @@ std::string FileText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The JSON object, the ports and the version as printed are seen in process below.
 TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
     ZelksimProcess module({"--series", "R3", "--version-text", "E2E V1"});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ZELK_COM1", QString::fromStdString(module.link()));
     const Result ports = Zelkctl({"ports", "--probe"}, environment);
-    EXPECT_EQ(ports.status, 0);
     EXPECT_NE(ports.out.find("COM1  " + module.link() + " (ZELK_COM1)\n      ready\n"),
               std::string::npos)
         << ports.out;
@@ -232,9 +232,7 @@ TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
     EXPECT_EQ(diff.out, "S111: module 9, file 0\n");
     const Result json = Zelkctl({"read", "--json", "--with-version", "-p", link, "-s", "R3"});
     EXPECT_NE(json.out.find("\"S111\":9,"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"S120\":\"192.168\","), std::string::npos);
     EXPECT_NE(json.out.find("\"version\":\"E2E V1\""), std::string::npos);
-    EXPECT_EQ(Zelkctl({"version", "-p", link, "-s", "R3"}).out, "E2E V1\n");
 }
 
 TEST(ZelkctlOnAPty, FailuresSayWhatHappenedInTheirExitCodes) {
@@ -245,6 +243,7 @@ TEST(ZelkctlOnAPty, FailuresSayWhatHappenedInTheirExitCodes) {
         int status;
         const char* says;
     };
+    // The checks before a port opens are seen in process below.
     // clang-format off
     const Row rows[] = {
         {.name = "no such port", .module = {}, .command = {"version", "-p", "/dev/zelk-none"},
@@ -255,13 +254,8 @@ TEST(ZelkctlOnAPty, FailuresSayWhatHappenedInTheirExitCodes) {
          .command = {"write", "--set", "S105=1"}, .status = 5,
          .says = "refused ATS105=1 (register S105): it answered something other than "
                  "\">\".\nAlready written: S100, S101, S102, S103, S104. The module now holds"},
-        {.name = "no file", .module = {}, .command = {"write", "/nonexistent/zelk.txt"},
-         .status = 6, .says = "cannot read /nonexistent/zelk.txt"},
         {.name = "a cut reply", .module = {"--cut-reply", "40"}, .command = {"read"}, .status = 8,
          .says = "did not come whole: 40 characters"},
-        {.name = "a value the series does not offer", .module = {},
-         .command = {"write", "--set", "S110=14"}, .status = 2,
-         .says = "S110=14 is not offered for Zelk-T1b: it takes one of 0 (1200 bps)"},
     };
     // clang-format on
     for (const Row& row : rows) {

@@ -1,13 +1,28 @@
-// Loads the real main panel for a test, and reads it the way the tests compare it.
+// The real main panel for a test, read the way the tests compare it; the program as it
+// starts; the setting-file tests' folder; the link tests' simulated module on COM1.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <QGuiApplication>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
 #include <string>
-
 #include <utility>
 #include <vector>
+
+#include "core/link/connection.h"
+#include "runtime/ui/ui_test_seam.h"
+#include "runtime/ui/userint.h"
+#include "tests/support/simulated_module.h"
+#include "window/link/link_panel.h"
 #include "window/panel/panel.h"
+#include "window/panel/panel_ids.h"
+#include "window/panel/register_controls.h"
 
 // Loads PANEL from ZelkConfig_en.uir beside the test binary, with every callback of the
 // program bound and popups answered by the test seam; stores the handle in panelHandle and
@@ -47,3 +62,141 @@ void Press(int control);
 std::vector<std::string> Popups();
 
 }  // namespace panel
+
+namespace fs = std::filesystem;
+
+// Every register control of the panel, high parts and low parts.
+inline const std::vector<int> registerControls = [] {
+    std::vector<int> controls;
+    for (const RegisterRow& row : kRegisterTable) {
+        controls.push_back(ControlsOf(row).high);
+        if (row.low != nullptr) {
+            controls.push_back(ControlsOf(row).low);
+        }
+    }
+    return controls;
+}();
+
+// The panel's registers, S115 and S116, which no record may touch, and ID_LEN; with the
+// changes a test expects made to them.
+inline std::map<int, int> Snapshot(std::map<int, int> values = {}) {
+    for (int control : registerControls) {
+        values.emplace(control, panel::Value(control));
+    }
+    for (int control : {S115, S116, ID_LEN}) {
+        values.emplace(control, panel::Value(control));
+    }
+    return values;
+}
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string ProgramDir() {
+    char directory[MAX_PATHNAME_LEN] = {};
+    GetProjectDir(directory);
+    return directory;
+}
+
+class SettingFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zelk-files-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_GE(LoadTestPanel(), 0);
+        // The tests run from the build tree, beside the panel file: the save dialog offers
+        // the program's own folder.
+        saveDialog_ = "Name of File to Save in " + ProgramDir() + " *.txt only";
+    }
+    void TearDown() override {
+        DiscardTestPanel();
+        fs::remove_all(dir_);
+    }
+    // Presses the button and answers its file dialog with the name, or cancels it.
+    std::vector<std::string> Use(int button, const std::string& name) {
+        if (name.empty()) {
+            ui_testing::CancelNextFileSelect();
+        } else {
+            ui_testing::AnswerNextFileSelect((dir_ / name).string());
+        }
+        panel::Press(button);
+        return panel::Popups();
+    }
+    void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+    fs::path dir_;
+    std::string saveDialog_;
+    const std::string loadDialog_ = "Name of File to Read in  *.txt only";
+};
+
+namespace link_test {
+
+using Texts = std::vector<std::string>;
+const std::string kCommandError = "Command Error| Communication Error! Please Re-try ";
+const std::string kDone = "Command Ok| Done! The Updating is successfull!";
+
+using panel::Popups;
+
+// Also the clock the program waits on: the module's, and the busy cursor must be up at every
+// wait of an exchange.
+class LinkTest : public ::testing::Test, public timing::Clock {
+  protected:
+    void SetUp() override {
+        connection = ConnectionState{0, false, 9600, 0};
+        ASSERT_GE(LoadTestPanel(), 0);
+    }
+    void TearDown() override {
+        Detach();
+        ui_testing::TakePopups();
+        DiscardTestPanel();
+    }
+    // Closes the port the program left open, then removes the module.
+    void Detach() {
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);  // no exchange leaves it busy
+        if (connection.connected) {
+            CloseCom(connection.comPort);
+            connection.connected = false;
+            SetCtrlVal(panelHandle, PORT_CONN, 0);
+        }
+        module_.reset();
+    }
+    // A new module with these options as COM1, and the panel showing this series.
+    sim::SimulatedModule& Attach(const ModuleOptions& options = {}, int productIndex = 1) {
+        Detach();
+        module_ = std::make_unique<sim::SimulatedModule>(options, 1);
+        timing::SetClock(this);
+        SetCtrlVal(panelHandle, PRODUCT, productIndex);
+        return *module_;
+    }
+    // Connects with the button, then forgets the traffic so far.
+    void Connect() {
+        panel::Commit(PORT_CONN, 1);
+        ASSERT_TRUE(connection.connected);
+        ASSERT_TRUE(Popups().empty());
+        module_->clearWire();
+    }
+    sim::SimulatedModule& module() { return *module_; }
+    double now() override { return module_->clock().now(); }
+    void waitUntil(double when) override {
+        EXPECT_NE(QGuiApplication::overrideCursor(), nullptr) << "waiting without the busy cursor";
+        module_->clock().waitUntil(when);
+    }
+    // Instant of the host's byte at this index of all it sent; negative when there is none.
+    double HostTime(std::size_t index) const {
+        for (const sim::WireByte& byte : module_->wire()) {
+            if (byte.fromHost && index-- == 0) {
+                return byte.time;
+            }
+        }
+        return -1.0;
+    }
+
+  private:
+    std::unique_ptr<sim::SimulatedModule> module_;
+};
+
+}  // namespace link_test

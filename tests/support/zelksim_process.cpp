@@ -41,7 +41,9 @@ ZelksimProcess::ZelksimProcess(const std::vector<std::string>& options) {
 ZelksimProcess::~ZelksimProcess() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
+        int status = -1;
+        waitpid(pid_, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "zelksim ended " << status;
     }
     std::remove(link_.c_str());
 }

@@ -12,6 +12,7 @@ class ZelksimProcess {
     // the test without one; the link's path is unique to the process and the count of
     // simulators started.
     explicit ZelksimProcess(const std::vector<std::string>& options = {});
+    // Stops it as a user does, with SIGTERM; it must end cleanly.
     ~ZelksimProcess();
     ZelksimProcess(const ZelksimProcess&) = delete;
     ZelksimProcess& operator=(const ZelksimProcess&) = delete;
