@@ -8,11 +8,16 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
+#include <thread>
 
 #include "runtime/timing/utility.h"
 #include "tests/support/panel_fixture.h"
@@ -551,6 +556,106 @@ TEST_F(Window, TakesTheProgramsIconOnceFirstPainted) {
     ASSERT_EQ(DisplayPanel(panelHandle), 0);
     QWidget* window = Widget("QUIT")->window();
     EXPECT_TRUE(QTest::qWaitFor([window] { return !window->windowIcon().isNull(); }));
+}
+
+// The toggle's value each time its callback ran. The callback works for a while, as an
+// exchange does, so that the next presses come before it is done.
+std::string toggles;
+
+int SlowToggle(int panel, int control, int /*event*/, void* /*data*/, int, int) {
+    int on = 0;
+    GetCtrlVal(panel, control, &on);
+    toggles += on != 0 ? '1' : '0';
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    return 0;
+}
+
+// The program's side: its own loop of wait and dispatch over a real X server, Connect in
+// the focus, until every press has run its callback; then what the callbacks read.
+void RunTheProgramsLoop(std::size_t presses) {
+    static char name[] = "test_runtime";
+    static char* arguments[] = {name, nullptr};
+    ASSERT_NE(InitUserInterface(1, arguments), 0);
+    RegisterCallback("PortConnCallBack", SlowToggle);
+    ui_testing::AllowUnboundCallbacks(true);
+    panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
+    ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
+    DisplayPanel(panelHandle);
+    QWidget* button = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        button = button != nullptr ? button : window->findChild<QWidget*>("PORT_CONN");
+    }
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(button->window()));
+    button->setFocus();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (toggles.size() < presses) {
+        WaitForSystemEvents();
+        ProcessSystemEvents();
+    }
+    std::printf("toggles %s\n", toggles.c_str());
+}
+
+// Presses that come while a callback still works, as from a hurried user or on a machine
+// too busy to keep up, go through the X server and the program's own loop: each one runs
+// its callback in turn, which reads the toggle as that press left it. Space and Enter take
+// turns, so that no release and press of one key read as a key held down.
+TEST(RealWindowSystem, PressesThatComeWhileACallbackWorksRunInTurn) {
+    constexpr std::size_t kPresses = 40;
+    if (std::getenv("ZELK_PROGRAMS_LOOP") != nullptr) {
+        RunTheProgramsLoop(kPresses);
+        return;
+    }
+    StartOnTwoScreens();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QProcess server;
+    server.start("sh",
+                 {"-c", "exec Xvfb -displayfd 3 -nolisten tcp 3>\"$0\"", dir.filePath("display")});
+    const OnExit serverStopped{[&server] {
+        server.terminate();
+        server.waitForFinished(10000);
+    }};
+    QFile display(dir.filePath("display"));
+    while (display.size() == 0 && server.state() != QProcess::NotRunning) {
+        server.waitForFinished(50);
+    }
+    ASSERT_TRUE(display.open(QIODevice::ReadOnly)) << "Xvfb, which make test installs, is missing";
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ":" + QString::fromLatin1(display.readAll().trimmed()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("ZELK_PROGRAMS_LOOP", "1");
+    environment.insert("XDG_RUNTIME_DIR", dir.path());
+    environment.remove("QT_SCALE_FACTOR");
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=RealWindowSystem.*"});
+    // Its test runner speaks first.
+    QByteArray line;
+    while (line != "ready\n" && (program.canReadLine() || program.waitForReadyRead(60000))) {
+        line = program.readLine();
+    }
+    ASSERT_EQ(line.toStdString(), "ready\n") << program.readAllStandardError().toStdString();
+    QStringList keys{"key", "--delay", "15"};
+    std::string expected;
+    for (std::size_t i = 0; i < kPresses; ++i) {
+        keys << (i % 2 == 0 ? "space" : "Return");
+        expected += i % 2 == 0 ? '1' : '0';
+    }
+    QProcess typist;
+    typist.setProcessEnvironment(environment);
+    typist.start("xdotool", keys);
+    ASSERT_TRUE(typist.waitForFinished(60000) && typist.exitCode() == 0)
+        << "xdotool, which make test installs: " << typist.readAllStandardError().toStdString();
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+    const QString said = QString::fromLatin1(program.readAllStandardOutput());
+    EXPECT_EQ(said.section("toggles ", 1).section('\n', 0, 0).toStdString(), expected)
+        << program.readAllStandardError().toStdString();
 }
 
 }  // namespace
