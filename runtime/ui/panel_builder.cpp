@@ -293,11 +293,19 @@ QWidget* BuildBody(const Definition& definition, Control& control, Panel& panel)
 // size hint gives, for a fraction of its cost: that lays the text out as a paragraph, which
 // for the panel's labels took longer than building all its other controls.
 QSize TextSize(const QLabel& label) {
+    // The sum of the characters' advances, without the shaping a whole line's advance asks
+    // for: the label shapes its text when it paints, and shaping it once more here, for
+    // every label before the window shows, was a good part of the start-up. A label's texts
+    // are plain words, where the sum is the shaped width or, with kerning, a little more.
     const QFontMetricsF metrics(label.font());
     const QStringList lines = label.text().split(QLatin1Char('\n'));
     qreal width = 0;
     for (const QString& line : lines) {
-        width = std::max(width, metrics.horizontalAdvance(line));
+        qreal advance = 0;
+        for (const QChar character : line) {
+            advance += metrics.horizontalAdvance(character);
+        }
+        width = std::max(width, advance);
     }
     return QSize(int(std::ceil(width)), int(lines.size()) * QFontMetrics(label.font()).height());
 }

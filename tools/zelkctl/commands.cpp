@@ -193,15 +193,15 @@ void DescribeDevice() {
             continue;
         }
         QJsonObject usb;
-        char id[8];
+        const auto hex = [](int id) {
+            return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+        };
         if (!entry.serialNumber.empty()) {
             usb[QStringLiteral("serialNumber")] = QString::fromStdString(entry.serialNumber);
         }
         if (entry.vendorId >= 0 && entry.productId >= 0) {
-            std::snprintf(id, sizeof id, "%04x", entry.vendorId);
-            usb[QStringLiteral("vendorId")] = QString::fromLatin1(id);
-            std::snprintf(id, sizeof id, "%04x", entry.productId);
-            usb[QStringLiteral("productId")] = QString::fromLatin1(id);
+            usb[QStringLiteral("vendorId")] = hex(entry.vendorId);
+            usb[QStringLiteral("productId")] = hex(entry.productId);
         }
         if (!usb.isEmpty()) {
             Result()[QStringLiteral("usb")] = usb;
