@@ -1,6 +1,7 @@
 // The window program: start-up, quitting and the program as a process; setting files through
-// the file dialogs; a session against zelksim on a real pty; the panel's adaptation to the
-// series and the rules that dim, show and set controls by mode, repeater and ID length.
+// the file dialogs; the panel's adaptation to the series and the rules that dim, show and set
+// controls by mode, repeater and ID length. Its sessions against zelksim on a real pty are
+// zelkctl's: the same exchanges and port, another front end.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -30,7 +30,6 @@
 #include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
-#include "tests/support/zelksim_process.h"
 #include "window/app/app.h"
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"
@@ -314,65 +313,6 @@ TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
     }
     fs::permissions(dir_ / "shut", fs::perms(0755));
 }
-// A user's session against zelksim on a real pty, in real time. zelksim takes the escape only
-// with its guard times held; their lengths are pinned on the virtual clock, the real clock's
-// waits and writes by zelksim's own test on a pty.
-class LinkEndToEnd : public link_test::LinkTest {
-  protected:
-    void SetUp() override {
-        LinkTest::SetUp();
-        zelksim_.emplace(
-            std::vector<std::string>{"--log", log_, "--version-text", "E2E\\r\\nV9.99"});
-        environment_.Set("ZELK_COM1", zelksim_->link().c_str());
-    }
-    void TearDown() override {
-        zelksim_.reset();
-        std::remove(log_.c_str());
-        LinkTest::TearDown();
-    }
-    // The host's bytes from the log once they end with `tail`: the module may still be
-    // reading them when the callback returns.
-    std::string HostBytes(const std::string& tail) {
-        std::string host;
-        std::vector<double> times;
-        for (int i = 0; i < 100 && !host.ends_with(tail); ++i) {
-            usleep(20000);
-            host = LoggedHostBytes(log_, times);
-        }
-        return host;
-    }
-
-    const std::string log_ = "/tmp/zelk-e2e-" + std::to_string(getpid()) + ".log";
-    std::optional<ZelksimProcess> zelksim_;
-    ScopedEnvironment environment_;  // COM1 is zelksim's while it lives
-};
-
-// The pty's other end closing is what a pulled adapter looks like to the port: the exchange
-// ends and the port is closed (Connect once it is back is seen on the virtual clock).
-TEST_F(LinkEndToEnd, ConnectsReadsTheVersionWritesAndSeesTheDeviceGo) {
-    panel::Commit(PORT_CONN, 1);
-    ASSERT_TRUE(connection.connected);
-    SetCtrlVal(panelHandle, S100, 42);
-    panel::Press(SHOW_VER);
-    EXPECT_EQ(link_test::Popups(), Texts{"FirmWare Verion|E2E\r\nV9.99"});
-    panel::Press(UPDATE);
-    EXPECT_EQ(link_test::Popups(), Texts{link_test::kDone});
-    const std::string host = HostBytes("ATS130=100\nATO\n");
-    EXPECT_TRUE(host.starts_with("+++AT/V\nATX\n+++ATS100=42\n") &&
-                host.ends_with("ATS130=100\nATO\n"))
-        << host;
-
-    zelksim_->Kill();
-    panel::Press(SHOW_VER);
-    const Texts popups = link_test::Popups();
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_TRUE(popups[0].starts_with(link_test::kCommandError + "||" + zelksim_->link() +
-                                      ": the device is gone (unplugged or hung up)\nThe port is "
-                                      "closed. Plug the adapter back in and press Connect."))
-        << popups[0];
-    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
-}
-
 using namespace panel;
 
 // A list as "text=value|text=value", so that stray or missing spaces show.
@@ -425,20 +365,13 @@ struct Series {
 
 // clang-format off
 const Series kSeries[] = {
-    {.power = kT1Power, .sleep = kFourSleep, .rates = kNarrowRates, .powerValue = 7, .rate = 9,
-     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
-    {.power = kT1Power, .sleep = kFourSleep, .rates = kFastRates, .powerValue = 7, .rate = 9,
-     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
-    {.power = kT2Power, .sleep = kNoSleep, .rates = kNarrowRates, .powerValue = 5, .rate = 9,
-     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
-    {.power = kT2Power, .sleep = kNoSleep, .rates = kFastRates, .powerValue = 5, .rate = 9,
-     .lora = 0, .bufferMax = 230, .buffer = 200, .channelMax = 100},
-    {.power = kM5Power, .sleep = kOneSleep, .rates = kSixRates, .powerValue = 3, .rate = 3,
-     .lora = 0, .bufferMax = 50, .buffer = 50, .channelMax = 17},
-    {.power = kK8Power, .sleep = kOneSleep, .rates = kStandardRates, .powerValue = 3, .rate = 3,
-     .lora = 0, .bufferMax = 0, .buffer = 50, .channelMax = 225},
-    {.power = kR3Power, .sleep = kNoSleep, .rates = kLoraRates, .powerValue = 7, .rate = 1,
-     .lora = 1, .bufferMax = 50, .buffer = 50, .channelMax = 100},
+    {kT1Power, kFourSleep, kNarrowRates, 7, 9, 0, 230, 200, 100},  // T1a
+    {kT1Power, kFourSleep, kFastRates, 7, 9, 0, 230, 200, 100},    // T1b
+    {kT2Power, kNoSleep, kNarrowRates, 5, 9, 0, 230, 200, 100},    // T2a
+    {kT2Power, kNoSleep, kFastRates, 5, 9, 0, 230, 200, 100},      // T2b
+    {kM5Power, kOneSleep, kSixRates, 3, 3, 0, 50, 50, 17},         // M5
+    {kK8Power, kOneSleep, kStandardRates, 3, 3, 0, 0, 50, 225},    // K8
+    {kR3Power, kNoSleep, kLoraRates, 7, 1, 1, 50, 50, 100},        // R3
 };
 // clang-format on
 
@@ -586,13 +519,7 @@ TEST_F(ProductAdaptation, TwoByteIdsShowLowPartsDimmedLikeTheirHighParts) {
     struct State {
         int mode, addressControl, repeaterNode, viaRepeater;
     };
-    const State states[] = {
-        {.mode = 0, .addressControl = 0, .repeaterNode = 0, .viaRepeater = 0},
-        {.mode = 2, .addressControl = 1, .repeaterNode = 0, .viaRepeater = 1},
-        {.mode = 3, .addressControl = 2, .repeaterNode = 0, .viaRepeater = 0},
-        {.mode = 21, .addressControl = 0, .repeaterNode = 0, .viaRepeater = 1},
-        {.mode = 3, .addressControl = 0, .repeaterNode = 1, .viaRepeater = 1},
-    };
+    const State states[] = {{0, 0, 0, 0}, {2, 1, 0, 1}, {3, 2, 0, 0}, {21, 0, 0, 1}, {3, 0, 1, 1}};
     for (const State& s : states) {
         SCOPED_TRACE(testing::Message() << "mode " << s.mode << ", repeater " << s.repeaterNode);
         Parsed({{ID_LEN, 1},
@@ -656,28 +583,6 @@ TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
     }
 }
 
-// Sets an environment variable (or unsets it, for nullptr) while it lives, and puts back
-// what was there, also when an assertion ends the test early.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        const char* previous = std::getenv(name);
-        if (previous != nullptr) {
-            previous_ = previous;
-        }
-        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() {
-        previous_ ? setenv(name_.c_str(), previous_->c_str(), 1) : unsetenv(name_.c_str());
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
-
 // A connect that fails says which device it tried: one that a ZELK_COMn variable names is
 // given with the variable and the system's reason, in the popup's details and on stderr. A
 // COM number that no variable names and the system does not list stands for no device.
@@ -700,13 +605,12 @@ TEST_F(StartedProgram, AFailedConnectNamesTheDeviceItTriedAndWhereItsNameCameFro
     };
     // The system lists no port, so that COM2 is the variable's or nobody's.
     serial_backend::SetPortLister([] { return std::vector<serial_backend::PortInfo>{}; });
-    struct RealPortsAfterwards {
-        ~RealPortsAfterwards() { serial_backend::SetPortLister({}); }
-    } realPorts;
+    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
     panel::Commit(COMPORT_NUM, 2);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const ScopedVariable variable("ZELK_COM2", row.variable);
+        ScopedEnvironment environment;
+        environment.Set("ZELK_COM2", row.variable);
         testing::internal::CaptureStderr();
         panel::Commit(PORT_CONN, 1);
         const std::string said = testing::internal::GetCapturedStderr();
