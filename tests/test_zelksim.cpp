@@ -78,18 +78,12 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
     // The fault switches and the M5's unlisted S105 are pinned by the exchanges using them.
     // clang-format off
     const Row rows[] = {
-        {.name = "NetworkIdHighPartKeepsLow", .options = {}, .command = "ATS120=7\n", .reply = ">",
-         .number = 120, .after = "7.168"},
-        {.name = "TwoPartLocalIdSwitchesIdLength", .options = {}, .command = "ATS121=10.20\n",
-         .reply = ">", .number = 130, .after = "100.100"},
-        {.name = "OnePartLocalIdSwitchesBack", .options = {.twoByteIds = true},
-         .command = "ATS121=9\n", .reply = ">", .number = 130, .after = "100"},
-        {.name = "TooLarge", .options = {}, .command = "ATS100=256\n", .reply = "ERROR\r\n>",
-         .number = 100, .after = "50"},
-        {.name = "TwoPartOnPlainRegister", .options = {}, .command = "ATS100=1.2\n",
-         .reply = "ERROR\r\n>", .number = 100, .after = "50"},
-        {.name = "NotInSeries", .options = {.series = 4}, .command = "ATS129=1\n",
-         .reply = "ERROR\r\n>", .number = 129, .after = ""},
+        {"NetworkIdHighPartKeepsLow", {}, "ATS120=7\n", ">", 120, "7.168"},
+        {"TwoPartLocalIdSwitchesIdLength", {}, "ATS121=10.20\n", ">", 130, "100.100"},
+        {"OnePartLocalIdSwitchesBack", {.twoByteIds = true}, "ATS121=9\n", ">", 130, "100"},
+        {"TooLarge", {}, "ATS100=256\n", "ERROR\r\n>", 100, "50"},
+        {"TwoPartOnPlainRegister", {}, "ATS100=1.2\n", "ERROR\r\n>", 100, "50"},
+        {"NotInSeries", {.series = 4}, "ATS129=1\n", "ERROR\r\n>", 129, ""},
     };
     // clang-format on
     for (const auto& [name, options, command, reply, number, after] : rows) {
