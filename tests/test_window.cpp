@@ -92,36 +92,28 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
         const char* what;
         QStringList arguments = {};
         bool panelFile = true;
-        std::vector<std::pair<const char*, const char*>> environment = {};  // "": removed
+        // Set on an environment without a display or a platform set.
+        std::vector<std::pair<const char*, const char*>> environment = {};
         int status = 255;         // -1 as seen by the parent
         std::string said = {};    // in the stderr line; ".../" for the program's folder
         const char* output = "";  // how stdout begins; nullptr: stdout cannot be written
     };
-    const char* noDisplay = "a graphical session is needed: ";
-    const std::pair<const char*, const char*> unreachable[] = {
-        {"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    const std::string noDisplay = "a graphical session is needed: ";
+    const std::pair<const char*, const char*> xcb = {"QT_QPA_PLATFORM", "xcb"};
     // clang-format off
     const Run runs[] = {
         // Both places: beside itself, and the data directory of an installation.
-        {.what = "no panel file", .panelFile = false,
+        {.what = "no panel file", .panelFile = false, .environment = {{"QT_QPA_PLATFORM", "offscreen"}},
          .said = ".../ZelkConfig_en.uir, " + QDir::tempPath().toStdString() +
                  "/share/zelkconfig/ZelkConfig_en.uir"},
-        {.what = "no display",
-         .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
-                         {"XDG_SESSION_TYPE", ""}},
-         .said = std::string(noDisplay) + "no display is set"},
-        {.what = "a display nobody serves",
-         .environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""},
-                         {"XDG_SESSION_TYPE", ""}},
-         .said = std::string(noDisplay) + "could not connect to display :97"},
-        {.what = "version", .arguments = {"--version"},
-         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 0,
+        {.what = "no display", .said = noDisplay + "no display is set"},
+        {.what = "a display nobody serves", .environment = {{"DISPLAY", ":97"}},
+         .said = noDisplay + "could not connect to display :97"},
+        {.what = "version", .arguments = {"--version"}, .environment = {xcb}, .status = 0,
          .output = "ZelkConfig 1.0\n"},
-        {.what = "help", .arguments = {"-platform", "xcb", "--help"},
-         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 0,
+        {.what = "help", .arguments = {"-platform", "xcb", "--help"}, .status = 0,
          .output = "Usage: ZelkConfig [--trace FILE] [--help | --version]\n"},
-        {.what = "help to a full disk", .arguments = {"--help"},
-         .environment = {std::begin(unreachable), std::end(unreachable)}, .status = 1,
+        {.what = "help to a full disk", .arguments = {"--help"}, .environment = {xcb}, .status = 1,
          .output = nullptr},
     };
     // clang-format on
@@ -136,8 +128,12 @@ TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLin
         // Without a runtime directory Qt warns on stderr, beside the program's own line.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", dir.path());
+        for (const char* name :
+             {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
+            environment.remove(name);
+        }
         for (const auto& [name, value] : c.environment) {
-            *value == '\0' ? environment.remove(name) : environment.insert(name, value);
+            environment.insert(name, value);
         }
         QProcess process;
         process.setProcessEnvironment(environment);
