@@ -26,8 +26,6 @@
 #include "core/params/parameter_set.h"
 #include "core/product/series.h"
 #include "runtime/serial/serial_seam.h"
-#include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
 #include "window/app/app.h"

@@ -17,19 +17,11 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <memory>
 #include <numeric>
-#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
@@ -37,7 +29,6 @@
 #include "core/product/series.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
-#include "tests/support/simulated_module.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelkctl/id_counter.h"
 #include "tools/zelkctl/log_file.h"
@@ -206,45 +197,6 @@ TEST(SettingFile, ListsEveryErrorUpToItsLimit) {
     ASSERT_EQ(file.errors.size(), kSettingFileErrorLimit + 1);
     EXPECT_EQ(file.errors[kSettingFileErrorLimit - 1].first, 20);
     EXPECT_EQ(file.errors.back(), std::make_pair(0, std::string("and 10 more errors")));
-}
-
-TEST(SettingFile, ReadsWholeFilesUpToTheirLimit) {
-    struct Row {
-        const char* name;
-        const char* path;  // in the test's folder, which holds a.txt; "-": from a pipe
-        std::string content;
-        std::string expected;  // the bytes read, or words of the reason
-        bool good;
-    };
-    // clang-format off
-    const Row rows[] = {
-        {"the largest size", "a.txt", std::string(1028, 'S'), std::string(1028, 'S'), true},
-        {"standard input, CRLF kept", "-", "S111=5\r\n>", "S111=5\r\n>", true},
-        {"a missing file", "none.txt", "", "No such file", false},
-        {"a folder", ".", "", "folder", false},
-        {"too large", "a.txt", std::string(5000, 'S'), "the file is 5000 bytes, more than the 1028", false},
-        {"a pipe too large", "-", std::string(2000, 'S'), "longer than the 1028 bytes", false},
-    };
-    // clang-format on
-    const int input = dup(0);
-    for (const Row& row : rows) {
-        const QTemporaryDir folder;
-        const std::string file = Write(folder, "a.txt", row.content);
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        ASSERT_EQ(write(ends[1], row.content.data(), row.content.size()),
-                  static_cast<ssize_t>(row.content.size()));
-        close(ends[1]);
-        dup2(ends[0], 0);
-        close(ends[0]);
-        std::string bytes;
-        std::string error;
-        const std::string path = *row.path == '-' ? "-" : folder.filePath(row.path).toStdString();
-        EXPECT_EQ(ReadWholeFile(path, 1028, &bytes, &error), row.good) << row.name << error;
-        EXPECT_NE((row.good ? bytes : error).find(row.expected), std::string::npos) << row.name;
-    }
-    dup2(input, 0);
-    close(input);
 }
 
 TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
@@ -510,9 +462,9 @@ struct Result {
     std::string err;
 };
 
-// zelkctl in this process, on the simulated module of the test, with stdout and stderr
-// caught: what a shell would see, on the virtual clock.
-Result InProcess(std::vector<std::string> arguments) {
+// zelkctl in this process, on the simulated module of the test, with this on stdin from a
+// pipe, and stdout and stderr caught: what a shell would see, on the virtual clock.
+Result InProcess(std::vector<std::string> arguments, const std::string& input = "") {
     arguments.insert(arguments.begin(), "zelkctl");
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -521,7 +473,13 @@ Result InProcess(std::vector<std::string> arguments) {
     std::fflush(stdout);
     std::fflush(stderr);
     std::FILE* caught[2] = {std::tmpfile(), std::tmpfile()};
-    const int saved[2] = {dup(1), dup(2)};
+    const int saved[3] = {dup(1), dup(2), dup(0)};
+    int in[2];
+    EXPECT_EQ(pipe(in), 0);
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(in[1]);
+    dup2(in[0], 0);
+    close(in[0]);
     dup2(fileno(caught[0]), 1);
     dup2(fileno(caught[1]), 2);
     const int status = RunZelkctl(static_cast<int>(argv.size()), argv.data());
@@ -537,6 +495,8 @@ Result InProcess(std::vector<std::string> arguments) {
         }
         std::fclose(caught[i]);
     }
+    dup2(saved[2], 0);
+    close(saved[2]);
     return {status, text[0], text[1]};
 }
 
@@ -706,7 +666,7 @@ TEST(ZelkctlOnAPty, DetectsRateAndFormatAndRunsOnSeveralPortsAtOnce) {
 
 // What zelkctl cannot be sure of it refuses before a port opens, before it writes, or
 // once the module has said something it cannot take; each with its exit status.
-TEST(ZelkctlChecks, RefusesWhatItCannotBeSureOf) {
+TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
     struct Row {
         const char* name;
         std::string file;                    // the setting file's text, written to f.txt
@@ -729,6 +689,11 @@ TEST(ZelkctlChecks, RefusesWhatItCannotBeSureOf) {
         {"--set on a read", "", {"read", "--set", "S111=1"}, 2, "--set is not an option of read"},
         {"-o on version", "", {"version", "-o", "v.txt"}, 2, "--output is not an option of version"},
         {"no such file", "", {"write", "none.txt"}, 6, "cannot read none.txt"},
+        {"a folder", "", {"write", "."}, 6, "cannot read .: it is a folder"},
+        {"too large", std::string(5000, 'S'), {"write", "f.txt"}, 6, "the file is 5000 bytes, more than the 1027"},
+        {"a pipe too large", std::string(2000, 'S'), {"write", "-"}, 6, "longer than the 1027 bytes"},
+        {"the largest file", "S111=5\r\n" + std::string(1019, '\n'), {"write", "f.txt"}, 0, "", {}, 2},
+        {"standard input", "S111=5\r\n>", {"write", "-"}, 0, "", {}, 2},
         {"an output in no folder", "", {"read", "-o", "/nonexistent/r.txt"}, 6, "cannot write /nonexistent/r.txt"},
         {"a missing counter file", "", {"write", "--set", "S121=next:none.txt"}, 6, "none.txt"},
         {"one device twice", "", {"read", "-p", "COM1"}, 2, "are the same device"},
@@ -759,7 +724,7 @@ TEST(ZelkctlChecks, RefusesWhatItCannotBeSureOf) {
         if (std::find(arguments.begin(), arguments.end(), "-s") == arguments.end()) {
             arguments.insert(arguments.end(), {"-s", "T1b"});
         }
-        const Result result = InProcess(arguments);
+        const Result result = InProcess(arguments, row.file);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
