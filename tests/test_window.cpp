@@ -61,8 +61,7 @@ TEST_F(StartedProgram, ExitWhileConnectedClosesThePortOnceAndTurnsTheButtonOff) 
     EXPECT_EQ(module.closeCount(), 1);
 }
 
-// A press on EXIT while the loop waits ends the wait; its callback runs in the next pass,
-// never in the wait, and the wait after the quit holds nothing up.
+// The wait after the quit holds nothing up.
 TEST_F(StartedProgram, AnEventEndsTheWaitAndItsCallbackRunsInTheNextPass) {
     QTimer::singleShot(100, QCoreApplication::instance(),
                        [] { ui_testing::UserPress(panelHandle, QUIT); });
@@ -81,9 +80,7 @@ std::string ProgramPath() {
     return QCoreApplication::applicationDirPath().toStdString() + "/ZelkConfig";
 }
 
-// The program as a process, a copy in a folder of its own beside its panel file. A start that
-// cannot go on exits -1 before any window, without an abort, with one stderr line that says
-// why; help and version need no user interface, so an unreachable display is no matter.
+// A copy of the program in a folder of its own; help and version need no display.
 TEST(ProgramProcess, AnswersHelpAndVersionAndAStartThatCannotGoOnSaysWhyInOneLine) {
     const QString program = QString::fromStdString(ProgramPath());
     struct Run {
@@ -175,8 +172,8 @@ std::pair<double, long> CpuAndWakeUps(pid_t pid) {
     return {seconds, wakeUps};
 }
 
-// An idle program sleeps until an event comes. A spinning loop takes well over a quarter of
-// a core even on a loaded machine; one that sleeps 10 ms a pass wakes 100 times a second.
+// A spinning loop takes well over a quarter of a core even on a loaded machine; one that
+// sleeps 10 ms a pass wakes 100 times a second.
 TEST(ProgramProcess, AnIdleProgramSleepsUntilAnEventComes) {
     QProcess process;
     process.start(QString::fromStdString(ProgramPath()), {});
@@ -553,8 +550,7 @@ std::string PanelOffers(int control) {
                : std::to_string(Minimum(control)) + ".." + std::to_string(Maximum(control));
 }
 
-// The command line never shows the panel, yet must allow what it offers and start from what
-// it holds after start-up with the same series.
+// The command line never shows the panel, yet must start from what it holds after start-up.
 TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
     for (int series = 0; series < kProductSeriesCount; ++series) {
         SCOPED_TRACE(series);
@@ -577,9 +573,8 @@ TEST_F(ProductAdaptation, CommandLineOffersWhatThePanelOffers) {
     }
 }
 
-// A connect that fails says which device it tried: one that a ZELK_COMn variable names is
-// given with the variable and the system's reason, in the popup's details and on stderr. A
-// COM number that no variable names and the system does not list stands for no device.
+// In the popup's details and on stderr. A COM number that no variable names and the system
+// does not list stands for no device.
 TEST_F(StartedProgram, AFailedConnectNamesTheDeviceItTriedAndWhereItsNameCameFrom) {
     struct Row {
         const char* name;
