@@ -100,7 +100,6 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         std::string sent = "";  // all sent for a failed escape
         int polls = 0;          // the poll that finds the prompt
     };
-    // clang-format off
     const Row rows[] = {
         {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .polls = 3},
         {.baudRate = 600, .guard = 0.3, .noise = 59, .polls = 60},
@@ -108,7 +107,6 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         {.baudRate = 2400, .guard = 0.1, .reply = "", .productIndex = 4, .sent = "+++\rATO\n"},
         {.baudRate = 115200, .guard = 0.1, .reply = "", .productIndex = 6, .sent = "+++\rATX\n"},
     };
-    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         Attach({.escapeReply = row.reply, .noiseBeforePrompt = row.noise}, row.productIndex);

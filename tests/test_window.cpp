@@ -354,7 +354,6 @@ struct Series {
     int buffer, channelMax;
 };
 
-// clang-format off
 const Series kSeries[] = {
     {kT1Power, kFourSleep, kNarrowRates, 7, 9, 0, 230, 200, 100},  // T1a
     {kT1Power, kFourSleep, kFastRates, 7, 9, 0, 230, 200, 100},    // T1b
@@ -364,7 +363,6 @@ const Series kSeries[] = {
     {kK8Power, kOneSleep, kStandardRates, 3, 3, 0, 0, 50, 225},    // K8
     {kR3Power, kNoSleep, kLoraRates, 7, 1, 1, 50, 50, 100},        // R3
 };
-// clang-format on
 
 // The channel comes down to the series' maximum before the maximum does, so that the control
 // never clamps it behind the register copy's back.
@@ -583,14 +581,11 @@ TEST_F(StartedProgram, AFailedConnectNamesTheDeviceItTriedAndWhereItsNameCameFro
     };
     const std::string missing = "/nonexistent/zelk-com2";
     const Row rows[] = {
-        {.name = "named by the variable",
-         .variable = missing.c_str(),
-         .details = missing +
-                    ": No such file or directory.\nCOM2 is the device that ZELK_COM2 names: set "
-                    "it to the module's device, or unset it to take the ports the system lists."},
-        {.name = "named by nobody",
-         .variable = nullptr,
-         .details = "COM2 stands for no device: hover Port Number to see the list."},
+        {"named by the variable", missing.c_str(),
+         missing + ": No such file or directory.\nCOM2 is the device that ZELK_COM2 names: set it "
+                   "to the module's device, or unset it to take the ports the system lists."},
+        {"named by nobody", nullptr,
+         "COM2 stands for no device: hover Port Number to see the list."},
     };
     // The system lists no port, so that COM2 is the variable's or nobody's.
     serial_backend::SetPortLister([] { return std::vector<serial_backend::PortInfo>{}; });

@@ -41,11 +41,6 @@
 
 namespace {
 
-std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string Write(const QTemporaryDir& folder, const std::string& name, const std::string& text) {
     const std::string path = folder.filePath(QString::fromStdString(name)).toStdString();
     std::ofstream(path, std::ios::binary) << text;
@@ -258,7 +253,7 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
             EXPECT_EQ(IdText(id), row.expected) << row.name;
         }
         if (row.before != nullptr) {
-            EXPECT_EQ(FileText(file), row.after != nullptr ? row.after : row.before) << row.name;
+            EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before) << row.name;
         }
         EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink) << row.name;
         EXPECT_FALSE(QFile::exists(folder.filePath(".ids.txt.tmp"))) << row.name;
@@ -291,9 +286,9 @@ TEST(IdCounter, ManyProcessesAtOnceNeverShareAnId) {
     });
     // The file's next ID, then what it lists as given back and what the modules got: each
     // ID from the first to the one before the next, once: none twice, none lost.
-    std::string text = FileText(path).substr(std::string("# line 3\n").size());
+    std::string text = ReadFile(path).substr(std::string("# line 3\n").size());
     for (int child = 0; child < kProcesses; ++child) {
-        text += FileText(taken(child));
+        text += ReadFile(taken(child));
     }
     std::istringstream lines(text);
     const auto ordinal = [](const std::string& id) {
@@ -351,10 +346,10 @@ TEST(LogFile, AppendsWholeLinesOrNothing) {
         std::string error;
         EXPECT_EQ(AppendLogLine(path, row.line, &error), row.good) << row.name << ": " << error;
         if (row.good) {
-            EXPECT_EQ(FileText(path), row.expected) << row.name;
+            EXPECT_EQ(ReadFile(path), row.expected) << row.name;
         } else {
             EXPECT_NE(error.find(row.expected), std::string::npos) << row.name << ": " << error;
-            EXPECT_EQ(FileText(path), row.before != nullptr ? row.before : "") << row.name;
+            EXPECT_EQ(ReadFile(path), row.before != nullptr ? row.before : "") << row.name;
         }
         if (row.before == nullptr && row.good) {
             struct stat status {};
@@ -386,7 +381,7 @@ TEST(LogFile, ParallelWritersNeverMixTheirLines) {
             }
         }
     });
-    std::istringstream log(FileText(path));
+    std::istringstream log(ReadFile(path));
     std::vector<int> next(kWriters, 0);
     int count = 0;
     for (std::string line; std::getline(log, line); ++count) {
@@ -594,9 +589,9 @@ TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
     const Result read =
         Zelkctl({"read", "-p", "COM1", "-s", "R3", "-o", saved, "--trace", trace}, environment);
     EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_TRUE(FileText(saved).starts_with("S100=50\r\nS101=0\r\n")) << FileText(saved);
-    EXPECT_TRUE(FileText(saved).ends_with("S130=100\r\n>"));
-    const std::string traced = FileText(trace);
+    EXPECT_TRUE(ReadFile(saved).starts_with("S100=50\r\nS101=0\r\n")) << ReadFile(saved);
+    EXPECT_TRUE(ReadFile(saved).ends_with("S130=100\r\n>"));
+    const std::string traced = ReadFile(trace);
     for (const char* line : {"sent       2b  +     escape", "sent       0a  \\n    AT/L",
                              "read       3e  >     AT/L", "sent       58  X     ATX"}) {
         EXPECT_NE(traced.find(line), std::string::npos) << line << "\n" << traced;
@@ -728,7 +723,7 @@ TEST(ZelkctlModule, ReadSavesWhatWriteTakesBackAndPrintsOnlyWhatTheModuleListed)
     const Result read = InProcess({"read", "-p", "1", "-s", "M5", "-o", "m5.txt"});
     EXPECT_EQ(read.status, 0);
     EXPECT_NE(read.err.find("warning: S112=7 is not offered"), std::string::npos) << read.err;
-    EXPECT_EQ(FileText("m5.txt"),
+    EXPECT_EQ(ReadFile("m5.txt"),
               "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS110=3\r\nS111=0\r\nS112=7\r\n"
               "S113=0\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\nS124=0\r\nS125=2\r\n"
               "S126=0\r\nS127=0\r\nS128=0\r\n>");
@@ -816,11 +811,11 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
         held.insert(read.out.substr(read.out.find("S121=") + 5, 2));
     }
     // The refused ID went back and comes out first next time.
-    std::string given = FileText(ids);
+    std::string given = ReadFile(ids);
     given = given.substr(given.find("43\n") + 3, 2);
     held.insert(given);
-    EXPECT_EQ(held, (std::set<std::string>{"40", "41", "42"})) << FileText(ids);
-    std::istringstream lines(FileText(log));
+    EXPECT_EQ(held, (std::set<std::string>{"40", "41", "42"})) << ReadFile(ids);
+    std::istringstream lines(ReadFile(log));
     int records = 0;
     for (std::string line; std::getline(lines, line); ++records) {
         const QJsonObject object =

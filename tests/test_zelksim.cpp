@@ -42,7 +42,6 @@ TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
         std::vector<double> silences;
         bool escapes;
     };
-    // clang-format off
     const Row rows[] = {
         {.bytes = "+++", .silences = {.1, .1, .1}, .escapes = true},
         {.bytes = "+++", .silences = {.3, .2, .5}, .escapes = true},
@@ -52,7 +51,6 @@ TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
         {.bytes = "++A+++", .silences = {.1, .1, .1, .1, .1, .1}, .escapes = true},
         {.bytes = "++A++", .silences = {.1, .1, .1, .1, .1}, .escapes = false},
     };
-    // clang-format on
     for (const auto& [bytes, silences, escapes] : rows) {
         SCOPED_TRACE(testing::PrintToString(silences));
         ModuleModel model({.guardTime = 0.1, .responseDelay = 0.02});
@@ -76,7 +74,6 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
         const char* after;  // and its value afterwards
     };
     // The fault switches and the M5's unlisted S105 are pinned by the exchanges using them.
-    // clang-format off
     const Row rows[] = {
         {"NetworkIdHighPartKeepsLow", {}, "ATS120=7\n", ">", 120, "7.168"},
         {"TwoPartLocalIdSwitchesIdLength", {}, "ATS121=10.20\n", ">", 130, "100.100"},
@@ -85,7 +82,6 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
         {"TwoPartOnPlainRegister", {}, "ATS100=1.2\n", "ERROR\r\n>", 100, "50"},
         {"NotInSeries", {.series = 4}, "ATS129=1\n", "ERROR\r\n>", 129, ""},
     };
-    // clang-format on
     for (const auto& [name, options, command, reply, number, after] : rows) {
         SCOPED_TRACE(name);
         ModuleModel model(options);
