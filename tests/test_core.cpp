@@ -308,7 +308,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         double giveUp = 0;               // seconds from "AT/L" to the leave command
         const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
     };
-    const std::map<int, std::string> fskRates = {{100, "30"}, {110, "5"}, {113, "0"}};
     const std::string noReply = kCommandError + "||" +
                                 "The register list (\"AT/L\") did not come whole: 0 characters "
                                 "and no \">\".";
@@ -349,7 +348,7 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         {.name = "M5, LoRa", .module = {.series = 4},
          .registers = {{100, "30"}, {110, "6"}, {113, "1"}}, .changed = {{S110, 6}, {S113, 1}},
          .leave = "ATO", .lastRate = "18750 bps"},
-        {.name = "R3", .module = {.series = 6}, .registers = fskRates,
+        {.name = "R3", .module = {.series = 6}, .registers = {{100, "30"}, {110, "5"}, {113, "0"}},
          .changed = {{S100, 30}, {S110, 5}, {S113, 0}}},
     };
     // clang-format on

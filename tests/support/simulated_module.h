@@ -73,7 +73,6 @@ class SimulatedModule {
         return state_->wire;
     }
     std::string sentByHost() const;
-    // Instants at which the host sent the given byte.
     std::vector<double> hostByteTimes(uint8_t byte) const;
     void clearWire() {
         state_->deliverDue();
