@@ -177,8 +177,7 @@ TEST_F(SettingFiles, CancellingChangesNothing) {
     EXPECT_EQ(Snapshot(), before);
 }
 
-// Installed, the program finds its panel in a data directory; its own folder is then no
-// place for the user's files, even for root, who could write there.
+// Its own folder is then no place for the user's files, even for root, who could write there.
 TEST_F(SettingFiles, AnInstalledProgramSavesToTheUsersDocumentsOrHome) {
     const fs::path data = dir_ / "share";
     fs::create_directories(data);
@@ -219,9 +218,8 @@ TEST_F(SettingFiles, AFailedSaveKeepsTheOldFileAndSaysSo) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
-// A folder that takes no temporary file, with a file its user may write: the save writes it
-// in place; elsewhere the file is replaced whole (a new inode). Either way it keeps its
-// permissions. Root writes anywhere, so as root the test runs itself again as nobody.
+// Elsewhere the file is replaced whole (a new inode); either way it keeps its permissions.
+// Root writes anywhere, so as root the test runs itself again as nobody.
 TEST_F(SettingFiles, SavesInPlaceWhereTheFolderTakesNoTemporaryFile) {
     if (geteuid() == 0) {
         // The checkout may lie where nobody cannot go (root's home): nobody runs a copy of
