@@ -100,7 +100,6 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         std::string sent = "";  // all sent for a failed escape
         int polls = 0;          // the poll that finds the prompt
     };
-    // clang-format off
     const Row rows[] = {
         {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .polls = 3},
         {.baudRate = 600, .guard = 0.3, .noise = 59, .polls = 60},
@@ -108,7 +107,6 @@ TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
         {.baudRate = 2400, .guard = 0.1, .reply = "", .productIndex = 4, .sent = "+++\rATO\n"},
         {.baudRate = 115200, .guard = 0.1, .reply = "", .productIndex = 6, .sent = "+++\rATX\n"},
     };
-    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         Attach({.escapeReply = row.reply, .noiseBeforePrompt = row.noise}, row.productIndex);
@@ -310,7 +308,6 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         double giveUp = 0;               // seconds from "AT/L" to the leave command
         const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
     };
-    const std::map<int, std::string> fskRates = {{100, "30"}, {110, "5"}, {113, "0"}};
     const std::string noReply = kCommandError + "||" +
                                 "The register list (\"AT/L\") did not come whole: 0 characters "
                                 "and no \">\".";
@@ -351,7 +348,7 @@ TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
         {.name = "M5, LoRa", .module = {.series = 4},
          .registers = {{100, "30"}, {110, "6"}, {113, "1"}}, .changed = {{S110, 6}, {S113, 1}},
          .leave = "ATO", .lastRate = "18750 bps"},
-        {.name = "R3", .module = {.series = 6}, .registers = fskRates,
+        {.name = "R3", .module = {.series = 6}, .registers = {{100, "30"}, {110, "5"}, {113, "0"}},
          .changed = {{S100, 30}, {S110, 5}, {S113, 0}}},
     };
     // clang-format on

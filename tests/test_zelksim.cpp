@@ -42,7 +42,6 @@ TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
         std::vector<double> silences;
         bool escapes;
     };
-    // clang-format off
     const Row rows[] = {
         {.bytes = "+++", .silences = {.1, .1, .1}, .escapes = true},
         {.bytes = "+++", .silences = {.3, .2, .5}, .escapes = true},
@@ -52,7 +51,6 @@ TEST(ModuleModel, OnlyThreeGuardedPlusSignsTakeTheEscape) {
         {.bytes = "++A+++", .silences = {.1, .1, .1, .1, .1, .1}, .escapes = true},
         {.bytes = "++A++", .silences = {.1, .1, .1, .1, .1}, .escapes = false},
     };
-    // clang-format on
     for (const auto& [bytes, silences, escapes] : rows) {
         SCOPED_TRACE(testing::PrintToString(silences));
         ModuleModel model({.guardTime = 0.1, .responseDelay = 0.02});
@@ -76,22 +74,14 @@ TEST(ModuleModel, AnswersCommandsAndSetsRegistersUnlessAFaultIsSwitchedOn) {
         const char* after;  // and its value afterwards
     };
     // The fault switches and the M5's unlisted S105 are pinned by the exchanges using them.
-    // clang-format off
     const Row rows[] = {
-        {.name = "NetworkIdHighPartKeepsLow", .options = {}, .command = "ATS120=7\n", .reply = ">",
-         .number = 120, .after = "7.168"},
-        {.name = "TwoPartLocalIdSwitchesIdLength", .options = {}, .command = "ATS121=10.20\n",
-         .reply = ">", .number = 130, .after = "100.100"},
-        {.name = "OnePartLocalIdSwitchesBack", .options = {.twoByteIds = true},
-         .command = "ATS121=9\n", .reply = ">", .number = 130, .after = "100"},
-        {.name = "TooLarge", .options = {}, .command = "ATS100=256\n", .reply = "ERROR\r\n>",
-         .number = 100, .after = "50"},
-        {.name = "TwoPartOnPlainRegister", .options = {}, .command = "ATS100=1.2\n",
-         .reply = "ERROR\r\n>", .number = 100, .after = "50"},
-        {.name = "NotInSeries", .options = {.series = 4}, .command = "ATS129=1\n",
-         .reply = "ERROR\r\n>", .number = 129, .after = ""},
+        {"NetworkIdHighPartKeepsLow", {}, "ATS120=7\n", ">", 120, "7.168"},
+        {"TwoPartLocalIdSwitchesIdLength", {}, "ATS121=10.20\n", ">", 130, "100.100"},
+        {"OnePartLocalIdSwitchesBack", {.twoByteIds = true}, "ATS121=9\n", ">", 130, "100"},
+        {"TooLarge", {}, "ATS100=256\n", "ERROR\r\n>", 100, "50"},
+        {"TwoPartOnPlainRegister", {}, "ATS100=1.2\n", "ERROR\r\n>", 100, "50"},
+        {"NotInSeries", {.series = 4}, "ATS129=1\n", "ERROR\r\n>", 129, ""},
     };
-    // clang-format on
     for (const auto& [name, options, command, reply, number, after] : rows) {
         SCOPED_TRACE(name);
         ModuleModel model(options);

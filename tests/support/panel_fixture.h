@@ -24,11 +24,9 @@
 #include "window/panel/panel_ids.h"
 #include "window/panel/register_controls.h"
 
-// Loads PANEL from ZelkConfig_en.uir beside the test binary, with every callback of the
-// program bound and popups answered by the test seam; stores the handle in panelHandle and
-// returns it (negative when loading failed).
+// Loads PANEL beside the test binary, every callback bound and popups answered by the test
+// seam, into panelHandle; negative when loading failed.
 int LoadTestPanel();
-// Discards the panel loaded by LoadTestPanel and sets panelHandle back to -1.
 void DiscardTestPanel();
 
 // The program as it starts (StartZelkConfig), with popups answered by the test seam; each
@@ -49,7 +47,6 @@ int Minimum(int control);
 int Maximum(int control);
 
 using Items = std::vector<std::pair<std::string, int>>;
-// A list's items, text and value, in order.
 Items ListItems(int control);
 
 // Operates the control as a user does (one commit) and fails the test when it cannot.

@@ -2,7 +2,9 @@
 // early: the destructors undo it.
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <optional>
 #include <string>
@@ -42,3 +44,15 @@ struct OnExit {
 };
 template <typename Undo>
 OnExit(Undo) -> OnExit<Undo>;
+
+// Writes past `bytes` fail as on a full disk, for root as well, until the result goes.
+inline auto LimitFileSize(rlim_t bytes) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limit{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return OnExit{[saved, handler = signal(SIGXFSZ, SIG_IGN)] {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, handler);
+    }};
+}

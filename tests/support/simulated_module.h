@@ -72,9 +72,7 @@ class SimulatedModule {
         state_->deliverDue();
         return state_->wire;
     }
-    // The bytes the host sent, concatenated.
     std::string sentByHost() const;
-    // Instants at which the host sent the given byte.
     std::vector<double> hostByteTimes(uint8_t byte) const;
     void clearWire() {
         state_->deliverDue();
@@ -86,8 +84,7 @@ class SimulatedModule {
     int openCount() const { return state_->opens; }
     int closeCount() const { return state_->closes; }
     bool isOpen() const { return state_->open; }
-    // The next open of the port fails with this error, as if the device were missing or
-    // busy.
+    // The next open of the port fails with this error, as if the device were missing or busy.
     void failNextOpen(int error = RS232_OPEN_FAILED) { state_->nextOpenError = error; }
     // The adapter is pulled once the host has sent this many more bytes (0: now): from
     // then on the device answers every call with RS232_DEVICE_GONE, until a new open.

@@ -8,9 +8,8 @@
 
 class ZelksimProcess {
   public:
-    // Starts build/zelksim (or $ZELKSIM) with these options and waits for its link, failing
-    // the test without one; the link's path is unique to the process and the count of
-    // simulators started.
+    // Starts zelksim with these options and waits for its link, a path unique to the
+    // process and the count of simulators started, failing the test without one.
     explicit ZelksimProcess(const std::vector<std::string>& options = {});
     // Stops it as a user does, with SIGTERM; it must end cleanly.
     ~ZelksimProcess();
