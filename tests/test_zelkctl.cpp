@@ -586,14 +586,17 @@ TEST(ZelkctlOnAPty, ADeviceGoneMidwaySaysSoInItsExitCode) {
     ZelksimProcess slow({"--byte-interval", "0.05"});
     QProcess process;
     process.start(QString::fromStdString(ZelkctlPath()),
-                  {"read", "-p", QString::fromStdString(slow.link()), "-s", "T1b"});
-    ASSERT_TRUE(process.waitForStarted());
-    usleep(1500000);
+                  {"read", "-v", "-p", QString::fromStdString(slow.link()), "-s", "T1b"});
+    process.setReadChannel(QProcess::StandardError);
+    QByteArray said;
+    while (!said.contains("step: AT/L") && process.waitForReadyRead(30000)) {
+        said += process.readAllStandardError();
+    }
+    ASSERT_TRUE(said.contains("step: AT/L")) << said.toStdString();
     slow.Kill();
     ASSERT_TRUE(process.waitForFinished(30000));
     EXPECT_EQ(process.exitCode(), 7);
-    EXPECT_NE(process.readAllStandardError().toStdString().find("the device is gone"),
-              std::string::npos);
+    EXPECT_TRUE((said + process.readAllStandardError()).contains("the device is gone"));
 }
 
 TEST(ZelkctlOnAPty, DetectsRateAndFormatAndRunsOnSeveralPortsAtOnce) {
