@@ -148,12 +148,12 @@ TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     EXPECT_EQ(LoggedHostBytes(log, stamps), "x+++AT/L\nATS105=1\nAT/V\n");
     std::remove(log.c_str());
     // Each "+" no sooner than the guard time after the byte before, less the lag with which
-    // that byte was stamped; the upper bound only catches a wait gone far astray.
+    // that byte was stamped. How much later is the machine's load; the virtual clock's
+    // tests pin the waits themselves.
     for (std::size_t i = 1; i < writes.size(); ++i) {
         const double stampingDelay = stamps[i - 1] - writes[i - 1];
         EXPECT_GE(stampingDelay, 0.0) << "stamped before it was written";
         EXPECT_GE(stamps[i] - stamps[i - 1], 0.1 - stampingDelay) << "guard before + " << i;
-        EXPECT_LE(stamps[i] - stamps[i - 1], 0.5) << "guard before + " << i;
     }
 }
 
