@@ -10,3 +10,11 @@ const RegisterRow* FindRegister(int number) {
     }
     return nullptr;
 }
+
+void SetRegister(ParameterSet* set, const RegisterRow& row, uint8_t high, bool withLow,
+                 uint8_t low) {
+    set->*row.high = high;
+    if (withLow && row.low != nullptr) {
+        set->*row.low = low;
+    }
+}

@@ -87,3 +87,7 @@ inline constexpr RegisterRow kRegisterTable[] = {
 
 // The row of a register, or nullptr when the register is not part of the set.
 const RegisterRow* FindRegister(int number);
+// Puts a value into a register of the set: its high part, and its low part only when one
+// is given and the register has one.
+void SetRegister(ParameterSet* set, const RegisterRow& row, uint8_t high, bool withLow,
+                 uint8_t low);

@@ -100,9 +100,14 @@ void TraceNote(const std::string& note) {
 }
 
 #ifndef _WIN32
-// The device the variable ZELK_COMn names for port n, or nullptr when it names none.
+// The variable that may name the device of port n: ZELK_COMn.
+std::string AliasVariable(int port) {
+    return "ZELK_COM" + std::to_string(port);
+}
+
+// The device that variable names, or nullptr when it names none.
 const char* AliasOf(int port) {
-    const char* alias = std::getenv(("ZELK_COM" + std::to_string(port)).c_str());
+    const char* alias = std::getenv(AliasVariable(port).c_str());
     return alias != nullptr && alias[0] != '\0' ? alias : nullptr;
 }
 #endif
@@ -327,7 +332,7 @@ const char* ComPortAlias(int port) {
     variable.clear();
 #ifndef _WIN32
     if (ValidPort(port) && AliasOf(port) != nullptr) {
-        variable = "ZELK_COM" + std::to_string(port);
+        variable = AliasVariable(port);
     }
 #else
     (void)port;
@@ -360,7 +365,7 @@ const char* DescribeComPorts() {
         const char* alias = AliasOf(port);
         const std::size_t index = static_cast<std::size_t>(port - 1);
         if (alias != nullptr) {
-            line += std::string(alias) + " (set by ZELK_" + comName + ")";
+            line += std::string(alias) + " (set by " + AliasVariable(port) + ")";
         } else if (index < ports.size()) {
             line += ports[index].systemLocation;
             if (!ports[index].description.empty()) {
@@ -411,11 +416,7 @@ std::vector<ComPortEntry> ListComPorts(bool probe) {
         ComPortEntry entry;
         entry.port = port;
         entry.device = ComPortDeviceName(port);
-#ifndef _WIN32
-        if (AliasOf(port) != nullptr) {
-            entry.alias = "ZELK_COM" + std::to_string(port);
-        }
-#endif
+        entry.alias = ComPortAlias(port);
         // On Windows every number has a name; only those the system reports are ports.
         if (!entry.device.empty() && (describe(entry) || !entry.alias.empty())) {
             entries.push_back(entry);

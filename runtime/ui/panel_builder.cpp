@@ -289,14 +289,12 @@ QWidget* BuildBody(const Definition& definition, Control& control, Panel& panel)
     Fail(QStringLiteral("%1: unknown kind").arg(definition.where()));
 }
 
-// The room a label's text needs: its widest line by the lines' count. What the label's own
-// size hint gives, for a fraction of its cost: that lays the text out as a paragraph, which
-// for the panel's labels took longer than building all its other controls.
+// The room a label's text needs: its widest line by the lines' count, a line's width the
+// sum of its characters' advances. The label lays out and shapes its text when it paints;
+// doing that here as well, for every label before the window shows, costs start-up time.
+// A label's texts are plain words, where the sum is the shaped width or, with kerning, a
+// little more.
 QSize TextSize(const QLabel& label) {
-    // The sum of the characters' advances, without the shaping a whole line's advance asks
-    // for: the label shapes its text when it paints, and shaping it once more here, for
-    // every label before the window shows, was a good part of the start-up. A label's texts
-    // are plain words, where the sum is the shaped width or, with kerning, a little more.
     const QFontMetricsF metrics(label.font());
     const QStringList lines = label.text().split(QLatin1Char('\n'));
     qreal width = 0;

@@ -45,7 +45,7 @@ std::string WithLists(std::string text) {
 }
 
 // "  -p, --port PORT    text", the text wrapped under itself.
-std::string OptionLine(const OptionSpec& option) {
+std::string OptionLine(const OptionRow& option) {
     const std::string names = option.names;
     const std::size_t comma = names.find(',');
     std::string line = comma == std::string::npos
@@ -78,7 +78,7 @@ std::string OptionLine(const OptionSpec& option) {
 
 }  // namespace
 
-const OptionSpec kOptions[kOptionCount] = {
+const OptionRow kOptions[kOptionCount] = {
     {"p,port", "PORT", kTalksToModule,
      "COM1 to COM12 (or 1 to 12) as the window numbers them, or a device path such as "
      "/dev/ttyUSB0; repeat it to run the command on several ports at once"},
@@ -116,7 +116,7 @@ const OptionSpec kOptions[kOptionCount] = {
     {"v,verbose", nullptr, kAll, "say each step of the exchanges on stderr"},
 };
 
-const CommandSpec kCommands[kCommandCount] = {
+const CommandRow kCommands[kCommandCount] = {
     {Command::Ports, "ports", "[--probe]",
      "list the serial ports with their COM numbers, devices and USB descriptions",
      "Lists the serial ports with their COM numbers, devices, USB descriptions, serial\n"
@@ -167,13 +167,13 @@ std::string GeneralHelp() {
         "wait. The command line and its files are checked whole before a port is opened.\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& command : kCommands) {
+    for (const CommandRow& command : kCommands) {
         std::string line = std::string("  ") + command.name;
         line.resize(12, ' ');
         text += line + command.summary + "\n";
     }
     text += "\nOptions (zelkctl help COMMAND lists those of a command):\n";
-    for (const OptionSpec& option : kOptions) {
+    for (const OptionRow& option : kOptions) {
         text += OptionLine(option);
     }
     text +=
@@ -190,10 +190,10 @@ std::string GeneralHelp() {
            "--log line.jsonl\n";
 }
 
-std::string CommandHelp(const CommandSpec& command) {
+std::string CommandHelp(const CommandRow& command) {
     std::string text = std::string("Usage: zelkctl ") + command.name + " " + command.arguments +
                        " [options]\n\n" + command.details + "\nOptions:\n";
-    for (const OptionSpec& option : kOptions) {
+    for (const OptionRow& option : kOptions) {
         if ((option.commands & Bit(command.command)) != 0) {
             text += OptionLine(option);
         }

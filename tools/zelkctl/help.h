@@ -11,14 +11,14 @@ constexpr unsigned Bit(Command command) {
     return 1u << static_cast<unsigned>(command);
 }
 
-struct OptionSpec {
+struct OptionRow {
     const char* names;  // "p,port": the short and long names, or the long name alone
     const char* value;  // the value's name in the help, "PORT"; nullptr for a switch
     unsigned commands;  // the commands that take it, as Bit()s
     const char* help;   // "{series}", "{rates}" and "{formats}" stand for those lists
 };
 
-struct CommandSpec {
+struct CommandRow {
     Command command;
     const char* name;
     const char* arguments;  // what follows the command name in its usage line
@@ -27,10 +27,10 @@ struct CommandSpec {
 };
 
 constexpr std::size_t kOptionCount = 17;
-extern const OptionSpec kOptions[kOptionCount];
+extern const OptionRow kOptions[kOptionCount];
 constexpr std::size_t kCommandCount = 7;
-extern const CommandSpec kCommands[kCommandCount];
+extern const CommandRow kCommands[kCommandCount];
 
 // The help of zelkctl, or of one command.
 std::string GeneralHelp();
-std::string CommandHelp(const CommandSpec& command);
+std::string CommandHelp(const CommandRow& command);

@@ -33,11 +33,11 @@ struct Options {
 };
 
 void AddOptions(QCommandLineParser& parser, Options& options) {
-    for (const OptionSpec& spec : kOptions) {
-        const QStringList names = QString::fromLatin1(spec.names).split(',');
+    for (const OptionRow& option : kOptions) {
+        const QStringList names = QString::fromLatin1(option.names).split(',');
         options.byTable.push_back(
-            spec.value != nullptr
-                ? std::make_unique<QCommandLineOption>(names, QString(), spec.value)
+            option.value != nullptr
+                ? std::make_unique<QCommandLineOption>(names, QString(), option.value)
                 : std::make_unique<QCommandLineOption>(names));
         parser.addOption(*options.byTable.back());
     }
@@ -45,8 +45,8 @@ void AddOptions(QCommandLineParser& parser, Options& options) {
     parser.addOption(options.version);
 }
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& command : kCommands) {
+const CommandRow* FindCommand(const std::string& name) {
+    for (const CommandRow& command : kCommands) {
         if (name == command.name) {
             return &command;
         }
@@ -146,7 +146,7 @@ bool Fail(CommandLine* line, const std::string& text) {
     return false;
 }
 
-bool TakeFile(const QStringList& positional, const CommandSpec& command, CommandLine* line) {
+bool TakeFile(const QStringList& positional, const CommandRow& command, CommandLine* line) {
     const bool takesFile = command.command == Command::Write || command.command == Command::Diff ||
                            command.command == Command::Check;
     if (positional.size() > (takesFile ? 2 : 1)) {
@@ -299,7 +299,7 @@ bool AnswerHelp(const QCommandLineParser& parser, const Options& options, Comman
     }
     const std::string topic =
         positional.value(positional.value(0) == QLatin1String("help") ? 1 : 0).toStdString();
-    const CommandSpec* command = FindCommand(topic);
+    const CommandRow* command = FindCommand(topic);
     if (!topic.empty() && command == nullptr) {
         Fail(line, "no command \"" + topic + "\" to help with");
         return true;
@@ -312,9 +312,9 @@ bool AnswerHelp(const QCommandLineParser& parser, const Options& options, Comman
 }  // namespace
 
 const char* CommandName(Command command) {
-    for (const CommandSpec& spec : kCommands) {
-        if (spec.command == command) {
-            return spec.name;
+    for (const CommandRow& row : kCommands) {
+        if (row.command == command) {
+            return row.name;
         }
     }
     return "";
@@ -355,7 +355,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         return line;
     }
     const std::string name = parser.positionalArguments().value(0).toStdString();
-    const CommandSpec* command = FindCommand(name);
+    const CommandRow* command = FindCommand(name);
     if (command == nullptr) {
         Fail(&line, name.empty() ? "say which command to run" : "unknown command \"" + name + "\"");
         return line;

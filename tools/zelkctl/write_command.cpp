@@ -42,10 +42,7 @@ int ComposeWrite(const Request& request, const Plan& plan, const ModuleList& mod
     for (const RegisterRow& row : kRegisterTable) {
         const PlannedValue& value = plan.values[static_cast<std::size_t>(row.number)];
         if (value.given) {
-            set->*row.high = value.high;
-            if (value.twoPart && row.low != nullptr) {
-                set->*row.low = value.low;
-            }
+            SetRegister(set, row, value.high, value.twoPart, value.low);
         } else if (WriteSends(request.series, row.number) &&
                    !module.listed[static_cast<std::size_t>(row.number)]) {
             if (row.values != ValueRule::FixedList || row.list != &serialFormatList) {
@@ -82,7 +79,7 @@ int CheckWriteValues(const Request& request, const Plan& plan, const ModuleList&
 }
 
 // Takes the module's ID from the counter file, now that nothing else can stop the write.
-int TakeCounterId(const Request& request, const Plan& plan, ParameterSet* set, DeviceId* id) {
+int TakeCounterId(const Plan& plan, ParameterSet* set, DeviceId* id) {
     if (plan.counter.empty()) {
         return kExitDone;
     }
@@ -97,12 +94,8 @@ int TakeCounterId(const Request& request, const Plan& plan, ParameterSet* set, D
                                        " changed from one-part to two-part IDs "
                                        "or back while this write was checked");
     }
-    set->*row.high = id->high;
-    if (id->twoPart && row.low != nullptr) {
-        set->*row.low = id->low;
-    }
+    SetRegister(set, row, id->high, id->twoPart, id->low);
     Result()[QStringLiteral("id")] = QString::fromStdString(IdText(*id));
-    (void)request;
     return kExitDone;
 }
 
@@ -204,7 +197,7 @@ int WriteCommand(const Request& request, const Plan& plan) {
     }
     DeviceId id{};
     if (status != kExitDone || StopRequested("before the write; nothing was written", &status) ||
-        (status = TakeCounterId(request, plan, &set, &id)) != kExitDone) {
+        (status = TakeCounterId(plan, &set, &id)) != kExitDone) {
         return status;
     }
     WriteReport report;
