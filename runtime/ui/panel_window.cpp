@@ -8,7 +8,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -73,6 +72,11 @@ QPalette PanelPalette(const QColor& background, const QColor& dimmedText) {
 
 PanelWindow::PanelWindow(int handle) : handle_(handle), surface_(new QWidget(this)) {
     surface_->setAutoFillBackground(true);
+    iconTimer_.setSingleShot(true);
+    QObject::connect(&iconTimer_, &QTimer::timeout, this, [this] {
+        setWindowIcon(QIcon(iconFile_));
+        iconFile_.clear();
+    });
 }
 
 void PanelWindow::scrollSurface() {
@@ -190,10 +194,7 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
         surface_->removeEventFilter(this);
         // After this paint has reached the screen: Qt hands the painted window over once
         // every widget in it has painted.
-        QTimer::singleShot(0, this, [this] {
-            setWindowIcon(QIcon(iconFile_));
-            iconFile_.clear();
-        });
+        iconTimer_.start(0);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <deque>
 #include <map>
@@ -126,6 +127,7 @@ class PanelWindow : public QWidget {
     QPoint home_;
     bool frameKnown_ = false;  // fitted with the window system's real frame
     QString iconFile_;         // empty once the icon is set, or when there is none
+    QTimer iconTimer_;
 };
 
 // The colours a panel draws with: all of them, in every state, so that no colour comes
