@@ -3,8 +3,11 @@
 // that the readers of the parts need no error paths of their own.
 #include "runtime/ui/panel_json.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <unordered_set>
 
 namespace panel_json {
@@ -59,6 +62,26 @@ void AppendCodePoint(std::string& text, char32_t code) {
     }
 }
 
+// What each byte is to the two loops that see most of a file, the one over white space and
+// the one over a string's plain characters: one look in a table each instead of a chain of
+// comparisons.
+enum ByteClass : unsigned char { otherByte = 0, spaceByte = 1, plainByte = 2 };
+
+constexpr std::array<unsigned char, 256> byteClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0x20; c < 0x80; ++c) {
+        classes[std::size_t(c)] = plainByte;
+    }
+    classes['"'] = classes['\\'] = otherByte;
+    classes[' '] = plainByte | spaceByte;
+    classes['\t'] = classes['\n'] = classes['\r'] = spaceByte;
+    return classes;
+}();
+
+unsigned char ClassOf(char c) {
+    return byteClasses[static_cast<unsigned char>(c)];
+}
+
 // Beyond this many keys an object keeps a set of them for the check for a repeated key, so
 // that a file of one huge object costs time in proportion to its size.
 constexpr std::size_t keysSearchedInLine = 16;
@@ -89,7 +112,7 @@ class Reader {
     bool Next(char c) const { return at_ != end_ && *at_ == c; }
 
     void SkipSpace() {
-        while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) {
+        while (at_ != end_ && (ClassOf(*at_) & spaceByte) != 0) {
             ++at_;
         }
     }
@@ -120,37 +143,40 @@ class Reader {
     }
 
     Value Literal(std::string_view word, Value value) {
-        if (std::size_t(end_ - at_) < word.size() || std::memcmp(at_, word.data(), word.size()) != 0) {
+        if (std::size_t(end_ - at_) < word.size() ||
+            std::memcmp(at_, word.data(), word.size()) != 0) {
             Refuse("missing value", at_);
         }
         at_ += word.size();
         return value;
     }
 
+    // Elements and members gather on one stack for the whole document, and each array or
+    // object takes its own in one allocation of the right size when it closes: a vector
+    // grown element by element would allocate and move several times for each.
     Value ParseArray(int depth) {
         if (depth > maximumDepth) {
             Refuse("too deeply nested", at_);
         }
         ++at_;
-        Value::Array items;
+        const std::size_t base = items_.size();
         SkipSpace();
-        if (Next(']')) {
-            ++at_;
-            return Value(std::move(items));
-        }
-        for (;;) {
-            SkipSpace();
-            items.push_back(ParseValue(depth));
-            SkipSpace();
-            if (Next(']')) {
+        while (!Next(']')) {
+            if (items_.size() != base) {
+                if (!Next(',')) {
+                    Refuse("missing ',' or ']'", at_);
+                }
                 ++at_;
-                return Value(std::move(items));
+                SkipSpace();
             }
-            if (!Next(',')) {
-                Refuse("missing ',' or ']'", at_);
-            }
-            ++at_;
+            items_.push_back(ParseValue(depth));
+            SkipSpace();
         }
+        ++at_;
+        Value::Array items(std::make_move_iterator(items_.begin() + std::ptrdiff_t(base)),
+                           std::make_move_iterator(items_.end()));
+        items_.resize(base);
+        return Value(std::move(items));
     }
 
     Value ParseObject(int depth) {
@@ -158,51 +184,51 @@ class Reader {
             Refuse("too deeply nested", at_);
         }
         ++at_;
-        Value::Object members;
+        const std::size_t base = members_.size();
         std::unordered_set<std::string> keys;
         SkipSpace();
-        if (Next('}')) {
-            ++at_;
-            return Value(std::move(members));
-        }
-        for (;;) {
-            SkipSpace();
+        while (!Next('}')) {
+            if (members_.size() != base) {
+                if (!Next(',')) {
+                    Refuse("missing ',' or '}'", at_);
+                }
+                ++at_;
+                SkipSpace();
+            }
             if (!Next('"')) {
                 Refuse("missing key", at_);
             }
-            std::string key = ParseKey(members, keys);
+            std::string key = ParseKey(base, keys);
             SkipSpace();
             if (!Next(':')) {
                 Refuse("missing ':' after a key", at_);
             }
             ++at_;
             SkipSpace();
-            members.push_back(Member{std::move(key), ParseValue(depth)});
+            Value value = ParseValue(depth);
+            members_.push_back(Member{std::move(key), std::move(value)});
             SkipSpace();
-            if (Next('}')) {
-                ++at_;
-                return Value(std::move(members));
-            }
-            if (!Next(',')) {
-                Refuse("missing ',' or '}'", at_);
-            }
-            ++at_;
         }
+        ++at_;
+        Value::Object members(std::make_move_iterator(members_.begin() + std::ptrdiff_t(base)),
+                              std::make_move_iterator(members_.end()));
+        members_.resize(base);
+        return Value(std::move(members));
     }
 
     // A key, refused when the object already has it; the reason shows it as the file has it.
-    std::string ParseKey(const Value::Object& members, std::unordered_set<std::string>& keys) {
+    std::string ParseKey(std::size_t base, std::unordered_set<std::string>& keys) {
         const char* start = at_;
         std::string key = ParseString();
+        const auto members = members_.begin() + std::ptrdiff_t(base);
         bool repeated = false;
-        if (members.size() < keysSearchedInLine) {
-            for (const Member& member : members) {
-                repeated = repeated || member.key == key;
-            }
+        if (members_.size() - base < keysSearchedInLine) {
+            repeated = std::any_of(members, members_.end(),
+                                   [&key](const Member& member) { return member.key == key; });
         } else {
             if (keys.empty()) {
-                for (const Member& member : members) {
-                    keys.insert(member.key);
+                for (auto member = members; member != members_.end(); ++member) {
+                    keys.insert(member->key);
                 }
             }
             repeated = !keys.insert(key).second;
@@ -217,11 +243,16 @@ class Reader {
     // one.
     std::string ParseString() {
         const char* open = at_++;
-        std::string text;
+        while (at_ != end_ && (ClassOf(*at_) & plainByte) != 0) {
+            ++at_;
+        }
+        if (at_ != end_ && *at_ == '"') {  // most strings: plain characters only
+            return std::string(open + 1, at_++);
+        }
+        std::string text(open + 1, at_);
         for (;;) {
             const char* run = at_;
-            while (at_ != end_ && static_cast<unsigned char>(*at_) >= 0x20 &&
-                   static_cast<unsigned char>(*at_) < 0x80 && *at_ != '"' && *at_ != '\\') {
+            while (at_ != end_ && (ClassOf(*at_) & plainByte) != 0) {
                 ++at_;
             }
             text.append(run, at_);
@@ -361,6 +392,15 @@ class Reader {
         if (at_ != end_ && IsDigit(*at_)) {
             Refuse("invalid number", at_);  // a leading zero
         }
+        // Most numbers of a panel file are small whole ones, exact in a double as they are.
+        const bool negative = *start == '-';
+        if (at_ - start - int(negative) <= 15 && std::all_of(start + int(negative), at_, IsDigit)) {
+            long long whole = 0;
+            for (const char* digit = start + int(negative); digit != at_; ++digit) {
+                whole = whole * 10 + (*digit - '0');
+            }
+            return Value(negative ? -double(whole) : double(whole));
+        }
         double number = 0;
         const std::from_chars_result result = std::from_chars(start, at_, number);
         if (result.ec != std::errc() || result.ptr != at_) {
@@ -372,6 +412,8 @@ class Reader {
     const char* begin_;
     const char* at_;
     const char* end_;
+    std::vector<Value> items_;
+    std::vector<Member> members_;
 };
 
 }  // namespace
