@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -24,12 +25,13 @@ class Value {
     using Array = std::vector<Value>;
     using Object = std::vector<Member>;  // in file order, each key once
 
-    Value() = default;
-    explicit Value(bool flag) : data_(flag) {}
-    explicit Value(double number) : data_(number) {}
-    explicit Value(std::string text) : data_(std::move(text)) {}
-    explicit Value(Array items) : data_(std::move(items)) {}
-    explicit Value(Object members) : data_(std::move(members)) {}
+    // Defined below Member: a list of members can be made only once Member is complete.
+    Value();
+    explicit Value(bool flag);
+    explicit Value(double number);
+    explicit Value(std::string text);
+    explicit Value(Array items);
+    explicit Value(Object members);
 
     bool isNull() const { return std::holds_alternative<std::nullptr_t>(data_); }
     // Each of these is null when the value is of another type.
@@ -51,6 +53,13 @@ struct Member {
     std::string key;
     Value value;
 };
+
+inline Value::Value() = default;
+inline Value::Value(bool flag) : data_(flag) {}
+inline Value::Value(double number) : data_(number) {}
+inline Value::Value(std::string text) : data_(std::move(text)) {}
+inline Value::Value(Array items) : data_(std::move(items)) {}
+inline Value::Value(Object members) : data_(std::move(members)) {}
 
 // Why a document was refused, and the offset of the byte at fault from the file's start.
 struct ParseError {
