@@ -10,9 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadialGradient>
@@ -112,10 +109,9 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
 
 QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
     auto* list = new PanelList(panel.surface);
-    const QJsonArray items = definition.array("items");
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const Definition item(items[i].toObject(),
-                              QStringLiteral("%1, item %2").arg(definition.where()).arg(i + 1));
+    const panel_json::Value::Array& items = definition.array("items");
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Definition item(items[i], ", item ", static_cast<long long>(i) + 1, {}, &definition);
         const long long value = item.integer("value");
         CheckFits(item, control, value, "item value");
         // The value travels with the item, so that an entry is never found by its position.
@@ -424,13 +420,14 @@ void ApplyWindowDefinition(const Definition& definition, const QDir& directory, 
 
 void BuildControls(const Definition& definition, Panel& panel) {
     std::set<QString> constants;
-    const QJsonArray controls = definition.array("controls");
+    const panel_json::Value::Array& controls = definition.array("controls");
     std::vector<QWidget*> decorations;
-    for (qsizetype i = 0; i < controls.size(); ++i) {
-        const QJsonObject entry = controls[i].toObject();
-        const QString name = entry.value(QLatin1String("constant")).toString();
-        const Definition control(entry, name.isEmpty() ? QStringLiteral("control %1").arg(i + 1)
-                                                       : QStringLiteral("control %1").arg(name));
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        // Named by its constant where it has one, else by its place in the list.
+        const panel_json::Value* constant = controls[i].find("constant");
+        const std::string* name = constant != nullptr ? constant->text() : nullptr;
+        const Definition control(controls[i], "control ", static_cast<long long>(i) + 1,
+                                 name != nullptr ? std::string_view(*name) : std::string_view());
         BuildControl(control, panel, constants);
         const Control& built = panel.controls.at(int(control.integer("id")));
         if (built.kind == Kind::Decoration) {
@@ -467,8 +464,8 @@ void BindCloseControl(const Definition& definition, Panel& panel) {
 
 }  // namespace
 
-void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel) {
-    const Definition definition(object, QStringLiteral("panel %1").arg(panel.resourceId));
+void BuildPanelFrom(const panel_json::Value& object, const QDir& directory, Panel& panel) {
+    const Definition definition(object, "panel ", panel.resourceId);
     ApplyWindowDefinition(definition, directory, panel);
     BuildControls(definition, panel);
     BindCloseControl(definition, panel);

@@ -9,7 +9,6 @@
 // builder (panel_builder.cpp) makes the window and its controls.
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <climits>
 #include <map>
 
@@ -100,15 +99,15 @@ DataType DataTypeFor(const Definition& definition, Kind kind) {
 
 namespace {
 
-QJsonObject FindPanelDefinition(const QJsonDocument& document, int panelId) {
-    if (!document.isObject() || !document.object().value(QLatin1String("panels")).isArray()) {
+const panel_json::Value& FindPanelDefinition(const panel_json::Value& document, int panelId) {
+    const panel_json::Value* panels = document.find("panels");
+    if (panels == nullptr || panels->array() == nullptr) {
         Fail(QStringLiteral("no list of \"panels\""));
     }
-    const QJsonArray panels = document.object().value(QLatin1String("panels")).toArray();
-    for (const QJsonValue& entry : panels) {
-        const Definition panel(entry.toObject(), QStringLiteral("panel"));
+    for (const panel_json::Value& entry : *panels->array()) {
+        const Definition panel(entry, "panel");
         if (panel.integer("id", -1) == panelId) {
-            return entry.toObject();
+            return entry;
         }
     }
     Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
@@ -123,30 +122,30 @@ void CheckExpectedControls(const Panel& panel) {
         return;
     }
     for (const Runtime::Expected& expected : found->second) {
-        const QString where = QStringLiteral("control %1").arg(expected.constant);
+        const auto where = [&expected] { return QStringLiteral("control ") + expected.constant; };
         const auto entry = panel.controls.find(expected.id);
         if (entry == panel.controls.end()) {
-            Fail(QStringLiteral("%1 (identifier %2) is missing").arg(where).arg(expected.id));
+            Fail(QStringLiteral("%1 (identifier %2) is missing").arg(where()).arg(expected.id));
         }
         const Control& control = entry->second;
         if (control.constant != expected.constant) {
             Fail(QStringLiteral("%1: identifier %2 is %3 in the file")
-                     .arg(where)
+                     .arg(where())
                      .arg(expected.id)
                      .arg(control.constant));
         }
         if (control.kind != expected.kind) {
             Fail(QStringLiteral("%1 is a %2 control in the file, the program needs a %3")
-                     .arg(where, NameOf(kinds, control.kind), NameOf(kinds, expected.kind)));
+                     .arg(where(), NameOf(kinds, control.kind), NameOf(kinds, expected.kind)));
         }
         if (control.dataType != expected.dataType) {
-            Fail(
-                QStringLiteral("%1 holds %2 in the file, the program reads it as %3")
-                    .arg(where, NameOf(types, control.dataType), NameOf(types, expected.dataType)));
+            Fail(QStringLiteral("%1 holds %2 in the file, the program reads it as %3")
+                     .arg(where(), NameOf(types, control.dataType),
+                          NameOf(types, expected.dataType)));
         }
         if (!expected.callbackName.isEmpty() && control.callbackName != expected.callbackName) {
             Fail(QStringLiteral("%1 calls %2 in the file, the program needs %3")
-                     .arg(where,
+                     .arg(where(),
                           control.callbackName.isEmpty() ? QStringLiteral("no callback")
                                                          : control.callbackName,
                           expected.callbackName));
@@ -189,12 +188,13 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
         reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
+    panel_json::Value document;
+    panel_json::ParseError parseError;
+    if (!panel_json::Parse(std::string_view(contents.constData(), std::size_t(contents.size())),
+                           document, parseError)) {
         reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
-                     .arg(shown, parseError.errorString())
-                     .arg(parseError.offset);
+                     .arg(shown, QString::fromStdString(parseError.reason))
+                     .arg(qulonglong(parseError.offset));
         return UIE_PANEL_FILE;
     }
     panel.resourceId = panelId;

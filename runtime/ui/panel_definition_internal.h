@@ -4,13 +4,14 @@
 
 #include <QColor>
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QRect>
 #include <QString>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
+#include <string_view>
 
+#include "runtime/ui/panel_json.h"
 #include "runtime/ui/ui_internal.h"
 
 namespace ui_runtime {
@@ -25,32 +26,53 @@ struct DefinitionError {
     throw DefinitionError{reason};
 }
 
-// Field access with the reason of a failure naming the object it came from.
+// Field access with the reason of a failure naming the object it came from. The name is
+// put together only when a failure needs it: the panel has dozens of controls and lists,
+// and a file that loads never shows one.
 class Definition {
   public:
-    Definition(const QJsonObject& object, QString where) : object_(object), where_(where) {}
+    static constexpr long long unnumbered = LLONG_MIN;
 
-    const QString& where() const { return where_; }
-    bool has(const char* key) const { return object_.contains(QLatin1String(key)); }
+    // The name is kind, then the constant or else the number, after the parent's name:
+    // "panel", "panel 1", "control S100", "control 7", "control S100, item 3". An object
+    // that is not one reads as an empty object, whose fields are all missing.
+    Definition(const panel_json::Value& object, const char* kind, long long number = unnumbered,
+               std::string_view constant = {}, const Definition* parent = nullptr)
+        : object_(object), kind_(kind), number_(number), constant_(constant), parent_(parent) {}
+
+    QString where() const {
+        QString name = parent_ != nullptr ? parent_->where() : QString();
+        name += QLatin1String(kind_);
+        if (!constant_.empty()) {
+            name += QString::fromUtf8(constant_.data(), qsizetype(constant_.size()));
+        } else if (number_ != unnumbered) {
+            name += QString::number(number_);
+        }
+        return name;
+    }
+
+    bool has(const char* key) const { return object_.find(key) != nullptr; }
 
     long long integer(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (value.isUndefined()) {
-            Fail(QStringLiteral("%1: \"%2\" is missing").arg(where_, QLatin1String(key)));
+        const panel_json::Value* value = object_.find(key);
+        if (value == nullptr) {
+            Fail(QStringLiteral("%1: \"%2\" is missing").arg(where(), QLatin1String(key)));
         }
-        return Integer(value, QLatin1String(key));
+        return Integer(*value, key);
     }
 
     long long integer(const char* key, long long fallback) const {
-        return has(key) ? integer(key) : fallback;
+        const panel_json::Value* value = object_.find(key);
+        return value != nullptr ? Integer(*value, key) : fallback;
     }
 
     QString text(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (!value.isString()) {
-            Fail(QStringLiteral("%1: \"%2\" must be a text").arg(where_, QLatin1String(key)));
+        const panel_json::Value* value = object_.find(key);
+        const std::string* text = value != nullptr ? value->text() : nullptr;
+        if (text == nullptr) {
+            Fail(QStringLiteral("%1: \"%2\" must be a text").arg(where(), QLatin1String(key)));
         }
-        return value.toString();
+        return QString::fromUtf8(text->data(), qsizetype(text->size()));
     }
 
     QString text(const char* key, const QString& fallback) const {
@@ -58,39 +80,40 @@ class Definition {
     }
 
     bool flag(const char* key, bool fallback) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (value.isUndefined()) {
+        const panel_json::Value* value = object_.find(key);
+        if (value == nullptr) {
             return fallback;
         }
-        if (!value.isBool()) {
-            Fail(
-                QStringLiteral("%1: \"%2\" must be true or false").arg(where_, QLatin1String(key)));
+        if (value->flag() == nullptr) {
+            Fail(QStringLiteral("%1: \"%2\" must be true or false")
+                     .arg(where(), QLatin1String(key)));
         }
-        return value.toBool();
+        return *value->flag();
     }
 
-    QJsonArray array(const char* key) const {
-        const QJsonValue value = object_.value(QLatin1String(key));
-        if (!value.isArray()) {
-            Fail(QStringLiteral("%1: \"%2\" must be a list").arg(where_, QLatin1String(key)));
+    const panel_json::Value::Array& array(const char* key) const {
+        const panel_json::Value* value = object_.find(key);
+        const panel_json::Value::Array* items = value != nullptr ? value->array() : nullptr;
+        if (items == nullptr) {
+            Fail(QStringLiteral("%1: \"%2\" must be a list").arg(where(), QLatin1String(key)));
         }
-        return value.toArray();
+        return *items;
     }
 
     // [top, left, bottom, right] in panel pixels.
     QRect rectangle(const char* key) const {
-        const QJsonArray sides = array(key);
+        const panel_json::Value::Array& sides = array(key);
         if (sides.size() != 4) {
             Fail(QStringLiteral("%1: \"%2\" needs top, left, bottom, right")
-                     .arg(where_, QLatin1String(key)));
+                     .arg(where(), QLatin1String(key)));
         }
-        const long long top = Integer(sides[0], QLatin1String(key));
-        const long long left = Integer(sides[1], QLatin1String(key));
-        const long long bottom = Integer(sides[2], QLatin1String(key));
-        const long long right = Integer(sides[3], QLatin1String(key));
+        const long long top = Integer(sides[0], key);
+        const long long left = Integer(sides[1], key);
+        const long long bottom = Integer(sides[2], key);
+        const long long right = Integer(sides[3], key);
         if (bottom <= top || right <= left || std::abs(top) > 100000 || std::abs(left) > 100000 ||
             bottom > 100000 || right > 100000) {
-            Fail(QStringLiteral("%1: \"%2\" is not a rectangle").arg(where_, QLatin1String(key)));
+            Fail(QStringLiteral("%1: \"%2\" is not a rectangle").arg(where(), QLatin1String(key)));
         }
         return QRect(QPoint(int(left), int(top)), QPoint(int(right) - 1, int(bottom) - 1));
     }
@@ -99,17 +122,17 @@ class Definition {
         if (!has(key)) {
             return fallback;
         }
-        const QJsonArray rgb = array(key);
+        const panel_json::Value::Array& rgb = array(key);
         if (rgb.size() != 3) {
             Fail(QStringLiteral("%1: \"%2\" needs red, green, blue")
-                     .arg(where_, QLatin1String(key)));
+                     .arg(where(), QLatin1String(key)));
         }
         int parts[3];
         for (int i = 0; i < 3; ++i) {
-            const long long part = Integer(rgb[i], QLatin1String(key));
+            const long long part = Integer(rgb[std::size_t(i)], key);
             if (part < 0 || part > 255) {
                 Fail(QStringLiteral("%1: \"%2\" has a part outside 0 to 255")
-                         .arg(where_, QLatin1String(key)));
+                         .arg(where(), QLatin1String(key)));
             }
             parts[i] = int(part);
         }
@@ -117,17 +140,23 @@ class Definition {
     }
 
   private:
-    long long Integer(const QJsonValue& value, QLatin1String key) const {
-        const double number = value.toDouble();
-        if (!value.isDouble() || number != double(value.toInteger()) || number < -4294967296.0 ||
-            number > 4294967296.0) {
-            Fail(QStringLiteral("%1: \"%2\" must be a whole number").arg(where_, key));
+    // A whole number of 33 bits at most: enough for any field, and far from where a double
+    // stops holding whole numbers exactly.
+    long long Integer(const panel_json::Value& value, const char* key) const {
+        const double* number = value.number();
+        if (number == nullptr || *number != std::trunc(*number) || *number < -4294967296.0 ||
+            *number > 4294967296.0) {
+            Fail(QStringLiteral("%1: \"%2\" must be a whole number")
+                     .arg(where(), QLatin1String(key)));
         }
-        return value.toInteger();
+        return static_cast<long long>(*number);
     }
 
-    QJsonObject object_;
-    QString where_;
+    const panel_json::Value& object_;
+    const char* kind_;
+    long long number_;
+    std::string_view constant_;
+    const Definition* parent_;
 };
 
 // The kind a control's "kind" names, and the data type it holds: kinds that hold a value
@@ -137,6 +166,6 @@ DataType DataTypeFor(const Definition& definition, Kind kind);
 
 // Builds the window and its controls from the definition of one panel; the icon and other
 // files it names lie in directory.
-void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel);
+void BuildPanelFrom(const panel_json::Value& object, const QDir& directory, Panel& panel);
 
 }  // namespace ui_runtime
