@@ -37,10 +37,24 @@ def cpp_string(text):
     return json.dumps(text, ensure_ascii=False)
 
 
+ALIGNMENTS = {"left": "Qt::AlignLeft", "center": "Qt::AlignHCenter", "right": "Qt::AlignRight"}
+FRAME_STYLES = {"raised": "QFrame::Panel | QFrame::Raised", "sunken": "QFrame::Panel | QFrame::Sunken",
+                "etched": "QFrame::Box | QFrame::Sunken", "flat": "QFrame::Box | QFrame::Plain"}
+
+
+def add_colour(add, name, role, rgb):
+    add("    {")
+    add(f"        QPalette palette = {name}->palette();")
+    add(f"        palette.setColor(QPalette::{role}, QColor({rgb[0]}, {rgb[1]}, {rgb[2]}));")
+    add(f"        {name}->setPalette(palette);")
+    add("    }")
+
+
 def bare_window_source(panel):
     """C++ for one top-level QWidget holding a widget of the same Qt class, text, font and
-    place for every control and label of the panel, and nothing else: no panel file, no
-    palette, no icon, no scroll area, no checks."""
+    place for every control and label of the panel, texts aligned and coloured and frames
+    drawn as the panel has them, and nothing else: no panel file, no window palette, no
+    icon, no scroll area, no checks, no lists refilled for a product series."""
     lines = []
     add = lines.append
     for number, control in enumerate(panel["controls"]):
@@ -75,9 +89,18 @@ def bare_window_source(panel):
             add(f"        font.setItalic({str(control.get('italic', False)).lower()});")
             add(f"        {name}->setFont(font);")
             add("    }")
+            add(f"    {name}->setAlignment({ALIGNMENTS[control.get('align', 'left')]} | "
+                "Qt::AlignVCenter);")
+            if "color" in control:
+                add_colour(add, name, "WindowText", control["color"])
         elif kind == "decoration":
+            # So do the frames: their style, line width and fill are the panel's.
             add(f"    auto* {name} = new QFrame(&window);")
-            add(f"    {name}->setFrameStyle(QFrame::Panel | QFrame::Raised);")
+            add(f"    {name}->setFrameStyle({FRAME_STYLES[control.get('style', 'raised')]});")
+            add(f"    {name}->setLineWidth({control.get('lineWidth', 1)});")
+            if "fill" in control:
+                add_colour(add, name, "Window", control["fill"])
+                add(f"    {name}->setAutoFillBackground(true);")
         else:  # the LED: a plain widget
             add(f"    auto* {name} = new QWidget(&window);")
         add(f"    {name}->setGeometry({left}, {top}, {right - left}, {bottom - top});")
@@ -96,6 +119,7 @@ def bare_window_source(panel):
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QWidget>
@@ -262,7 +286,7 @@ def line(what, figure, target=""):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", nargs="?", default="build")
-    parser.add_argument("--runs", type=int, default=21)
+    parser.add_argument("--runs", type=int, default=41)
     parser.add_argument("--program", help="the ZelkConfig to measure (default BUILD/ZelkConfig)")
     arguments = parser.parse_args()
     build = os.path.abspath(arguments.build)
