@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHash>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadialGradient>
@@ -285,19 +286,37 @@ QWidget* BuildBody(const Definition& definition, Control& control, Panel& panel)
     Fail(QStringLiteral("%1: unknown kind").arg(definition.where()));
 }
 
+// What the build of a panel's controls keeps from one control to the next.
+struct ControlsBuild {
+    std::set<QString> constants;  // each may be used once
+    // Characters' advances in the labels' font, each measured once: the font engine loads a
+    // character's metrics afresh on every call, and the labels share most of their letters.
+    QFont measuredFont;
+    QHash<char16_t, qreal> advances;
+};
+
 // The room a label's text needs: its widest line by the lines' count, a line's width the
 // sum of its characters' advances. The label lays out and shapes its text when it paints;
 // doing that here as well, for every label before the window shows, costs start-up time.
 // A label's texts are plain words, where the sum is the shaped width or, with kerning, a
 // little more.
-QSize TextSize(const QLabel& label) {
+QSize TextSize(const QLabel& label, ControlsBuild& build) {
     const QFontMetricsF metrics(label.font());
+    if (!(build.measuredFont == label.font())) {
+        build.measuredFont = label.font();
+        build.advances.clear();
+    }
     const QStringList lines = label.text().split(QLatin1Char('\n'));
     qreal width = 0;
     for (const QString& line : lines) {
         qreal advance = 0;
         for (const QChar character : line) {
-            advance += metrics.horizontalAdvance(character);
+            auto known = build.advances.constFind(character.unicode());
+            if (known == build.advances.constEnd()) {
+                known = build.advances.insert(character.unicode(),
+                                              metrics.horizontalAdvance(character));
+            }
+            advance += *known;
         }
         width = std::max(width, advance);
     }
@@ -306,7 +325,8 @@ QSize TextSize(const QLabel& label) {
 
 // Labels sit left of their body, right-aligned against it and centred on its height, or
 // above it; an explicit "labelRect" overrides both where the automatic place is crowded.
-void BuildLabel(const Definition& definition, Control& control, QWidget* window) {
+void BuildLabel(const Definition& definition, Control& control, QWidget* window,
+                ControlsBuild& build) {
     if (!definition.has("label")) {
         return;
     }
@@ -317,7 +337,7 @@ void BuildLabel(const Definition& definition, Control& control, QWidget* window)
     control.body->setAccessibleName(Spoken(label->text()));
 
     const QRect body = control.body->geometry();
-    const QSize wanted = TextSize(*label);
+    const QSize wanted = TextSize(*label, build);
     const QString position = definition.text("labelPosition", QStringLiteral("left"));
     if (definition.has("labelRect")) {
         label->setGeometry(definition.rectangle("labelRect"));
@@ -356,7 +376,7 @@ void BindCallback(const Definition& definition, Control& control) {
     }
 }
 
-void BuildControl(const Definition& definition, Panel& panel, std::set<QString>& constants) {
+void BuildControl(const Definition& definition, Panel& panel, ControlsBuild& build) {
     Control control;
     control.constant = definition.text("constant");
     const long long id = definition.integer("id");
@@ -367,7 +387,7 @@ void BuildControl(const Definition& definition, Panel& panel, std::set<QString>&
     if (panel.controls.count(control.id) != 0) {
         Fail(QStringLiteral("%1: identifier %2 is used twice").arg(definition.where()).arg(id));
     }
-    if (!constants.insert(control.constant).second) {
+    if (!build.constants.insert(control.constant).second) {
         Fail(QStringLiteral("%1: constant %2 is used twice")
                  .arg(definition.where(), control.constant));
     }
@@ -380,7 +400,7 @@ void BuildControl(const Definition& definition, Panel& panel, std::set<QString>&
     if (definition.has("accessibleName")) {
         control.body->setAccessibleName(definition.text("accessibleName"));
     }
-    BuildLabel(definition, control, panel.surface);
+    BuildLabel(definition, control, panel.surface, build);
     BindCallback(definition, control);
     if (definition.has("tooltip")) {
         control.body->setToolTip(definition.text("tooltip"));
@@ -419,7 +439,7 @@ void ApplyWindowDefinition(const Definition& definition, const QDir& directory, 
 }
 
 void BuildControls(const Definition& definition, Panel& panel) {
-    std::set<QString> constants;
+    ControlsBuild build;
     const panel_json::Value::Array& controls = definition.array("controls");
     std::vector<QWidget*> decorations;
     for (std::size_t i = 0; i < controls.size(); ++i) {
@@ -428,7 +448,7 @@ void BuildControls(const Definition& definition, Panel& panel) {
         const std::string* name = constant != nullptr ? constant->text() : nullptr;
         const Definition control(controls[i], "control ", static_cast<long long>(i) + 1,
                                  name != nullptr ? std::string_view(*name) : std::string_view());
-        BuildControl(control, panel, constants);
+        BuildControl(control, panel, build);
         const Control& built = panel.controls.at(int(control.integer("id")));
         if (built.kind == Kind::Decoration) {
             decorations.push_back(built.body);
