@@ -286,7 +286,7 @@ def line(what, figure, target=""):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", nargs="?", default="build")
-    parser.add_argument("--runs", type=int, default=41)
+    parser.add_argument("--runs", type=int, default=61)
     parser.add_argument("--program", help="the ZelkConfig to measure (default BUILD/ZelkConfig)")
     arguments = parser.parse_args()
     build = os.path.abspath(arguments.build)
