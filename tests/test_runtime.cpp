@@ -311,6 +311,8 @@ TEST(PanelJson, AcceptsStrictJsonOnlyAndSaysWhereItStopped) {
         {.text = R"({"a": [1, -12, -2.5E+3, 0.5e-2, -0, 1e300, true, false, null], "b": {}})"},
         {.text = R"("\u00e9\ud83d\ude00\"\\\/\b\f\n\r\t\u0000" )"},
         {.text = "\xEF\xBB\xBF [\"\xC3\xA9\xF0\x9F\x98\x80\", 123456789012345678901]\r\n\t"},
+        // A string's own leading U+FEFF is kept; Qt's reader hands it out without.
+        {.text = "{\"a\": 1, \"\xEF\xBB\xBFor\": [\"\xEF\xBB\xBFx\"]}"},
         {.text = deep + std::string(panel_json::maximumDepth, ']')},
         {.text = deep + "[]]", .refused = "too deeply nested", .at = 64},
         {.text = "", .refused = "missing value", .at = 0},

@@ -1,6 +1,7 @@
 // Qt's JSON reader as the judge of the panel file's own: what ours accepts, Qt must read to
-// the same values. Ours is the stricter, with two exceptions it refuses itself (a key
-// twice in one object) or that are stripped here first (a leading byte order mark).
+// the same values. Ours is the stricter, with exceptions it refuses itself (a key twice in
+// one object) or that are allowed for here: a byte order mark at the start of the document,
+// and one at the start of a string, which ours keeps and Qt drops as it hands the string out.
 #pragma once
 
 #include <QJsonArray>
@@ -9,8 +10,15 @@
 #include <QJsonValue>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/ui/panel_json.h"
+
+// A string of ours as Qt's reader hands it out: through the same conversion, which drops a
+// leading byte order mark.
+inline QString AsQtReadsIt(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 inline bool SameAsQt(const panel_json::Value& value, const QJsonValue& qt) {
     if (const bool* flag = value.flag()) {
@@ -20,8 +28,7 @@ inline bool SameAsQt(const panel_json::Value& value, const QJsonValue& qt) {
         return qt.isDouble() && qt.toDouble() == *number;
     }
     if (const std::string* text = value.text()) {
-        return qt.isString() &&
-               qt.toString() == QString::fromUtf8(text->data(), qsizetype(text->size()));
+        return qt.isString() && qt.toString() == AsQtReadsIt(*text);
     }
     if (const panel_json::Value::Array* items = value.array()) {
         const QJsonArray list = qt.toArray();
@@ -32,14 +39,26 @@ inline bool SameAsQt(const panel_json::Value& value, const QJsonValue& qt) {
         return same;
     }
     if (const panel_json::Value::Object* members = value.object()) {
+        // Qt's members are walked, not looked up: Qt keeps a key's leading byte order mark
+        // when it compares keys but drops it when it hands a key out.
         const QJsonObject object = qt.toObject();
-        bool same = qt.isObject() && object.size() == qsizetype(members->size());
-        for (std::size_t i = 0; same && i < members->size(); ++i) {
-            const std::string& key = (*members)[i].key;
-            same = SameAsQt((*members)[i].value,
-                            object.value(QString::fromUtf8(key.data(), qsizetype(key.size()))));
+        if (!qt.isObject() || object.size() != qsizetype(members->size())) {
+            return false;
         }
-        return same;
+        std::vector<bool> matched(members->size());
+        for (auto entry = object.begin(); entry != object.end(); ++entry) {
+            std::size_t i = 0;
+            while (i < members->size() &&
+                   (matched[i] || AsQtReadsIt((*members)[i].key) != entry.key() ||
+                    !SameAsQt((*members)[i].value, entry.value()))) {
+                ++i;
+            }
+            if (i == members->size()) {
+                return false;
+            }
+            matched[i] = true;
+        }
+        return true;
     }
     return value.isNull() && qt.isNull();
 }
