@@ -2,6 +2,7 @@
 // serial step. The window shows its panel without loading Qt SerialPort and the system's
 // device library first: they cost its start-up time and nothing needs them before a port
 // is listed or opened.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,17 +33,21 @@ std::vector<std::string> chosenFolders;
 std::unique_ptr<LoadedModule> loaded;
 
 // Beside the program in a build tree, a portable copy or a Windows folder; in the package's
-// library folder, ZELK_SERIAL_MODULE_DIR from the program's own, in an installation.
+// library folder, ZELK_SERIAL_MODULE_DIR from the program's own, in an installation. The
+// program's folder is asked of the system where it tells without an application object,
+// which the tests do not have.
 std::vector<QString> ProgramFolders() {
 #ifdef Q_OS_LINUX
     const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     const QDir folder = QFileInfo(program).dir();
+#else
+    if (QCoreApplication::instance() == nullptr) {
+        return {QString()};  // the system's own search, which on Windows starts there
+    }
+    const QDir folder(QCoreApplication::applicationDirPath());
+#endif
     return {folder.path(),
             QDir::cleanPath(folder.filePath(QStringLiteral(ZELK_SERIAL_MODULE_DIR)))};
-#else
-    // Windows looks in the program's own folder first when it is given a bare name.
-    return {QString()};
-#endif
 }
 
 using Entry = const SerialModule* (*)();
