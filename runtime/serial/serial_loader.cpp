@@ -83,8 +83,8 @@ Entry OpenModule(const QString& path, QString* failure) {
 LoadedModule Load(const std::vector<QString>& folders) {
     LoadedModule result;
     QStringList failures;
+    const QString name = QStringLiteral(ZELK_SERIAL_MODULE_FILE);
     for (const QString& folder : folders) {
-        const QString name = QStringLiteral(ZELK_SERIAL_MODULE_FILE);
         const QString path = folder.isEmpty() ? name : QDir(folder).filePath(name);
         QString failure;
         const Entry entry = OpenModule(path, &failure);

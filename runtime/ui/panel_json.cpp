@@ -151,50 +151,58 @@ class Reader {
         return value;
     }
 
+    // Past the '[' or '{' of a list or an object nested depth deep.
+    void Open(int depth) {
+        if (depth > maximumDepth) {
+            Refuse("too deeply nested", at_);
+        }
+        ++at_;
+        SkipSpace();
+    }
+
+    // Whether another element comes before close, past the ',' that parts it from the one
+    // before; past close when none does.
+    bool Another(char close, bool first, const char* missing) {
+        if (Next(close)) {
+            ++at_;
+            return false;
+        }
+        if (!first) {
+            if (!Next(',')) {
+                Refuse(missing, at_);
+            }
+            ++at_;
+            SkipSpace();
+        }
+        return true;
+    }
+
     // Elements and members gather on one stack for the whole document, and each array or
     // object takes its own in one allocation of the right size when it closes: a vector
     // grown element by element would allocate and move several times for each.
+    template <typename Element>
+    static std::vector<Element> Take(std::vector<Element>& stack, std::size_t base) {
+        std::vector<Element> taken(std::make_move_iterator(stack.begin() + std::ptrdiff_t(base)),
+                                   std::make_move_iterator(stack.end()));
+        stack.resize(base);
+        return taken;
+    }
+
     Value ParseArray(int depth) {
-        if (depth > maximumDepth) {
-            Refuse("too deeply nested", at_);
-        }
-        ++at_;
+        Open(depth);
         const std::size_t base = items_.size();
-        SkipSpace();
-        while (!Next(']')) {
-            if (items_.size() != base) {
-                if (!Next(',')) {
-                    Refuse("missing ',' or ']'", at_);
-                }
-                ++at_;
-                SkipSpace();
-            }
+        while (Another(']', items_.size() == base, "missing ',' or ']'")) {
             items_.push_back(ParseValue(depth));
             SkipSpace();
         }
-        ++at_;
-        Value::Array items(std::make_move_iterator(items_.begin() + std::ptrdiff_t(base)),
-                           std::make_move_iterator(items_.end()));
-        items_.resize(base);
-        return Value(std::move(items));
+        return Value(Take(items_, base));
     }
 
     Value ParseObject(int depth) {
-        if (depth > maximumDepth) {
-            Refuse("too deeply nested", at_);
-        }
-        ++at_;
+        Open(depth);
         const std::size_t base = members_.size();
         std::unordered_set<std::string> keys;
-        SkipSpace();
-        while (!Next('}')) {
-            if (members_.size() != base) {
-                if (!Next(',')) {
-                    Refuse("missing ',' or '}'", at_);
-                }
-                ++at_;
-                SkipSpace();
-            }
+        while (Another('}', members_.size() == base, "missing ',' or '}'")) {
             if (!Next('"')) {
                 Refuse("missing key", at_);
             }
@@ -209,11 +217,7 @@ class Reader {
             members_.push_back(Member{std::move(key), std::move(value)});
             SkipSpace();
         }
-        ++at_;
-        Value::Object members(std::make_move_iterator(members_.begin() + std::ptrdiff_t(base)),
-                              std::make_move_iterator(members_.end()));
-        members_.resize(base);
-        return Value(std::move(members));
+        return Value(Take(members_, base));
     }
 
     // A key, refused when the object already has it; the reason shows it as the file has it.
