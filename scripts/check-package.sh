@@ -82,15 +82,14 @@ for place in "$root/usr/bin/ZelkConfig_en.uir" "$panel"; do
 done
 echo "check-package: without its panel file it names both places it looked"
 
-# The serial ports are a module the programs load from the package's library folder: the
-# packaged zelkctl, started from elsewhere, reaches the system's reason for a missing
-# device, not a module it cannot find.
+# The packaged zelkctl, started from elsewhere, reaches the serial ports and gives the
+# system's reason for a missing device.
 status=0
 (cd "$work/elsewhere" && "$root/usr/bin/zelkctl" read -p /nonexistent/zelk-port -s K8 \
     2>"$work/stderr" >/dev/null) || status=$?
 grep -q "cannot open the port: /nonexistent/zelk-port: No such file" "$work/stderr" ||
-    fail "the packaged zelkctl did not reach the serial module (exit status $status)"
-echo "check-package: the packaged programs load their serial module"
+    fail "the packaged zelkctl did not name the missing device (exit status $status)"
+echo "check-package: the packaged zelkctl names a missing device"
 
 # zelkctl's bash completion, where bash looks for it, completing in bash.
 completion="$root/usr/share/bash-completion/completions/zelkctl"

@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "core/params/config_text.h"
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "tests/support/panel_fixture.h"
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/timing/clock.h"
 #include "tests/support/scoped.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelksim/module_model.h"

@@ -5,8 +5,8 @@
 
 #include "core/link/connection.h"
 #include "core/product/series.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/timing/clock.h"
 
 volatile std::sig_atomic_t exchangeStopRequested = 0;
 

@@ -1,6 +1,6 @@
 #include "core/link/connection.h"
 
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 
 ConnectionState connection = {0, false, 9600, 0};
 

@@ -1,8 +1,8 @@
 #include "core/link/version.h"
 
 #include "core/link/connection.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/timing/clock.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "core/link/connection.h"
 #include "core/params/config_text.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/timing/clock.h"
 
 namespace {
 

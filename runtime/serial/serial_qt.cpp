@@ -8,7 +8,7 @@
 #include <QSerialPortInfo>
 #include <QString>
 
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

@@ -76,7 +76,7 @@ DeviceFactory CurrentDeviceFactory() {
     if (currentFactory) {
         return currentFactory;
     }
-    return OpenThroughModule;
+    return OpenQtSerialPort;
 }
 
 void SetPortLister(PortLister lister) {
@@ -96,7 +96,7 @@ std::vector<PortInfo> OrderPorts(std::vector<PortInfo> ports) {
 }
 
 std::vector<PortInfo> ListedPorts() {
-    return OrderPorts(currentLister ? currentLister() : ListThroughModule());
+    return OrderPorts(currentLister ? currentLister() : ListSystemPorts());
 }
 
 }  // namespace serial_backend

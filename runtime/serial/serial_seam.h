@@ -61,9 +61,6 @@ using PortLister = std::function<std::vector<PortInfo>()>;
 void SetPortLister(PortLister lister);
 // The ports of the current lister, in COM-number order.
 std::vector<PortInfo> ListedPorts();
-// Where the serial module is looked for, in turn; empty restores the program's own places.
-// The next serial step loads it afresh from there.
-void SetSerialModuleFolders(std::vector<std::string> folders);
 // The listed ports in COM-number order: USB adapters (ttyUSB*, ttyACM*) first, then the
 // rest, each group in name order (numbers compared as numbers, so ttyUSB2 < ttyUSB10).
 std::vector<PortInfo> OrderPorts(std::vector<PortInfo> ports);

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ui/panel_controls.h"
 #include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 
 namespace ui_runtime {
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "runtime/ui/panel_controls.h"
 #include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/panel_fixture.h"
 #include "window/app/app.h"
 #include "window/panel/panel.h"

@@ -7,8 +7,8 @@
 
 #include "core/link/connection.h"
 #include "core/params/parameter_set.h"
+#include "runtime/ui/panel_controls.h"
 #include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "window/app/app.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"

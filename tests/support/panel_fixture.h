@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/link/connection.h"
+#include "runtime/ui/panel_controls.h"
 #include "runtime/ui/ui_test_seam.h"
-#include "runtime/ui/userint.h"
 #include "tests/support/simulated_module.h"
 #include "window/link/link_panel.h"
 #include "window/panel/panel.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "runtime/serial/serial_seam.h"
 #include "runtime/timing/clock_seam.h"
 #include "tools/zelksim/module_model.h"

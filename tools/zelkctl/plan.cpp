@@ -9,7 +9,7 @@
 #include "core/params/config_text.h"
 #include "core/params/write.h"
 #include "core/product/series.h"
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/output.h"
 #include "tools/zelkctl/setting_file.h"
 

@@ -8,8 +8,8 @@
 #include "core/params/config_text.h"
 #include "core/params/read.h"
 #include "core/product/series.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/timing/utility.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/timing/clock.h"
 #include "tools/zelkctl/interrupt.h"
 #include "tools/zelkctl/output.h"
 
@@ -119,7 +119,7 @@ namespace session_detail {
 // them in its own buffer and a pty's other end may not have taken them yet, so they are
 // given the time four characters take on the line, and a little more. The window never
 // runs two exchanges this close together.
-void LetOut() {
+void WaitForEarlierOutput() {
     if (sentBefore) {
         ComDrainOutQ(connection.comPort);
         Delay(40.0 / connection.comBaudRate + 0.05);
@@ -180,7 +180,7 @@ int OpenPort(const Request& request, uint32_t baudRate, uint8_t format, bool* sk
 // last may still be on its way, and a module that never gets it stays in command mode.
 void ClosePort() {
     if (connection.connected) {
-        session_detail::LetOut();
+        session_detail::WaitForEarlierOutput();
         FlushInQ(connection.comPort);
         CloseCom(connection.comPort);
         connection.connected = false;
@@ -275,7 +275,7 @@ int AskVersion(const Request& request, std::string* version) {
     return kExitDone;
 }
 
-int VersionToo(const Request& request) {
+int ReportVersionIfAsked(const Request& request) {
     return request.withVersion ? ReportVersion(request) : kExitDone;
 }
 
@@ -300,7 +300,7 @@ QString JsonName(int registerNumber) {
 bool ReadModuleAndVersion(const Request& request, ModuleList* module, int* status) {
     *status = ReadModule(request, module);
     if (*status == kExitDone) {
-        *status = VersionToo(request);
+        *status = ReportVersionIfAsked(request);
     }
     return *status == kExitDone && !StopRequested("after the read", status);
 }

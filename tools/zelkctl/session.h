@@ -52,7 +52,7 @@ int AskVersion(const Request& request, std::string* version);
 // The same, said on stderr and kept for the JSON object and the log.
 int ReportVersion(const Request& request);
 // ReportVersion with --with-version; kExitDone without it.
-int VersionToo(const Request& request);
+int ReportVersionIfAsked(const Request& request);
 // The module's register list, and the version with --with-version; a stop that came during
 // them ends it (status in *status).
 bool ReadModuleAndVersion(const Request& request, ModuleList* module, int* status);
@@ -63,14 +63,14 @@ QString JsonName(int registerNumber);
 
 // Implementation of the template.
 namespace session_detail {
-void LetOut();
+void WaitForEarlierOutput();
 bool AnsweredAfterFailedEscape();
 void EndCommandModeLine(ProductSeries series);
 }  // namespace session_detail
 
 template <typename Run>
 Exchange RunExchange(ProductSeries series, Run run) {
-    session_detail::LetOut();
+    session_detail::WaitForEarlierOutput();
     Exchange result = run();
     // A module in data mode at this rate answers the escape; one that answers only what
     // follows it is in command mode. A module that ends a line on the carriage return
@@ -83,7 +83,7 @@ Exchange RunExchange(ProductSeries series, Run run) {
         if (attempt == 1) {
             session_detail::EndCommandModeLine(series);
         }
-        session_detail::LetOut();
+        session_detail::WaitForEarlierOutput();
         result = run();
     }
     return result;

@@ -6,7 +6,7 @@
 #include "core/link/connection.h"
 #include "core/params/write.h"
 #include "core/product/series.h"
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/output.h"
 #include "tools/zelkctl/session.h"
 
@@ -193,7 +193,7 @@ int WriteCommand(const Request& request, const Plan& plan) {
         status = CheckWriteValues(request, plan, module, set);
     }
     if (status == kExitDone) {
-        status = VersionToo(request);
+        status = ReportVersionIfAsked(request);
     }
     DeviceId id{};
     if (status != kExitDone || StopRequested("before the write; nothing was written", &status) ||

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/commands.h"
 #include "tools/zelkctl/interrupt.h"
 #include "tools/zelkctl/output.h"

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "core/link/connection.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/ui/userint.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/ui/panel_controls.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
 #include "window/params/params_panel.h"

@@ -1,6 +1,6 @@
 #include <iterator>
 
-#include "runtime/ui/userint.h"
+#include "runtime/ui/panel_controls.h"
 #include "window/app/app.h"
 #include "window/link/link_panel.h"
 #include "window/panel/panel_ids.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "window/app/app.h"
 
 #ifndef ZELK_VERSION

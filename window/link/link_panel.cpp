@@ -6,8 +6,8 @@
 #include "core/link/messages.h"
 #include "core/link/version.h"
 #include "core/params/parameter_set.h"
-#include "runtime/serial/rs232.h"
-#include "runtime/ui/userint.h"
+#include "runtime/serial/serial_ports.h"
+#include "runtime/ui/panel_controls.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
 

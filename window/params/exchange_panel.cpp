@@ -7,7 +7,7 @@
 #include "core/params/read.h"
 #include "core/params/write.h"
 #include "core/product/series.h"
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 #include "window/link/link_panel.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"

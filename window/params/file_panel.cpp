@@ -3,7 +3,7 @@
 
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
-#include "runtime/files/formatio.h"
+#include "runtime/files/whole_files.h"
 #include "window/params/params_panel.h"
 
 char projectDir[MAX_PATHNAME_LEN];

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "runtime/ui/userint.h"
+#include "runtime/ui/panel_controls.h"
 
 // The program's own directory, where the save dialog starts; filled at start-up.
 extern char projectDir[MAX_PATHNAME_LEN];

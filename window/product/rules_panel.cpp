@@ -1,5 +1,5 @@
 #include "core/params/parameter_set.h"
-#include "runtime/ui/userint.h"
+#include "runtime/ui/panel_controls.h"
 #include "window/panel/panel.h"
 #include "window/panel/panel_ids.h"
 #include "window/product/product_panel.h"

@@ -1,4 +1,4 @@
-#include "runtime/files/formatio.h"
+#include "runtime/files/whole_files.h"
 
 #include <QFile>
 #include <QFileInfo>

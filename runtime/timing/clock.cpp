@@ -1,4 +1,4 @@
-#include "runtime/timing/utility.h"
+#include "runtime/timing/clock.h"
 
 #include <chrono>
 #include <thread>

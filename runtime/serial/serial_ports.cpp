@@ -1,4 +1,4 @@
-#include "runtime/serial/rs232.h"
+#include "runtime/serial/serial_ports.h"
 
 #include <array>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/serial/serial_seam.h"
-#include "runtime/timing/utility.h"
+#include "runtime/timing/clock.h"
 
 namespace {
 
