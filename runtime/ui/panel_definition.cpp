@@ -9,6 +9,8 @@
 // builder (panel_builder.cpp) makes the window and its controls.
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <climits>
 #include <map>
 
@@ -99,15 +101,15 @@ DataType DataTypeFor(const Definition& definition, Kind kind) {
 
 namespace {
 
-const panel_json::Value& FindPanelDefinition(const panel_json::Value& document, int panelId) {
-    const panel_json::Value* panels = document.find("panels");
-    if (panels == nullptr || panels->array() == nullptr) {
+QJsonObject FindPanelDefinition(const QJsonObject& document, int panelId) {
+    const QJsonValue panels = document.value(QLatin1String("panels"));
+    if (!panels.isArray()) {
         Fail(QStringLiteral("no list of \"panels\""));
     }
-    for (const panel_json::Value& entry : *panels->array()) {
+    for (const QJsonValue entry : panels.toArray()) {
         const Definition panel(entry, "panel");
         if (panel.integer("id", -1) == panelId) {
-            return entry;
+            return entry.toObject();
         }
     }
     Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
@@ -188,18 +190,18 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
         reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
-    panel_json::Value document;
-    panel_json::ParseError parseError;
-    if (!panel_json::Parse(std::string_view(contents.constData(), std::size_t(contents.size())),
-                           document, parseError)) {
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
         reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
-                     .arg(shown, QString::fromStdString(parseError.reason))
-                     .arg(qulonglong(parseError.offset));
+                     .arg(shown, parseError.errorString())
+                     .arg(parseError.offset);
         return UIE_PANEL_FILE;
     }
     panel.resourceId = panelId;
     try {
-        BuildPanelFrom(FindPanelDefinition(document, panelId), QFileInfo(path).dir(), panel);
+        BuildPanelFrom(FindPanelDefinition(document.object(), panelId), QFileInfo(path).dir(),
+                       panel);
         CheckExpectedControls(panel);
     } catch (const DefinitionError& error) {
         reason = QStringLiteral("%1: %2").arg(shown, error.reason);
