@@ -654,6 +654,9 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         {"an M5 read as a T1b", "", {"read"}, 9,
          "does not fit a Zelk-T1b: it lacks S105, S129, S130 and it lists S113; its list is that of -s M5", {.series = 4}, 1},
         {"an M5 written as a T1b", "", {"write", "--set", "S111=3"}, 9, "does not fit", {.series = 4}, 1},
+        {"a T1b that lists S113 too", "", {"write", "--set", "S111=3"}, 0,
+         "warning: the module's register list also holds S113, which a Zelk-T1b does not use: left out; "
+         "its list is that of -s R3", {.series = 6}, 2},
         {"a list that is an error", "S112=6\n", {"diff", "f.txt"}, 9, "holds no register: it answered \"ERROR\\r\\n>\"",
          {.registerListOverride = "ERROR\r\n>"}, 1},
         {"a version that is an echo", "", {"version"}, 8, "which is no firmware version", {.echo = true}, 1},
@@ -702,6 +705,28 @@ TEST(ZelkctlModule, ReadSavesWhatWriteTakesBackAndPrintsOnlyWhatTheModuleListed)
     EXPECT_EQ(InProcess({"write", "m5.txt", "-p", "1", "-s", "M5", "--verify"}).status, 0);
     const std::string saved = std::regex_replace(ReadFile("m5.txt"), std::regex("\r"), "");
     EXPECT_EQ(InProcess({"read", "-p", "1", "-s", "M5"}).out, saved.substr(0, saved.size() - 1));
+}
+
+// A register the series does not use is left out of everything, and said once per port.
+TEST(ZelkctlModule, LeavesOutRegistersTheSeriesDoesNotUse) {
+    sim::SimulatedModule r3({.series = 6});
+    r3.module().setRegister(113, "9");
+    const Result read = InProcess({"read", "-p", "1", "-s", "T1b", "--json"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(read.out)).object();
+    EXPECT_FALSE(object["registers"].toObject().contains("S113"));
+    EXPECT_EQ(object["registers"].toObject().size(), 20);
+    EXPECT_EQ(QJsonDocument(object["extra"].toObject()).toJson(QJsonDocument::Compact),
+              R"({"listOf":["R3"],"registers":["S113"]})");
+    // The write reads the list twice, once more to verify.
+    const Result write =
+        InProcess({"write", "-p", "1", "-s", "T1b", "--set", "S111=3", "--verify"});
+    EXPECT_EQ(write.status, 0) << write.err;
+    const std::size_t said = write.err.find("also holds S113");
+    EXPECT_NE(said, std::string::npos) << write.err;
+    EXPECT_EQ(said, write.err.rfind("also holds S113")) << write.err;
+    EXPECT_EQ(r3.sentByHost().find("ATS113"), std::string::npos);
 }
 
 TEST(ZelkctlModule, BringsBackAModuleLeftInCommandMode) {
