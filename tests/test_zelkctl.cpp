@@ -526,9 +526,10 @@ std::string ZelkctlPath() {
     return zelksim.substr(0, zelksim.rfind('/') + 1) + "zelkctl";
 }
 
-// Runs the zelkctl program beside the simulator, as a shell would.
+// Runs the zelkctl program beside the simulator, as a shell would, input on its stdin.
 Result Zelkctl(const std::vector<std::string>& arguments,
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+               const std::string& input = "") {
     QStringList list;
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
@@ -536,6 +537,8 @@ Result Zelkctl(const std::vector<std::string>& arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(ZelkctlPath()), list);
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(),
@@ -760,8 +763,9 @@ TEST(ZelkctlOutput, HasUnixMannersAndADocumentedJsonObject) {
     EXPECT_EQ(keys(failed.out), "command,device,error,exit,port,schema,series");
 }
 
-// A production line: every module its own ID from one counter, one record per module, and
-// a signal that stops every port with its module out of command mode.
+// A production line: every module its own ID from one counter and the settings that came
+// on standard input, one record per module, and a signal that stops every port with its
+// module out of command mode.
 TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     ZelksimProcess first;
     ZelksimProcess second;
@@ -769,13 +773,16 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     const QTemporaryDir folder;
     const std::string ids = Write(folder, "ids.txt", "40\n");
     const std::string log = folder.filePath("line.jsonl").toStdString();
-    const Result result = Zelkctl({"write", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b",
-                                   "-p", first.link(), "-p", second.link(), "-p", refusing.link()});
+    const Result result =
+        Zelkctl({"write", "-", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b", "-p",
+                 first.link(), "-p", second.link(), "-p", refusing.link()},
+                QProcessEnvironment::systemEnvironment(), "S111=7\r\n>");
     EXPECT_EQ(result.status, 5) << result.err;
     std::set<std::string> held;
     for (const ZelksimProcess* module : {&first, &second}) {
         const Result read = Zelkctl({"read", "-p", module->link(), "-s", "T1b"});
         held.insert(read.out.substr(read.out.find("S121=") + 5, 2));
+        EXPECT_NE(read.out.find("S111=7\n"), std::string::npos) << read.out;
     }
     // The refused ID went back and comes out first next time.
     const std::string counter = ReadFile(ids);

@@ -52,6 +52,9 @@ int TakeFile(const Request& request, Plan* plan) {
     if (error != FILEIO_NO_ERROR) {
         return Failure(kExitFile, "cannot read " + name + ": " + ReadFailure(error, size, kLimit));
     }
+    if (request.file == "-") {
+        plan->standardInput = bytes;
+    }
     const SettingFile file = ParseSettingFile(bytes);
     for (const auto& [line, text] : file.errors) {
         Failure(kExitFile, name + (line > 0 ? ":" + std::to_string(line) : "") + ": " + text);
