@@ -199,6 +199,7 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         std::string expected;         // the ID taken or peeked, or words of the error
         const char* after = nullptr;  // the file afterwards; nullptr: as before
         bool throughLink = false;
+        bool shutFolder = false;  // one that takes no new file, for this user
     };
     const DeviceId none{};
     // clang-format off
@@ -207,6 +208,8 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         {"written by a Windows editor", "5\r\n", Take, none, "5", "6\n"},
         {"comments kept, the low part carries", "# line 3\n\n10.255\n", Take, none, "10.255", "# line 3\n\n11.0\n"},
         {"through a symbolic link", "7\n", Take, none, "7", "8\n", true},
+        // Never written in place, where a crash halfway could hand out IDs twice.
+        {"in a folder that takes no new file", "7\n", Take, none, "cannot write the new counter beside it: Permission denied", nullptr, false, true},
         {"given back first, oldest first", "9\n4\n# failed\n2\n", Take, none, "4", "9\n# failed\n2\n"},
         {"the last one-byte ID", "255\n", Take, none, "255", "256\n"},
         {"the last two-byte ID", "255.255\n", Take, none, "255.255", "256.0\n"},
@@ -232,16 +235,23 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         const std::string file = folder.filePath("ids.txt").toStdString();
         if (row.before != nullptr) {
             Write(folder, "ids.txt", row.before);
+            fs::permissions(file, fs::perms(0606));
         }
         const std::string path = row.throughLink ? file + ".link" : file;
         if (row.throughLink) {
             std::filesystem::create_symlink(file, path);
         }
+        // Root may write any folder: nobody may not.
+        fs::permissions(folder.path().toStdString(), fs::perms(row.shutFolder ? 0555 : 0755));
+        const bool asNobody =
+            row.shutFolder && geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
         DeviceId id{};
         std::string error;
         const bool done = row.step == Take       ? TakeId(path, &id, &error)
                           : row.step == GiveBack ? GiveBackId(path, row.given, &error)
                                                  : PeekId(path, &id, &error);
+        ASSERT_TRUE(!asNobody || (seteuid(0) == 0 && setegid(0) == 0));
+        fs::permissions(folder.path().toStdString(), fs::perms(0755));
         const bool failure = row.expected.find(' ') != std::string::npos;
         EXPECT_EQ(done, !failure) << row.name << ": " << error;
         if (failure) {
@@ -252,9 +262,13 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         }
         if (row.before != nullptr) {
             EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before) << row.name;
+            EXPECT_EQ(fs::status(file).permissions(), fs::perms(0606)) << row.name;
         }
         EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink) << row.name;
-        EXPECT_FALSE(QFile::exists(folder.filePath(".ids.txt.tmp"))) << row.name;
+        // No temporary file left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path().toStdString()), {}),
+                  (row.before != nullptr) + row.throughLink)
+            << row.name;
     }
 }
 
