@@ -1,9 +1,11 @@
-// The runtime: serial ports on the virtual clock and a real pty; the user-interface runtime's
-// conventions and the panel files it refuses; the main panel as its file builds it; and its
-// window on a laptop screen and a larger one, under a dark palette, from the keyboard.
+// The runtime: serial ports on the virtual clock and a real pty; whole files read from every
+// kind of source; the user-interface runtime's conventions and the panel files it refuses;
+// the main panel as its file builds it; and its window on a laptop screen and a larger one,
+// under a dark palette, from the keyboard.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
@@ -25,6 +27,7 @@
 #include <set>
 #include <thread>
 
+#include "runtime/files/whole_files.h"
 #include "runtime/timing/clock.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
@@ -137,6 +140,91 @@ TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
     EXPECT_EQ(GetComErrorText(), device + ": held by another program (test_runtime (pid " +
                                      std::to_string(getpid()) + "))");
     EXPECT_EQ(ComWrt(1, "x", 1), 1);
+}
+
+// Writes text to what open() gives in three pieces with pauses between, as a slow writer
+// does, then closes it.
+std::thread SlowWriter(std::function<int()> open, std::string text) {
+    return std::thread([open = std::move(open), text = std::move(text)] {
+        const int out = open();
+        for (std::size_t at = 0; at < text.size(); at += text.size() / 3 + 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            (void)!write(out, text.data() + at, std::min(text.size() - at, text.size() / 3 + 1));
+        }
+        close(out);
+    });
+}
+
+TEST(FileRuntime, ReadsWholeFilesUpToTheLimitAndRefusesWhatIsNoFile) {
+    const QTemporaryDir folder;
+    const std::string dir = folder.path().toStdString();
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    enum Source { Named, Fifo, Pipe, FolderIn };  // a path; "-" is a pipe or a folder on fd 0
+    struct Row {
+        const char* name;
+        std::string path;
+        Source source;
+        std::string text;  // the file's, or what the writer writes; what is read when read
+        int error = FILEIO_NO_ERROR;
+        long long size = -1;      // as the system reported it
+        const char* reason = "";  // in the system's words
+    };
+    constexpr std::size_t limit = 64;
+    const std::string full(limit, 'S');
+    const std::string record = "S111=5\r\nS112=7\r\n>";
+    const Row rows[] = {
+        {"at the limit", dir + "/full.txt", Named, full, FILEIO_NO_ERROR, limit},
+        {"beyond it", dir + "/over.txt", Named, full + ">", FILEIO_TOO_LARGE, limit + 1},
+        // Files of /proc report no size, and the bytes read decide.
+        {"a file that reports 0 bytes", "/proc/self/comm", Named, "test_runtime\n", 0, 0},
+        {"and is larger", "/proc/self/maps", Named, "", FILEIO_TOO_LARGE, 0},
+        {"a FIFO", dir + "/fifo", Fifo, record},
+        {"standard input", "-", Pipe, record},
+        {"a pipe beyond the limit", "-", Pipe, full + ">", FILEIO_TOO_LARGE},
+        {"a folder", dir, Named, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
+        {"a folder as standard input", "-", FolderIn, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
+        {"a device", "/dev/null", Named, "", FILEIO_IS_DEVICE},
+        {"a missing file", dir + "/none.txt", Named, "", FILEIO_CANNOT_OPEN, -1,
+         "No such file or directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.path.starts_with(dir + "/") && row.source == Named && !row.text.empty()) {
+            std::ofstream(row.path, std::ios::binary) << row.text;
+        }
+        const int standardInput = dup(0);
+        int ends[2] = {-1, -1};
+        std::thread writer;
+        if (row.source == Pipe) {
+            ASSERT_EQ(pipe(ends), 0);
+            dup2(ends[0], 0);
+            close(ends[0]);
+            writer = SlowWriter([&ends] { return ends[1]; }, row.text);
+        } else if (row.source == FolderIn) {
+            const int in = open(dir.c_str(), O_RDONLY);
+            dup2(in, 0);
+            close(in);
+        } else if (row.source == Fifo) {
+            writer = SlowWriter([&row] { return open(row.path.c_str(), O_WRONLY); }, row.text);
+        }
+        std::string bytes = "left over";
+        long long size = -2;
+        const int error = ReadWholeFile(row.path.c_str(), limit, &bytes, &size);
+        // A writer that the read never let in gets a reader, so that the test ends.
+        const int unblock = row.source == Fifo ? open(row.path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        if (writer.joinable()) {
+            writer.join();
+        }
+        close(unblock);
+        dup2(standardInput, 0);
+        close(standardInput);
+        EXPECT_EQ(error, row.error) << FileIoErrorText(error);
+        EXPECT_EQ(bytes, error == FILEIO_NO_ERROR ? row.text : "");
+        EXPECT_EQ(size, row.size);
+        if (*row.reason != '\0') {
+            EXPECT_STREQ(FileIoReason(error), row.reason);
+        }
+    }
 }
 
 // The controls whose callback ran, in order; each call must be a bare commit.

@@ -199,6 +199,7 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         std::string expected;         // the ID taken or peeked, or words of the error
         const char* after = nullptr;  // the file afterwards; nullptr: as before
         bool throughLink = false;
+        bool shutFolder = false;  // one that takes no new file, for this user
     };
     const DeviceId none{};
     // clang-format off
@@ -207,6 +208,8 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         {"written by a Windows editor", "5\r\n", Take, none, "5", "6\n"},
         {"comments kept, the low part carries", "# line 3\n\n10.255\n", Take, none, "10.255", "# line 3\n\n11.0\n"},
         {"through a symbolic link", "7\n", Take, none, "7", "8\n", true},
+        // Never written in place, where a crash halfway could hand out IDs twice.
+        {"in a folder that takes no new file", "7\n", Take, none, "cannot write the new counter beside it: Permission denied", nullptr, false, true},
         {"given back first, oldest first", "9\n4\n# failed\n2\n", Take, none, "4", "9\n# failed\n2\n"},
         {"the last one-byte ID", "255\n", Take, none, "255", "256\n"},
         {"the last two-byte ID", "255.255\n", Take, none, "255.255", "256.0\n"},
@@ -232,16 +235,23 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         const std::string file = folder.filePath("ids.txt").toStdString();
         if (row.before != nullptr) {
             Write(folder, "ids.txt", row.before);
+            fs::permissions(file, fs::perms(0606));
         }
         const std::string path = row.throughLink ? file + ".link" : file;
         if (row.throughLink) {
             std::filesystem::create_symlink(file, path);
         }
+        // Root may write any folder: nobody may not.
+        fs::permissions(folder.path().toStdString(), fs::perms(row.shutFolder ? 0555 : 0755));
+        const bool asNobody =
+            row.shutFolder && geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
         DeviceId id{};
         std::string error;
         const bool done = row.step == Take       ? TakeId(path, &id, &error)
                           : row.step == GiveBack ? GiveBackId(path, row.given, &error)
                                                  : PeekId(path, &id, &error);
+        ASSERT_TRUE(!asNobody || (seteuid(0) == 0 && setegid(0) == 0));
+        fs::permissions(folder.path().toStdString(), fs::perms(0755));
         const bool failure = row.expected.find(' ') != std::string::npos;
         EXPECT_EQ(done, !failure) << row.name << ": " << error;
         if (failure) {
@@ -252,9 +262,13 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         }
         if (row.before != nullptr) {
             EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before) << row.name;
+            EXPECT_EQ(fs::status(file).permissions(), fs::perms(0606)) << row.name;
         }
         EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink) << row.name;
-        EXPECT_FALSE(QFile::exists(folder.filePath(".ids.txt.tmp"))) << row.name;
+        // No temporary file left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path().toStdString()), {}),
+                  (row.before != nullptr) + row.throughLink)
+            << row.name;
     }
 }
 
@@ -526,9 +540,10 @@ std::string ZelkctlPath() {
     return zelksim.substr(0, zelksim.rfind('/') + 1) + "zelkctl";
 }
 
-// Runs the zelkctl program beside the simulator, as a shell would.
+// Runs the zelkctl program beside the simulator, as a shell would, input on its stdin.
 Result Zelkctl(const std::vector<std::string>& arguments,
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+               const std::string& input = "") {
     QStringList list;
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
@@ -536,6 +551,8 @@ Result Zelkctl(const std::vector<std::string>& arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(ZelkctlPath()), list);
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(),
@@ -785,8 +802,9 @@ TEST(ZelkctlOutput, HasUnixMannersAndADocumentedJsonObject) {
     EXPECT_EQ(keys(failed.out), "command,device,error,exit,port,schema,series");
 }
 
-// A production line: every module its own ID from one counter, one record per module, and
-// a signal that stops every port with its module out of command mode.
+// A production line: every module its own ID from one counter and the settings that came
+// on standard input, one record per module, and a signal that stops every port with its
+// module out of command mode.
 TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     ZelksimProcess first;
     ZelksimProcess second;
@@ -794,13 +812,16 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     const QTemporaryDir folder;
     const std::string ids = Write(folder, "ids.txt", "40\n");
     const std::string log = folder.filePath("line.jsonl").toStdString();
-    const Result result = Zelkctl({"write", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b",
-                                   "-p", first.link(), "-p", second.link(), "-p", refusing.link()});
+    const Result result =
+        Zelkctl({"write", "-", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b", "-p",
+                 first.link(), "-p", second.link(), "-p", refusing.link()},
+                QProcessEnvironment::systemEnvironment(), "S111=7\r\n>");
     EXPECT_EQ(result.status, 5) << result.err;
     std::set<std::string> held;
     for (const ZelksimProcess* module : {&first, &second}) {
         const Result read = Zelkctl({"read", "-p", module->link(), "-s", "T1b"});
         held.insert(read.out.substr(read.out.find("S121=") + 5, 2));
+        EXPECT_NE(read.out.find("S111=7\n"), std::string::npos) << read.out;
     }
     // The refused ID went back and comes out first next time.
     const std::string counter = ReadFile(ids);

@@ -14,6 +14,7 @@
 #include <climits>
 #include <map>
 
+#include "runtime/files/whole_files.h"
 #include "runtime/ui/panel_definition_internal.h"
 
 namespace ui_runtime {
@@ -165,33 +166,25 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
         reason = QStringLiteral("%1: not a regular file").arg(shown);
         return UIE_PANEL_FILE;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
-        return UIE_PANEL_FILE;
-    }
-    // A panel file is a few tens of kilobytes; anything far larger is not one. The limit
-    // counts the bytes read, not the size the system reports: that is 0 for a file of
-    // /proc and out of date for one that grows.
-    constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
-    QByteArray contents;
-    while (contents.size() <= largestPanelFile) {
-        const QByteArray chunk = file.read(qint64{64} * 1024);
-        if (file.error() != QFileDevice::NoError) {
-            reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
-            return UIE_PANEL_FILE;
-        }
-        if (chunk.isEmpty()) {
-            break;
-        }
-        contents += chunk;
-    }
-    if (contents.size() > largestPanelFile) {
+    // A panel file is a few tens of kilobytes; anything far larger is not one.
+    constexpr std::size_t largestPanelFile = std::size_t{16} * 1024 * 1024;
+    std::string contents;
+    const int error =
+        ReadWholeFile(QFile::encodeName(path).constData(), largestPanelFile, &contents, nullptr);
+    if (error == FILEIO_TOO_LARGE) {
         reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
+    if (error != FILEIO_NO_ERROR) {
+        reason =
+            QStringLiteral("cannot %1 %2: %3")
+                .arg(error == FILEIO_READ_FAILED ? QStringLiteral("read") : QStringLiteral("open"),
+                     shown, QString::fromStdString(FileIoReason(error)));
+        return UIE_PANEL_FILE;
+    }
     QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(contents), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
                      .arg(shown, parseError.errorString())
