@@ -55,8 +55,7 @@ bool TakeHost(const std::string& name, const std::string& text, std::string* hos
     return true;
 }
 
-bool TakePort(const std::string& name, const std::string& rest, int* port,
-              std::string* problem) {
+bool TakePort(const std::string& name, const std::string& rest, int* port, std::string* problem) {
     if (rest.empty() || rest == ":") {
         return Fail(problem, name, "no port: give it after the host, as HOST:4001");
     }
@@ -73,7 +72,8 @@ bool TakePort(const std::string& name, const std::string& rest, int* port,
         return Fail(problem, name, "the port is no number: \"" + rest.substr(1) + "\"");
     }
     if (end < rest.size()) {
-        return Fail(problem, name, "\"" + rest.substr(end) + "\" after the port, which ends the name");
+        return Fail(problem, name,
+                    "\"" + rest.substr(end) + "\" after the port, which ends the name");
     }
     if (value == 0 || value > 65535) {
         return Fail(problem, name, "port " + rest.substr(1) + " is not a TCP port (1 to 65535)");
@@ -88,8 +88,7 @@ bool IsNetworkPortName(const std::string& name) {
     return name.find("://") != std::string::npos;
 }
 
-bool ParseNetworkPortName(const std::string& name, NetworkPortName* parsed,
-                          std::string* problem) {
+bool ParseNetworkPortName(const std::string& name, NetworkPortName* parsed, std::string* problem) {
     const std::size_t separator = name.find("://");
     if (separator == std::string::npos) {
         return Fail(problem, name, kForms);

@@ -111,8 +111,8 @@ std::string Describe(uint8_t command, const std::string& value) {
     if (value.size() != 1) {
         return "an answer of " + std::to_string(value.size()) + " bytes";
     }
-    static const char* const parities[] = {"", "no parity", "odd parity", "even parity",
-                                           "mark parity", "space parity"};
+    static const char* const parities[] = {
+        "", "no parity", "odd parity", "even parity", "mark parity", "space parity"};
     static const char* const stops[] = {"", "1 stop bit", "2 stop bits", "1.5 stop bits"};
     static const char* const controls[] = {"", "no flow control", "XON/XOFF flow control",
                                            "hardware flow control"};
@@ -120,25 +120,38 @@ std::string Describe(uint8_t command, const std::string& value) {
         case telnet::kSetDataSize:
             return std::to_string(byte(0)) + " data bits";
         case telnet::kSetParity:
-            return byte(0) >= 1 && byte(0) <= 5 ? parities[byte(0)] : "parity code " + std::to_string(byte(0));
+            return byte(0) >= 1 && byte(0) <= 5 ? parities[byte(0)]
+                                                : "parity code " + std::to_string(byte(0));
         case telnet::kSetStopSize:
-            return byte(0) >= 1 && byte(0) <= 3 ? stops[byte(0)] : "stop size code " + std::to_string(byte(0));
+            return byte(0) >= 1 && byte(0) <= 3 ? stops[byte(0)]
+                                                : "stop size code " + std::to_string(byte(0));
         default:
-            return byte(0) >= 1 && byte(0) <= 3 ? controls[byte(0)] : "control code " + std::to_string(byte(0));
+            return byte(0) >= 1 && byte(0) <= 3 ? controls[byte(0)]
+                                                : "control code " + std::to_string(byte(0));
     }
 }
 
 class NetworkDevice : public Device {
   public:
-    NetworkDevice(const std::string& name, const NetworkPortName& address,
-                  const Settings& settings)
+    NetworkDevice(const std::string& name, const NetworkPortName& address, const Settings& settings)
         : name_(name), address_(address), settings_(settings) {}
 
+    // ser2net turns away a client that comes while it still closes the device for the one
+    // before, as it turns away a second client: so our end is closed first and the close
+    // waits for the server's, which comes once the port is free for the next open.
     ~NetworkDevice() override {
         if (socket_.state() == QAbstractSocket::ConnectedState) {
-            socket_.disconnectFromHost();
-            if (socket_.state() != QAbstractSocket::UnconnectedState) {
-                socket_.waitForDisconnected(kCloseMs);
+#ifdef _WIN32
+            shutdown(static_cast<SOCKET>(socket_.socketDescriptor()), SD_SEND);
+#else
+            shutdown(static_cast<int>(socket_.socketDescriptor()), SHUT_WR);
+#endif
+            QElapsedTimer timer;
+            timer.start();
+            while (socket_.state() == QAbstractSocket::ConnectedState &&
+                   timer.elapsed() < kCloseMs) {
+                socket_.waitForReadyRead(kCloseMs - static_cast<int>(timer.elapsed()));
+                socket_.readAll();
             }
         }
         socket_.abort();
@@ -162,9 +175,9 @@ class NetworkDevice : public Device {
             return 0;
         }
         const std::string bytes =
-            address_.rfc2217 ? telnet::EscapeData(data, static_cast<std::size_t>(count))
-                             : std::string(reinterpret_cast<const char*>(data),
-                                           static_cast<std::size_t>(count));
+            address_.rfc2217
+                ? telnet::EscapeData(data, static_cast<std::size_t>(count))
+                : std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
         const int result = send(bytes);
         return result < 0 ? result : count;
     }
@@ -196,10 +209,16 @@ class NetworkDevice : public Device {
     // what the server still holds is the line's, as bytes in a UART's shift register are.
     void discardOutput() override {}
 
-    void drainOutput() override { send(std::string()); }
+    void drainOutput() override {
+        send(std::string());
+    }
 
-    std::string goneReason() const override { return gone_; }
-    std::string note() const override { return note_; }
+    std::string goneReason() const override {
+        return gone_;
+    }
+    std::string note() const override {
+        return note_;
+    }
 
   private:
     int connect(std::string* reason);
@@ -291,8 +310,9 @@ int NetworkDevice::setLine(std::string* reason) {
         commands += telnet::ComPortCommand(command, value);
     }
     const auto answered = [&] {
-        return std::all_of(std::begin(steps), std::end(steps),
-                           [&](const auto& step) { return session_.Answer(step.first).has_value(); });
+        return std::all_of(std::begin(steps), std::end(steps), [&](const auto& step) {
+            return session_.Answer(step.first).has_value();
+        });
     };
     if (send(commands) < 0 || !waitUntil(answered, kAnswerMs)) {
         return waitFailed("to the line settings", reason);
@@ -313,9 +333,9 @@ int NetworkDevice::awaitRefusal(std::string* reason) {
         return waitFailed("", reason);
     }
     static const char* const parities[] = {"N", "O", "E"};
-    note_ = "a raw TCP port: the rate and format asked for (" +
-            std::to_string(settings_.baudRate) + " bit/s " + std::to_string(settings_.dataBits) +
-            parities[settings_.parity % 3] + std::to_string(settings_.stopBits) +
+    note_ = "a raw TCP port: the rate and format asked for (" + std::to_string(settings_.baudRate) +
+            " bit/s " + std::to_string(settings_.dataBits) + parities[settings_.parity % 3] +
+            std::to_string(settings_.stopBits) +
             ") cannot be set through it; the server's own line settings hold";
     return RS232_NO_ERROR;
 }
@@ -403,9 +423,8 @@ int NetworkDevice::send(const std::string& bytes) {
         gone_ = closedReason();
         return RS232_DEVICE_GONE;
     }
-    if (!bytes.empty() &&
-        socket_.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size())) {
+    if (!bytes.empty() && socket_.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+                              static_cast<qint64>(bytes.size())) {
         gone_ = name_ + ": " + socket_.errorString().toStdString();
         return RS232_DEVICE_GONE;
     }
