@@ -23,8 +23,9 @@ std::string Ser2netPath() {
     return path != nullptr ? path : "/usr/sbin/ser2net";
 }
 
-// A port that nothing listens on right now, as the system hands one out.
-int FreePort() {
+}  // namespace
+
+int FreeTcpPort() {
     const int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -38,6 +39,8 @@ int FreePort() {
     close(probe);
     return port;
 }
+
+namespace {
 
 // The inodes of the sockets a process holds.
 std::set<std::string> SocketsOf(pid_t pid) {
@@ -64,8 +67,8 @@ std::set<std::string> SocketsOf(pid_t pid) {
 
 Ser2netProcess::Ser2netProcess(const std::vector<Port>& ports) : ports_(ports) {
     static int started = 0;
-    config_ = "/tmp/zelk-ser2net-" + std::to_string(getpid()) + "-" + std::to_string(++started) +
-              ".yaml";
+    config_ =
+        "/tmp/zelk-ser2net-" + std::to_string(getpid()) + "-" + std::to_string(++started) + ".yaml";
     // Another program may take a port between the probe and ser2net's bind: then try others.
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (Start(ports)) {
@@ -88,7 +91,7 @@ bool Ser2netProcess::Start(const std::vector<Port>& ports) {
     std::ofstream config(config_);
     config << "%YAML 1.1\n---\n";
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        tcpPorts_.push_back(FreePort());
+        tcpPorts_.push_back(FreeTcpPort());
         config << "connection: &port" << i << "\n  accepter: "
                << (ports[i].rfc2217 ? "telnet(rfc2217),tcp,127.0.0.1," : "tcp,127.0.0.1,")
                << tcpPorts_.back() << "\n  connector: serialdev," << ports[i].device
@@ -150,8 +153,8 @@ bool Ser2netProcess::Listening() const {
 }
 
 std::string Ser2netProcess::name(std::size_t i) const {
-    return std::string(ports_.at(i).rfc2217 ? "rfc2217" : "socket") + "://127.0.0.1:" +
-           std::to_string(tcpPorts_.at(i));
+    return std::string(ports_.at(i).rfc2217 ? "rfc2217" : "socket") +
+           "://127.0.0.1:" + std::to_string(tcpPorts_.at(i));
 }
 
 void Ser2netProcess::Stop() {

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// A port on 127.0.0.1 that nothing listens on right now, as the system hands one out.
+int FreeTcpPort();
+
 class Ser2netProcess {
   public:
     struct Port {
