@@ -20,6 +20,8 @@
 #include <ws2tcpip.h>
 #else
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #endif
 
@@ -232,6 +234,18 @@ class NetworkDevice : public Device {
     std::string closedReason() const;
     std::string serverWords() const;
 
+    // ser2net writes its answers to the line settings one by one without TCP_NODELAY: each
+    // after the first waits for our acknowledgement, which the system would hold back for
+    // 40 ms in the hope of sending it with data of ours. Linux acknowledges at once when
+    // asked, after every read.
+    void acknowledgeAtOnce() {
+#ifdef TCP_QUICKACK
+        const int on = 1;
+        setsockopt(static_cast<int>(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on,
+                   sizeof on);
+#endif
+    }
+
     std::string name_;
     NetworkPortName address_;
     Settings settings_;
@@ -389,6 +403,7 @@ bool NetworkDevice::pump(int waitMs) {
         if (count <= 0) {
             break;
         }
+        acknowledgeAtOnce();
         if (!address_.rfc2217) {
             input_.insert(input_.end(), buffer, buffer + count);
             continue;
