@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Whatever the program sends, escaped, comes back as it was.
     const std::string escaped = telnet::EscapeData(data, size);
-    const Taken echoed = Take(reinterpret_cast<const uint8_t*>(escaped.data()), escaped.size(),
-                              piece);
+    const Taken echoed =
+        Take(reinterpret_cast<const uint8_t*>(escaped.data()), escaped.size(), piece);
     Check(echoed.data == std::string(reinterpret_cast<const char*>(data), size) &&
           echoed.replies.empty() && echoed.problem.empty());
     return 0;
