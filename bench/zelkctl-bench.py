@@ -47,6 +47,14 @@ def start_simulators(count, directory):
     return simulators, links
 
 
+def written_at_once(ports):
+    """Seconds to write the first port alone and every port at once, medians of three."""
+    write = ["write", "-s", "T1b", "--set", "S111=5", "--ids", "1"]
+    one = statistics.median(run(write + ["-p", ports[0]])[0] for _ in range(3))
+    every = [word for port in ports for word in ("-p", port)]
+    return one, statistics.median(run(write + every)[0] for _ in range(3))
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -93,12 +101,7 @@ def network(directory):
             differences.append(run(read + [names[0]])[0] - local)
         line("read through RFC 2217, over the local pty",
              f"{statistics.median(differences) * 1000:.1f} ms", "at most 5 ms")
-        write = ["write", "-s", "T1b", "--set", "S111=5", "--ids", "1"]
-        one = statistics.median(run(write + ["-p", names[0]])[0] for _ in range(3))
-        every = []
-        for name in names:
-            every += ["-p", name]
-        four = statistics.median(run(write + every)[0] for _ in range(3))
+        one, four = written_at_once(names)
         line("4 network ports written at once, against one", f"{four / one:.2f} x",
              "within 1.05 x")
     finally:
@@ -138,12 +141,7 @@ def main():
             line("read at 9600 bit/s, above its floor",
                  f"{(statistics.median(reads) - floor) * 1000:.1f} ms", "within 20 ms")
 
-            write = ["write", "-s", "T1b", "--set", "S111=5", "--ids", "1"]
-            one = statistics.median(run(write + ["-p", links[0]])[0] for _ in range(3))
-            every = []
-            for link in links:
-                every += ["-p", link]
-            eight = statistics.median(run(write + every)[0] for _ in range(3))
+            one, eight = written_at_once(links)
             line("8 modules written at once, against one", f"{eight / one:.2f} x",
                  "within 1.3 x")
             line("  one module", f"{one:.3f} s", "")

@@ -367,6 +367,11 @@ int NetworkDevice::waitFailed(const std::string& waitingFor, std::string* reason
     } else {
         *reason = name_ + ": no answer from the server " + waitingFor + " within " +
                   std::to_string(kAnswerMs / 1000) + " s";
+        if (session_.comPort() == telnet::Session::ComPort::Asked) {
+            *reason +=
+                "; a raw TCP port (a tcp accepter) never answers: name it socket:// "
+                "if it is one";
+        }
     }
     return RS232_SERVER_FAILED;
 }
