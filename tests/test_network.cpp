@@ -451,7 +451,7 @@ TEST(ZelkctlThroughSer2net, EachFaultEndsClearlyWithinItsBound) {
         for (const std::string& words : row.says) {
             EXPECT_NE(run.err.find(words), std::string::npos) << words << "\n" << run.err;
         }
-        // The waits of an open are 5 s at most each; a hang would take the two minutes.
+        // The waits of an open are 3 s at most each; a hang would take the two minutes.
         EXPECT_LT(run.milliseconds, 30000);
     }
 }

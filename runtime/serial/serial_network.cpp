@@ -32,8 +32,9 @@ namespace {
 // The bounds of an open and a close, on the steady clock: the runtime's clock may be a
 // test's virtual one, and neither a resolver nor a host nor a server that does not answer
 // may hold the program longer than this.
-constexpr int kLookupMs = 5000;
-constexpr int kConnectMs = 5000;
+constexpr int kLookupMs = 3000;
+constexpr int kConnectMs = 3000;
+// For the whole of RFC 2217's handshake: com port control, then the line settings.
 constexpr int kAnswerMs = 3000;
 // ser2net turns a second client away with a line of text and a close, at once. A raw port
 // has no handshake that would bring that to light, so its open waits this long for it.
@@ -225,7 +226,7 @@ class NetworkDevice : public Device {
   private:
     int connect(std::string* reason);
     int negotiate(std::string* reason);
-    int setLine(std::string* reason);
+    int setLine(int timeoutMs, std::string* reason);
     int awaitRefusal(std::string* reason);
     int waitFailed(const std::string& waitingFor, std::string* reason);
     bool waitUntil(const std::function<bool()>& done, int timeoutMs);
@@ -291,6 +292,8 @@ int NetworkDevice::connect(std::string* reason) {
 }
 
 int NetworkDevice::negotiate(std::string* reason) {
+    QElapsedTimer timer;
+    timer.start();
     if (send(session_.Start()) < 0) {
         return waitFailed("", reason);
     }
@@ -304,10 +307,10 @@ int NetworkDevice::negotiate(std::string* reason) {
                   "telnet(rfc2217) accepter, or name it socket:// to take the server's settings";
         return RS232_SERVER_FAILED;
     }
-    return setLine(reason);
+    return setLine(kAnswerMs - static_cast<int>(timer.elapsed()), reason);
 }
 
-int NetworkDevice::setLine(std::string* reason) {
+int NetworkDevice::setLine(int timeoutMs, std::string* reason) {
     const auto rate = static_cast<unsigned long>(settings_.baudRate);
     const std::pair<uint8_t, std::string> steps[] = {
         {telnet::kSetBaudRate,
@@ -328,7 +331,7 @@ int NetworkDevice::setLine(std::string* reason) {
             return session_.Answer(step.first).has_value();
         });
     };
-    if (send(commands) < 0 || !waitUntil(answered, kAnswerMs)) {
+    if (send(commands) < 0 || !waitUntil(answered, timeoutMs)) {
         return waitFailed("to the line settings", reason);
     }
     for (const auto& [command, value] : steps) {

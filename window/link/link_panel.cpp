@@ -147,7 +147,10 @@ int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callback
     GetCtrlVal(panelHandle, UART_BR, &connection.comBaudRate);
 
     if (connectRequested) {
+        // A network port's open waits for its server, for up to a few seconds.
+        SetWaitCursor(1);
         const int result = OpenModulePort("");
+        SetWaitCursor(0);
         noteShown = false;
         if (result != 0) {
             ReportOpenFailure(result);
