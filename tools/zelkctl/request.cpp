@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QStringList>
+#include <cctype>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "core/link/connection.h"
 #include "core/link/messages.h"
 #include "core/product/series.h"
+#include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/help.h"
 #include "tools/zelkctl/setting_file.h"
 
@@ -54,26 +56,38 @@ const CommandRow* FindCommand(const std::string& name) {
     return nullptr;
 }
 
-bool ParsePort(const std::string& text, PortChoice* port) {
-    QString number = QString::fromStdString(text);
-    if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
-        number = number.mid(3);
-    }
-    bool isNumber = false;
-    const int value = number.toInt(&isNumber);
+// A COM number, a device path, or a network port's name; false, with what is wrong in
+// *problem, for anything else.
+bool ParsePort(const std::string& text, PortChoice* port, std::string* problem) {
     port->text = text;
-    if (isNumber && value >= 1 && value <= 12) {
-        port->comPort = value;
-        port->label = "COM" + std::to_string(value);
-        return true;
+    NetworkPortName network;
+    if (IsNetworkPortName(text)) {
+        if (!ParseNetworkPortName(text, &network, problem)) {
+            return false;
+        }
+    } else {
+        QString number = QString::fromStdString(text);
+        if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+            number = number.mid(3);
+        }
+        bool isNumber = false;
+        const int value = number.toInt(&isNumber);
+        if (isNumber && value >= 1 && value <= 12) {
+            port->comPort = value;
+            port->label = "COM" + std::to_string(value);
+            return true;
+        }
+        if (text.find('/') == std::string::npos && text.find('\\') == std::string::npos) {
+            *problem = "no port \"" + text +
+                       "\": give COM1 to COM12, a device path or a network port "
+                       "(rfc2217://HOST:PORT, socket://HOST:PORT)";
+            return false;
+        }
     }
-    if (text.find('/') != std::string::npos || text.find('\\') != std::string::npos) {
-        port->comPort = 1;  // the slot the device is held in
-        port->device = text;
-        port->label = text;
-        return true;
-    }
-    return false;
+    port->comPort = 1;  // the slot the device is held in
+    port->device = text;
+    port->label = text;
+    return true;
 }
 
 bool ParseRate(const QString& text, uint32_t* rate) {
@@ -164,9 +178,9 @@ bool TakePortsAndSeries(const QCommandLineParser& parser, const Options& options
     Request& request = line->request;
     for (const QString& text : parser.values(options["port"])) {
         PortChoice port;
-        if (!ParsePort(text.toStdString(), &port)) {
-            return Fail(line, "no port \"" + text.toStdString() +
-                                  "\": give COM1 to COM12 or a device path");
+        std::string problem;
+        if (!ParsePort(text.toStdString(), &port, &problem)) {
+            return Fail(line, problem);
         }
         request.ports.push_back(port);
     }
@@ -321,10 +335,19 @@ const char* CommandName(Command command) {
 }
 
 std::string ForPort(const std::string& name, const PortChoice& port) {
-    const std::string shortName =
+    std::string shortName =
         port.device.empty()
             ? port.label
             : QFileInfo(QString::fromStdString(port.device)).fileName().toStdString();
+    // A network port's host and port, in characters that every file system takes.
+    NetworkPortName network;
+    std::string problem;
+    if (IsNetworkPortName(port.device) && ParseNetworkPortName(port.device, &network, &problem)) {
+        shortName = network.host + "-" + std::to_string(network.port);
+        for (char& c : shortName) {
+            c = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' ? c : '_';
+        }
+    }
     std::string result = name;
     for (std::size_t at = result.find("{port}"); at != std::string::npos;
          at = result.find("{port}", at + shortName.size())) {
