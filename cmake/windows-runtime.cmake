@@ -1,0 +1,49 @@
+# The Windows programs run from the build folder as they do from the zip: Qt's libraries,
+# the plugins Qt loads as it starts (the window system, the native style, the image format
+# of the window's icon) and the MinGW runtime that every program of this compiler needs
+# lie beside them. The tests need Qt's test library and the offscreen window system too;
+# those are never shipped.
+enable_language(RC)
+
+set(ZELK_WINDOWS_LIBRARIES Qt6::Core Qt6::Gui Qt6::Widgets Qt6::SerialPort)
+set(ZELK_WINDOWS_PLUGINS
+    Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin Qt6::QICOPlugin)
+set(ZELK_WINDOWS_TEST_ONLY Qt6::Test Qt6::QOffscreenIntegrationPlugin)
+
+# The compiler's runtime, where the compiler itself says it keeps it.
+set(ZELK_MINGW_RUNTIME)
+foreach(name libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${name}
+                    OUTPUT_VARIABLE location OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(location "${location}" REALPATH)
+    if(NOT EXISTS "${location}")
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${name} is")
+    endif()
+    list(APPEND ZELK_MINGW_RUNTIME "${location}")
+endforeach()
+
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+# Copies each file into the build folder (a plugin into the folder of its kind) whenever it
+# changed; commands collected for one target.
+set(copies)
+foreach(target ${ZELK_WINDOWS_LIBRARIES} ${ZELK_WINDOWS_PLUGINS} ${ZELK_WINDOWS_TEST_ONLY})
+    get_target_property(kind ${target} QT_PLUGIN_TYPE)
+    set(folder ${CMAKE_BINARY_DIR})
+    if(kind)
+        set(folder ${CMAKE_BINARY_DIR}/${kind})
+    endif()
+    list(APPEND copies COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+                       COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${folder})
+endforeach()
+foreach(file ${ZELK_MINGW_RUNTIME})
+    list(APPEND copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${CMAKE_BINARY_DIR})
+endforeach()
+add_custom_target(windows_runtime ALL ${copies} VERBATIM)
+add_dependencies(ZelkConfig windows_runtime)
+add_dependencies(zelkctl windows_runtime)
+
+# The program's icon and version, as Explorer and the Start menu show them.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/ZelkConfig.rc.in
+               ${CMAKE_BINARY_DIR}/ZelkConfig.rc @ONLY)
+target_sources(ZelkConfig PRIVATE ${CMAKE_BINARY_DIR}/ZelkConfig.rc)
