@@ -140,6 +140,53 @@ TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
     EXPECT_EQ(ComWrt(1, "x", 1), 1);
 }
 
+#else
+// Windows numbers the ports itself; ZELK_COMn reaches those above the list's twelve, which
+// USB adapters often get, and the tooltip and a failed open say so.
+TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
+    ScopedEnvironment environment;
+    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
+    serial_backend::SetPortLister([] {
+        std::vector<serial_backend::PortInfo> ports;
+        for (const char* name : {"COM3", "COM17"}) {
+            serial_backend::PortInfo info;
+            info.name = name;
+            info.systemLocation = std::string("\\\\.\\") + name;
+            info.description = name == std::string("COM17") ? "USB Serial Port" : "";
+            ports.push_back(info);
+        }
+        return ports;
+    });
+    environment.Set("ZELK_COM1", "COM17");
+    environment.Set("ZELK_COM2", "");  // an empty variable is no alias
+    environment.Set("ZELK_COM4", "COM99");
+    std::string devices;
+    std::string aliases;
+    for (int port = 1; port <= 4; ++port) {
+        devices += ComPortDeviceName(port) + std::string(";");
+        aliases += ComPortAlias(port) + std::string(";");
+    }
+    EXPECT_EQ(devices, "COM17;COM2;COM3;COM99;");
+    EXPECT_EQ(aliases, "ZELK_COM1;;;ZELK_COM4;");
+    const std::string tooltip = DescribeComPorts();
+    EXPECT_EQ(tooltip.substr(0, tooltip.find("COM5")),
+              "COM1 = COM17 (set by ZELK_COM1)\nCOM2 = no device\nCOM3 = COM3\n"
+              "COM4 = COM99 (set by ZELK_COM4)\n");
+    // COM17 is reached through COM1 only; zelkctl lists it by its own name to take it as -p.
+    std::string listed;
+    for (const ComPortEntry& entry : ListComPorts(false)) {
+        listed += std::to_string(entry.port) + " " + entry.device + " " + entry.alias + ";";
+    }
+    EXPECT_EQ(listed, "1 COM17 ZELK_COM1;3 COM3 ;4 COM99 ZELK_COM4;");
+    environment.Set("ZELK_COM1", nullptr);
+    listed.clear();
+    for (const ComPortEntry& entry : ListComPorts(false)) {
+        listed += std::to_string(entry.port) + " " + entry.device + ";";
+    }
+    EXPECT_EQ(listed, "3 COM3;4 COM99;0 COM17;");
+    EXPECT_NE(Open(4), 0);
+    EXPECT_EQ(std::string(GetComErrorText()).rfind("COM99: ", 0), 0u) << GetComErrorText();
+}
 #endif
 
 // The controls whose callback ran, in order; each call must be a bare commit.

@@ -25,6 +25,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
@@ -38,6 +39,7 @@
 #endif
 #include "tools/zelkctl/id_counter.h"
 #include "tools/zelkctl/log_file.h"
+#include "tools/zelkctl/request.h"
 #include "tools/zelkctl/setting_file.h"
 #include "tools/zelkctl/zelkctl.h"
 #include "window/params/params_panel.h"
@@ -635,6 +637,62 @@ TEST(ZelkctlOnAPty, DetectsRateAndFormatAndRunsOnSeveralPortsAtOnce) {
 }
 
 #endif
+
+// -p takes the window's twelve COM numbers everywhere; on Windows any COM port the system
+// may have, since USB adapters often get numbers above twelve; and a device by its path.
+TEST(ZelkctlPorts, TakesTheComNumbersOfThePlatformAndDevicePaths) {
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    struct Row {
+        const char* given;
+        bool taken;
+        int comPort = 0;
+        const char* device = "";
+        const char* label = "";
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"COM3", true, 3, "", "COM3"},
+        {"com12", true, 12, "", "COM12"},
+        {"7", true, 7, "", "COM7"},
+        {"COM13", windows, 1, "COM13", "COM13"},
+        {"COM256", windows, 1, "COM256", "COM256"},
+        {"17", windows, 1, "COM17", "COM17"},
+        {"COM257", false},
+        {"COM0", false},
+        {"COM", false},
+        {"/dev/ttyUSB0", true, 1, "/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"\\\\.\\COM17", true, 1, "\\\\.\\COM17", "\\\\.\\COM17"},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.given);
+        const CommandLine line =
+            ParseCommandLine({"zelkctl", "version", "-p", row.given, "-s", "T1b"});
+        ASSERT_EQ(line.kind, row.taken ? CommandLine::Kind::Run : CommandLine::Kind::Usage)
+            << line.text;
+        if (!row.taken) {
+            EXPECT_NE(line.text.find(windows ? "give COM1 to COM256 or a device path"
+                                             : "give COM1 to COM12 or a device path"),
+                      std::string::npos)
+                << line.text;
+            continue;
+        }
+        const PortChoice& port = line.request.ports.at(0);
+        EXPECT_EQ(std::tuple(port.comPort, port.device, port.label),
+                  std::tuple(row.comPort, std::string(row.device), std::string(row.label)));
+    }
+#ifdef _WIN32
+    // One port however it is written, refused before it opens.
+    sim::SimulatedModule module;
+    const Result twice = InProcess({"version", "-p", "COM17", "-p", "\\\\.\\com17", "-s", "T1b"});
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_NE(twice.err.find("are the same device (COM17)"), std::string::npos) << twice.err;
+#endif
+}
 
 // What zelkctl cannot be sure of it refuses before a port opens, before it writes, or
 // once the module has said something it cannot take; each with its exit status.

@@ -80,8 +80,9 @@ std::string OptionLine(const OptionRow& option) {
 
 const OptionRow kOptions[kOptionCount] = {
     {"p,port", "PORT", kTalksToModule,
-     "COM1 to COM12 (or 1 to 12) as the window numbers them, or a device path such as "
-     "/dev/ttyUSB0; repeat it to run the command on several ports at once"},
+     "COM1 to COM12 (or 1 to 12) as the window numbers them, on Windows any COM port "
+     "(COM17), or a device path such as /dev/ttyUSB0; repeat it to run the command on "
+     "several ports at once"},
     {"s,series", "NAME", kAll & ~Bit(Command::Ports), "the module's product series: {series}"},
     {"b,baud", "RATE", kAtOneRate, "the port's rate: {rates} (default 9600)"},
     {"f,format", "FMT", kAtOneRate, "the port's format: {formats} (default 8N1)"},

@@ -124,6 +124,18 @@ std::string Describe(const AllowedValues& allowed) {
 
 std::string DevicePath(const PortChoice& port) {
     const std::string device = port.device.empty() ? ComPortDeviceName(port.comPort) : port.device;
+#ifdef _WIN32
+    // COM17, com17 and \\.\COM17 are one port, and a COM port is no file to resolve.
+    QString name = QString::fromStdString(device);
+    if (name.startsWith(QLatin1String("\\\\.\\"))) {
+        name = name.mid(4);
+    }
+    bool number = false;
+    if (name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
+        name.mid(3).toInt(&number) > 0 && number) {
+        return name.toUpper().toStdString();
+    }
+#endif
     const QString canonical = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
     return canonical.isEmpty() ? device : canonical.toStdString();
 }

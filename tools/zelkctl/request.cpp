@@ -54,6 +54,12 @@ const CommandRow* FindCommand(const std::string& name) {
     return nullptr;
 }
 
+#ifdef _WIN32
+const char* const kPortForms = "COM1 to COM256 or a device path";
+#else
+const char* const kPortForms = "COM1 to COM12 or a device path";
+#endif
+
 bool ParsePort(const std::string& text, PortChoice* port) {
     QString number = QString::fromStdString(text);
     if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
@@ -67,6 +73,16 @@ bool ParsePort(const std::string& text, PortChoice* port) {
         port->label = "COM" + std::to_string(value);
         return true;
     }
+#ifdef _WIN32
+    // Windows numbers its ports up to COM256, and USB adapters often get numbers above the
+    // window's twelve: such a port is the system's COM port of that number.
+    if (isNumber && value > 12 && value <= 256) {
+        port->comPort = 1;  // the slot the device is held in
+        port->device = "COM" + std::to_string(value);
+        port->label = port->device;
+        return true;
+    }
+#endif
     if (text.find('/') != std::string::npos || text.find('\\') != std::string::npos) {
         port->comPort = 1;  // the slot the device is held in
         port->device = text;
@@ -165,8 +181,7 @@ bool TakePortsAndSeries(const QCommandLineParser& parser, const Options& options
     for (const QString& text : parser.values(options["port"])) {
         PortChoice port;
         if (!ParsePort(text.toStdString(), &port)) {
-            return Fail(line, "no port \"" + text.toStdString() +
-                                  "\": give COM1 to COM12 or a device path");
+            return Fail(line, "no port \"" + text.toStdString() + "\": give " + kPortForms);
         }
         request.ports.push_back(port);
     }
