@@ -113,6 +113,16 @@ windows:
 windows-test: windows
 	@scripts/windows-test.sh $(WINDOWS_BUILD) $(JOBS)
 
+# The Windows packages in build-windows/: ZelkConfig-VERSION-win64.zip, a folder that runs
+# where it is unpacked, and ZelkConfig-VERSION-setup.exe, made with NSIS.
+windows-package: windows
+	@scripts/windows-package.sh $(WINDOWS_BUILD)
+
+# Both tried under Wine: the zip's programs started where it is unpacked; the installer run
+# silently, what it installed started, and its uninstaller leaving nothing behind.
+windows-package-check: windows-package
+	@scripts/windows-package-check.sh $(WINDOWS_BUILD)
+
 # The Debian package, in build-package/: built with Debian's own optimisation flags and all
 # its hardening (build type None, as Debian's packaging tools build), installed under /usr,
 # its dependencies computed from the binaries.

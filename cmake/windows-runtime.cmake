@@ -40,6 +40,17 @@ foreach(file ${ZELK_MINGW_RUNTIME})
     list(APPEND copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${CMAKE_BINARY_DIR})
 endforeach()
 add_custom_target(windows_runtime ALL ${copies} VERBATIM)
+
+# What ships, beside the programs.
+foreach(target ${ZELK_WINDOWS_LIBRARIES} ${ZELK_WINDOWS_PLUGINS})
+    get_target_property(kind ${target} QT_PLUGIN_TYPE)
+    set(folder .)
+    if(kind)
+        set(folder ${kind})
+    endif()
+    install(FILES $<TARGET_FILE:${target}> DESTINATION ${folder})
+endforeach()
+install(FILES ${ZELK_MINGW_RUNTIME} DESTINATION .)
 add_dependencies(ZelkConfig windows_runtime)
 add_dependencies(zelkctl windows_runtime)
 
