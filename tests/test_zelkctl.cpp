@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <numeric>
@@ -26,6 +28,7 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
@@ -37,7 +40,9 @@
 #ifndef _WIN32
 #include "tests/support/zelksim_process.h"
 #endif
+#include "runtime/timing/clock_seam.h"
 #include "tools/zelkctl/id_counter.h"
+#include "tools/zelkctl/interrupt.h"
 #include "tools/zelkctl/log_file.h"
 #include "tools/zelkctl/request.h"
 #include "tools/zelkctl/setting_file.h"
@@ -796,6 +801,68 @@ TEST(ZelkctlModule, BringsBackAModuleLeftInCommandMode) {
     EXPECT_EQ(result.out, "Zelk RF module firmware V3.36\n");
     EXPECT_NE(result.err.find("in command mode still"), std::string::npos) << result.err;
     EXPECT_FALSE(module.module().inCommandMode());
+}
+
+// The module's clock, which stops zelkctl the first time it waits with this command on the
+// wire, as a user's key or a signal would.
+class StopOnTheWire : public timing::Clock {
+  public:
+    StopOnTheWire(sim::SimulatedModule& module, std::string command, std::function<void()> stop)
+        : module_(module), command_(std::move(command)), stop_(std::move(stop)) {
+        timing::SetClock(this);
+    }
+    ~StopOnTheWire() override { timing::SetClock(&module_.clock()); }
+    double now() override { return module_.clock().now(); }
+    void waitUntil(double when) override {
+        if (stop_ && module_.sentByHost().find(command_) != std::string::npos) {
+            std::exchange(stop_, nullptr)();
+        }
+        module_.clock().waitUntil(when);
+    }
+
+  private:
+    sim::SimulatedModule& module_;
+    std::string command_;
+    std::function<void()> stop_;
+};
+
+// Ctrl+C and Ctrl+Break on Windows, SIGINT and SIGTERM elsewhere, while the second set
+// command is on the wire: it is answered, the rest are not sent, command mode is left, and
+// what was written is said, with the exit status of the signal.
+TEST(ZelkctlStop, FinishesTheCommandOnTheWireAndLeavesCommandMode) {
+    struct Row {
+        int signal;
+        const char* said;
+        unsigned long consoleEvent;  // Windows' own
+    };
+#ifdef _WIN32
+    const Row rows[] = {{SIGINT, "stopped by Ctrl+C", CTRL_C_EVENT},
+                        {SIGTERM, "stopped by Ctrl+Break", CTRL_BREAK_EVENT}};
+#else
+    const Row rows[] = {{SIGINT, "stopped by SIGINT", 0}, {SIGTERM, "stopped by SIGTERM", 0}};
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.said);
+        sim::SimulatedModule module;
+        const StopOnTheWire stop(module, "ATS101=", [&row] {
+#ifdef _WIN32
+            EXPECT_NE(OnConsoleEvent(row.consoleEvent), 0);
+#else
+            std::raise(row.signal);
+#endif
+        });
+        const Result result = InProcess({"write", "--set", "S111=7", "-p", "1", "-s", "T1b"});
+        EXPECT_EQ(result.status, 128 + row.signal);
+        EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("written: S100, S101; not written: S102"), std::string::npos)
+            << result.err;
+        const std::string sent = module.sentByHost();
+        EXPECT_TRUE(sent.ends_with("ATS101=0\nATX\n")) << sent;
+        EXPECT_FALSE(module.module().inCommandMode());
+    }
+    // The next run in this process starts with no stop pending.
+    sim::SimulatedModule module;
+    EXPECT_EQ(InProcess({"version", "-p", "1", "-s", "T1b"}).status, 0);
 }
 
 TEST(ZelkctlOutput, HasUnixMannersAndADocumentedJsonObject) {

@@ -28,8 +28,9 @@ const char kExitStatuses[] =
     "       echo)\n"
     "  9    the module's register list does not fit the series given with -s\n"
     "  129, 130, 143\n"
-    "       stopped by SIGHUP, SIGINT or SIGTERM: the command on the wire was finished,\n"
-    "       the module left command mode, and what was written was said\n"
+    "       stopped by SIGHUP, SIGINT or SIGTERM (on Windows the console's closing,\n"
+    "       Ctrl+C or Ctrl+Break): the command on the wire was finished, the module\n"
+    "       left command mode, and what was written was said\n"
     "With several ports: the status of the first port, in the order given, that failed.\n";
 
 // Replaces each "{name}" of text by the list it stands for.
