@@ -145,13 +145,14 @@ package-check: package
 	@scripts/check-package.sh build-package/*.deb
 
 # The README's pictures, taken of the real window on a virtual display: the panel, the
-# panel under a dark desktop theme with a popup over it, and on a 1366 x 768 laptop
-# screen scaled by 125 %.
-screenshots: build
+# panel under a dark desktop theme with a popup over it, on a 1366 x 768 laptop screen
+# scaled by 125 %, and the Windows build under Wine.
+screenshots: build windows
 	@scripts/screenshot.sh $(BUILD) docs/panel.png
 	@scripts/screenshot.sh $(BUILD) docs/panel-dark.png --dark --click 726,532
 	@scripts/screenshot.sh $(BUILD) docs/panel-small.png --screen 1366x768 --scale 1.25 \
 		--whole-screen
+	@scripts/screenshot.sh $(WINDOWS_BUILD) docs/panel-wine.png --wine
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-package $(WINDOWS_BUILD)
