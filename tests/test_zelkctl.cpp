@@ -189,6 +189,7 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         std::string expected;         // the ID taken or peeked, or words of the error
         const char* after = nullptr;  // the file afterwards; nullptr: as before
         bool throughLink = false;
+        bool shutFolder = false;  // one that takes no new file, for this user
     };
     const DeviceId none{};
     // clang-format off
@@ -197,6 +198,8 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         {"written by a Windows editor", "5\r\n", Take, none, "5", "6\n"},
         {"comments kept, the low part carries", "# line 3\n\n10.255\n", Take, none, "10.255", "# line 3\n\n11.0\n"},
         {"through a symbolic link", "7\n", Take, none, "7", "8\n", true},
+        // Never written in place, where a crash halfway could hand out IDs twice.
+        {"in a folder that takes no new file", "7\n", Take, none, "cannot write the new counter beside it: Permission denied", nullptr, false, true},
         {"given back first, oldest first", "9\n4\n# failed\n2\n", Take, none, "4", "9\n# failed\n2\n"},
         {"the last one-byte ID", "255\n", Take, none, "255", "256\n"},
         {"the last two-byte ID", "255.255\n", Take, none, "255.255", "256.0\n"},
@@ -220,23 +223,35 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
     for (const Row& row : rows) {
         const QTemporaryDir folder;
         const std::string file = folder.filePath("ids.txt").toStdString();
-        if (row.before != nullptr) {
-            Write(folder, "ids.txt", row.before);
-        }
 #ifdef _WIN32
-        if (row.throughLink) {
-            continue;  // a symbolic link needs a privilege on Windows
+        // A symbolic link needs a privilege there, and permissions are no POSIX modes.
+        if (row.throughLink || row.shutFolder) {
+            continue;
         }
 #endif
+        if (row.before != nullptr) {
+            Write(folder, "ids.txt", row.before);
+            fs::permissions(file, fs::perms(0606));
+        }
         const std::string path = row.throughLink ? file + ".link" : file;
         if (row.throughLink) {
             std::filesystem::create_symlink(file, path);
         }
+#ifndef _WIN32
+        // Root may write any folder: nobody may not.
+        fs::permissions(folder.path().toStdString(), fs::perms(row.shutFolder ? 0555 : 0755));
+        const bool asNobody =
+            row.shutFolder && geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
+#endif
         DeviceId id{};
         std::string error;
         const bool done = row.step == Take       ? TakeId(path, &id, &error)
                           : row.step == GiveBack ? GiveBackId(path, row.given, &error)
                                                  : PeekId(path, &id, &error);
+#ifndef _WIN32
+        ASSERT_TRUE(!asNobody || (seteuid(0) == 0 && setegid(0) == 0));
+        fs::permissions(folder.path().toStdString(), fs::perms(0755));
+#endif
         const bool failure = row.expected.find(' ') != std::string::npos;
         EXPECT_EQ(done, !failure) << row.name << ": " << error;
         if (failure) {
@@ -247,9 +262,15 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         }
         if (row.before != nullptr) {
             EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before) << row.name;
+#ifndef _WIN32
+            EXPECT_EQ(fs::status(file).permissions(), fs::perms(0606)) << row.name;
+#endif
         }
         EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink) << row.name;
-        EXPECT_FALSE(QFile::exists(folder.filePath(".ids.txt.tmp"))) << row.name;
+        // No temporary file left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path().toStdString()), {}),
+                  (row.before != nullptr) + row.throughLink)
+            << row.name;
     }
 }
 
@@ -547,9 +568,10 @@ std::string ZelkctlPath() {
     return zelksim.substr(0, zelksim.rfind('/') + 1) + "zelkctl";
 }
 
-// Runs the zelkctl program beside the simulator, as a shell would.
+// Runs the zelkctl program beside the simulator, as a shell would, input on its stdin.
 Result Zelkctl(const std::vector<std::string>& arguments,
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+               const std::string& input = "") {
     QStringList list;
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
@@ -557,6 +579,8 @@ Result Zelkctl(const std::vector<std::string>& arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(ZelkctlPath()), list);
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(),
@@ -733,6 +757,9 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         {"an M5 read as a T1b", "", {"read"}, 9,
          "does not fit a Zelk-T1b: it lacks S105, S129, S130 and it lists S113; its list is that of -s M5", {.series = 4}, 1},
         {"an M5 written as a T1b", "", {"write", "--set", "S111=3"}, 9, "does not fit", {.series = 4}, 1},
+        {"a T1b that lists S113 too", "", {"write", "--set", "S111=3"}, 0,
+         "warning: the module's register list also holds S113, which a Zelk-T1b does not use: left out; "
+         "its list is that of -s R3", {.series = 6}, 2},
         {"a list that is an error", "S112=6\n", {"diff", "f.txt"}, 9, "holds no register: it answered \"ERROR\\r\\n>\"",
          {.registerListOverride = "ERROR\r\n>"}, 1},
         {"a version that is an echo", "", {"version"}, 8, "which is no firmware version", {.echo = true}, 1},
@@ -781,6 +808,28 @@ TEST(ZelkctlModule, ReadSavesWhatWriteTakesBackAndPrintsOnlyWhatTheModuleListed)
     EXPECT_EQ(InProcess({"write", "m5.txt", "-p", "1", "-s", "M5", "--verify"}).status, 0);
     const std::string saved = std::regex_replace(ReadFile("m5.txt"), std::regex("\r"), "");
     EXPECT_EQ(InProcess({"read", "-p", "1", "-s", "M5"}).out, saved.substr(0, saved.size() - 1));
+}
+
+// A register the series does not use is left out of everything, and said once per port.
+TEST(ZelkctlModule, LeavesOutRegistersTheSeriesDoesNotUse) {
+    sim::SimulatedModule r3({.series = 6});
+    r3.module().setRegister(113, "9");
+    const Result read = InProcess({"read", "-p", "1", "-s", "T1b", "--json"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(read.out)).object();
+    EXPECT_FALSE(object["registers"].toObject().contains("S113"));
+    EXPECT_EQ(object["registers"].toObject().size(), 20);
+    EXPECT_EQ(QJsonDocument(object["extra"].toObject()).toJson(QJsonDocument::Compact),
+              R"({"listOf":["R3"],"registers":["S113"]})");
+    // The write reads the list twice, once more to verify.
+    const Result write =
+        InProcess({"write", "-p", "1", "-s", "T1b", "--set", "S111=3", "--verify"});
+    EXPECT_EQ(write.status, 0) << write.err;
+    const std::size_t said = write.err.find("also holds S113");
+    EXPECT_NE(said, std::string::npos) << write.err;
+    EXPECT_EQ(said, write.err.rfind("also holds S113")) << write.err;
+    EXPECT_EQ(r3.sentByHost().find("ATS113"), std::string::npos);
 }
 
 TEST(ZelkctlModule, BringsBackAModuleLeftInCommandMode) {
@@ -904,8 +953,9 @@ TEST(ZelkctlOutput, HasUnixMannersAndADocumentedJsonObject) {
 }
 
 #ifndef _WIN32
-// A production line: every module its own ID from one counter, one record per module, and
-// a signal that stops every port with its module out of command mode.
+// A production line: every module its own ID from one counter and the settings that came
+// on standard input, one record per module, and a signal that stops every port with its
+// module out of command mode.
 TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     ZelksimProcess first;
     ZelksimProcess second;
@@ -913,13 +963,16 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     const QTemporaryDir folder;
     const std::string ids = Write(folder, "ids.txt", "40\n");
     const std::string log = folder.filePath("line.jsonl").toStdString();
-    const Result result = Zelkctl({"write", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b",
-                                   "-p", first.link(), "-p", second.link(), "-p", refusing.link()});
+    const Result result =
+        Zelkctl({"write", "-", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b", "-p",
+                 first.link(), "-p", second.link(), "-p", refusing.link()},
+                QProcessEnvironment::systemEnvironment(), "S111=7\r\n>");
     EXPECT_EQ(result.status, 5) << result.err;
     std::set<std::string> held;
     for (const ZelksimProcess* module : {&first, &second}) {
         const Result read = Zelkctl({"read", "-p", module->link(), "-s", "T1b"});
         held.insert(read.out.substr(read.out.find("S121=") + 5, 2));
+        EXPECT_NE(read.out.find("S111=7\n"), std::string::npos) << read.out;
     }
     // The refused ID went back and comes out first next time.
     const std::string counter = ReadFile(ids);

@@ -8,6 +8,7 @@
 #include <QSerialPortInfo>
 #include <QString>
 
+#include "runtime/files/whole_files.h"
 #include "runtime/serial/serial_ports.h"
 
 #ifdef Q_OS_WIN
@@ -34,10 +35,14 @@ std::string HolderOf(const std::string& deviceName) {
         const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
         for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
             if (fd.symLinkTarget() == target) {
-                QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
-                const QString name = comm.open(QIODevice::ReadOnly)
-                                         ? QString::fromLocal8Bit(comm.readAll()).trimmed()
-                                         : QStringLiteral("a program");
+                // The name the program gave itself, as ps shows it: at most 15 bytes.
+                std::string comm;
+                const QByteArray commPath =
+                    QFile::encodeName(proc.filePath(pid + QStringLiteral("/comm")));
+                const QString name =
+                    ReadWholeFile(commPath.constData(), 64, &comm, nullptr) == FILEIO_NO_ERROR
+                        ? QString::fromLocal8Bit(comm.data(), qsizetype(comm.size())).trimmed()
+                        : QStringLiteral("a program");
                 return (name + QStringLiteral(" (pid ") + pid + QStringLiteral(")")).toStdString();
             }
         }

@@ -110,9 +110,9 @@ QWidget* BuildNumeric(const Definition& definition, Control& control, Panel& pan
 
 QWidget* BuildRing(const Definition& definition, Control& control, Panel& panel) {
     auto* list = new PanelList(panel.surface);
-    const panel_json::Value::Array& items = definition.array("items");
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const Definition item(items[i], ", item ", static_cast<long long>(i) + 1, {}, &definition);
+    const QJsonArray items = definition.array("items");
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Definition item(items[i], ", item ", i + 1, {}, &definition);
         const long long value = item.integer("value");
         CheckFits(item, control, value, "item value");
         // The value travels with the item, so that an entry is never found by its position.
@@ -440,14 +440,12 @@ void ApplyWindowDefinition(const Definition& definition, const QDir& directory, 
 
 void BuildControls(const Definition& definition, Panel& panel) {
     ControlsBuild build;
-    const panel_json::Value::Array& controls = definition.array("controls");
+    const QJsonArray controls = definition.array("controls");
     std::vector<QWidget*> decorations;
-    for (std::size_t i = 0; i < controls.size(); ++i) {
+    for (qsizetype i = 0; i < controls.size(); ++i) {
         // Named by its constant where it has one, else by its place in the list.
-        const panel_json::Value* constant = controls[i].find("constant");
-        const std::string* name = constant != nullptr ? constant->text() : nullptr;
-        const Definition control(controls[i], "control ", static_cast<long long>(i) + 1,
-                                 name != nullptr ? std::string_view(*name) : std::string_view());
+        const Definition control(controls[i], "control ", i + 1,
+                                 controls[i][QLatin1String("constant")].toString());
         BuildControl(control, panel, build);
         const Control& built = panel.controls.at(int(control.integer("id")));
         if (built.kind == Kind::Decoration) {
@@ -484,7 +482,7 @@ void BindCloseControl(const Definition& definition, Panel& panel) {
 
 }  // namespace
 
-void BuildPanelFrom(const panel_json::Value& object, const QDir& directory, Panel& panel) {
+void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel) {
     const Definition definition(object, "panel ", panel.resourceId);
     ApplyWindowDefinition(definition, directory, panel);
     BuildControls(definition, panel);

@@ -9,9 +9,12 @@
 // builder (panel_builder.cpp) makes the window and its controls.
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <climits>
 #include <map>
 
+#include "runtime/files/whole_files.h"
 #include "runtime/ui/panel_definition_internal.h"
 
 namespace ui_runtime {
@@ -99,15 +102,15 @@ DataType DataTypeFor(const Definition& definition, Kind kind) {
 
 namespace {
 
-const panel_json::Value& FindPanelDefinition(const panel_json::Value& document, int panelId) {
-    const panel_json::Value* panels = document.find("panels");
-    if (panels == nullptr || panels->array() == nullptr) {
+QJsonObject FindPanelDefinition(const QJsonObject& document, int panelId) {
+    const QJsonValue panels = document.value(QLatin1String("panels"));
+    if (!panels.isArray()) {
         Fail(QStringLiteral("no list of \"panels\""));
     }
-    for (const panel_json::Value& entry : *panels->array()) {
+    for (const QJsonValue entry : panels.toArray()) {
         const Definition panel(entry, "panel");
         if (panel.integer("id", -1) == panelId) {
-            return entry;
+            return entry.toObject();
         }
     }
     Fail(QStringLiteral("no panel with identifier %1").arg(panelId));
@@ -163,43 +166,35 @@ int BuildPanel(const QString& path, int panelId, Panel& panel, QString& reason) 
         reason = QStringLiteral("%1: not a regular file").arg(shown);
         return UIE_PANEL_FILE;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
-        return UIE_PANEL_FILE;
-    }
-    // A panel file is a few tens of kilobytes; anything far larger is not one. The limit
-    // counts the bytes read, not the size the system reports: that is 0 for a file of
-    // /proc and out of date for one that grows.
-    constexpr qsizetype largestPanelFile = qsizetype{16} * 1024 * 1024;
-    QByteArray contents;
-    while (contents.size() <= largestPanelFile) {
-        const QByteArray chunk = file.read(qint64{64} * 1024);
-        if (file.error() != QFileDevice::NoError) {
-            reason = QStringLiteral("cannot read %1: %2").arg(shown, file.errorString());
-            return UIE_PANEL_FILE;
-        }
-        if (chunk.isEmpty()) {
-            break;
-        }
-        contents += chunk;
-    }
-    if (contents.size() > largestPanelFile) {
+    // A panel file is a few tens of kilobytes; anything far larger is not one.
+    constexpr std::size_t largestPanelFile = std::size_t{16} * 1024 * 1024;
+    std::string contents;
+    const int error =
+        ReadWholeFile(QFile::encodeName(path).constData(), largestPanelFile, &contents, nullptr);
+    if (error == FILEIO_TOO_LARGE) {
         reason = QStringLiteral("%1: too large for a panel file").arg(shown);
         return UIE_PANEL_FILE;
     }
-    panel_json::Value document;
-    panel_json::ParseError parseError;
-    if (!panel_json::Parse(std::string_view(contents.constData(), std::size_t(contents.size())),
-                           document, parseError)) {
+    if (error != FILEIO_NO_ERROR) {
+        reason =
+            QStringLiteral("cannot %1 %2: %3")
+                .arg(error == FILEIO_READ_FAILED ? QStringLiteral("read") : QStringLiteral("open"),
+                     shown, QString::fromStdString(FileIoReason(error)));
+        return UIE_PANEL_FILE;
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(contents), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
         reason = QStringLiteral("%1: malformed panel file: %2 at offset %3")
-                     .arg(shown, QString::fromStdString(parseError.reason))
-                     .arg(qulonglong(parseError.offset));
+                     .arg(shown, parseError.errorString())
+                     .arg(parseError.offset);
         return UIE_PANEL_FILE;
     }
     panel.resourceId = panelId;
     try {
-        BuildPanelFrom(FindPanelDefinition(document, panelId), QFileInfo(path).dir(), panel);
+        BuildPanelFrom(FindPanelDefinition(document.object(), panelId), QFileInfo(path).dir(),
+                       panel);
         CheckExpectedControls(panel);
     } catch (const DefinitionError& error) {
         reason = QStringLiteral("%1: %2").arg(shown, error.reason);

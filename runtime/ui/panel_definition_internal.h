@@ -4,14 +4,15 @@
 
 #include <QColor>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QRect>
 #include <QString>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <string_view>
 
-#include "runtime/ui/panel_json.h"
 #include "runtime/ui/ui_internal.h"
 
 namespace ui_runtime {
@@ -36,43 +37,46 @@ class Definition {
     // The name is kind, then the constant or else the number, after the parent's name:
     // "panel", "panel 1", "control S100", "control 7", "control S100, item 3". An object
     // that is not one reads as an empty object, whose fields are all missing.
-    Definition(const panel_json::Value& object, const char* kind, long long number = unnumbered,
-               std::string_view constant = {}, const Definition* parent = nullptr)
-        : object_(object), kind_(kind), number_(number), constant_(constant), parent_(parent) {}
+    Definition(const QJsonValue& object, const char* kind, long long number = unnumbered,
+               const QString& constant = {}, const Definition* parent = nullptr)
+        : object_(object.toObject()),
+          kind_(kind),
+          number_(number),
+          constant_(constant),
+          parent_(parent) {}
 
     QString where() const {
         QString name = parent_ != nullptr ? parent_->where() : QString();
         name += QLatin1String(kind_);
-        if (!constant_.empty()) {
-            name += QString::fromUtf8(constant_.data(), qsizetype(constant_.size()));
+        if (!constant_.isEmpty()) {
+            name += constant_;
         } else if (number_ != unnumbered) {
             name += QString::number(number_);
         }
         return name;
     }
 
-    bool has(const char* key) const { return object_.find(key) != nullptr; }
+    bool has(const char* key) const { return object_.contains(QLatin1String(key)); }
 
     long long integer(const char* key) const {
-        const panel_json::Value* value = object_.find(key);
-        if (value == nullptr) {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (value.isUndefined()) {
             Fail(QStringLiteral("%1: \"%2\" is missing").arg(where(), QLatin1String(key)));
         }
-        return Integer(*value, key);
+        return Integer(value, key);
     }
 
     long long integer(const char* key, long long fallback) const {
-        const panel_json::Value* value = object_.find(key);
-        return value != nullptr ? Integer(*value, key) : fallback;
+        const QJsonValue value = object_.value(QLatin1String(key));
+        return value.isUndefined() ? fallback : Integer(value, key);
     }
 
     QString text(const char* key) const {
-        const panel_json::Value* value = object_.find(key);
-        const std::string* text = value != nullptr ? value->text() : nullptr;
-        if (text == nullptr) {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (!value.isString()) {
             Fail(QStringLiteral("%1: \"%2\" must be a text").arg(where(), QLatin1String(key)));
         }
-        return QString::fromUtf8(text->data(), qsizetype(text->size()));
+        return value.toString();
     }
 
     QString text(const char* key, const QString& fallback) const {
@@ -80,29 +84,28 @@ class Definition {
     }
 
     bool flag(const char* key, bool fallback) const {
-        const panel_json::Value* value = object_.find(key);
-        if (value == nullptr) {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (value.isUndefined()) {
             return fallback;
         }
-        if (value->flag() == nullptr) {
+        if (!value.isBool()) {
             Fail(QStringLiteral("%1: \"%2\" must be true or false")
                      .arg(where(), QLatin1String(key)));
         }
-        return *value->flag();
+        return value.toBool();
     }
 
-    const panel_json::Value::Array& array(const char* key) const {
-        const panel_json::Value* value = object_.find(key);
-        const panel_json::Value::Array* items = value != nullptr ? value->array() : nullptr;
-        if (items == nullptr) {
+    QJsonArray array(const char* key) const {
+        const QJsonValue value = object_.value(QLatin1String(key));
+        if (!value.isArray()) {
             Fail(QStringLiteral("%1: \"%2\" must be a list").arg(where(), QLatin1String(key)));
         }
-        return *items;
+        return value.toArray();
     }
 
     // [top, left, bottom, right] in panel pixels.
     QRect rectangle(const char* key) const {
-        const panel_json::Value::Array& sides = array(key);
+        const QJsonArray sides = array(key);
         if (sides.size() != 4) {
             Fail(QStringLiteral("%1: \"%2\" needs top, left, bottom, right")
                      .arg(where(), QLatin1String(key)));
@@ -122,14 +125,14 @@ class Definition {
         if (!has(key)) {
             return fallback;
         }
-        const panel_json::Value::Array& rgb = array(key);
+        const QJsonArray rgb = array(key);
         if (rgb.size() != 3) {
             Fail(QStringLiteral("%1: \"%2\" needs red, green, blue")
                      .arg(where(), QLatin1String(key)));
         }
         int parts[3];
         for (int i = 0; i < 3; ++i) {
-            const long long part = Integer(rgb[std::size_t(i)], key);
+            const long long part = Integer(rgb[i], key);
             if (part < 0 || part > 255) {
                 Fail(QStringLiteral("%1: \"%2\" has a part outside 0 to 255")
                          .arg(where(), QLatin1String(key)));
@@ -142,20 +145,20 @@ class Definition {
   private:
     // A whole number of 33 bits at most: enough for any field, and far from where a double
     // stops holding whole numbers exactly.
-    long long Integer(const panel_json::Value& value, const char* key) const {
-        const double* number = value.number();
-        if (number == nullptr || *number != std::trunc(*number) || *number < -4294967296.0 ||
-            *number > 4294967296.0) {
+    long long Integer(const QJsonValue& value, const char* key) const {
+        const double number = value.toDouble();
+        if (!value.isDouble() || number != std::trunc(number) || number < -4294967296.0 ||
+            number > 4294967296.0) {
             Fail(QStringLiteral("%1: \"%2\" must be a whole number")
                      .arg(where(), QLatin1String(key)));
         }
-        return static_cast<long long>(*number);
+        return static_cast<long long>(number);
     }
 
-    const panel_json::Value& object_;
+    QJsonObject object_;
     const char* kind_;
     long long number_;
-    std::string_view constant_;
+    QString constant_;
     const Definition* parent_;
 };
 
@@ -166,6 +169,6 @@ DataType DataTypeFor(const Definition& definition, Kind kind);
 
 // Builds the window and its controls from the definition of one panel; the icon and other
 // files it names lie in directory.
-void BuildPanelFrom(const panel_json::Value& object, const QDir& directory, Panel& panel);
+void BuildPanelFrom(const QJsonObject& object, const QDir& directory, Panel& panel);
 
 }  // namespace ui_runtime

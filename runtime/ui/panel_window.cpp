@@ -1,9 +1,12 @@
 // A panel's window: its colours, its size and place on the screen, its icon, its close box,
 // the keys its buttons answer and the colours of its open lists.
 #include <QAbstractItemView>
+#include <QBuffer>
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QScrollBar>
@@ -11,9 +14,35 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "runtime/files/whole_files.h"
 #include "runtime/ui/ui_internal.h"
 
 namespace ui_runtime {
+
+namespace {
+
+// Every size the icon file holds. An icon is a few tens of kilobytes; one that cannot be
+// read leaves the window without one, as a missing file does.
+QIcon IconFromFile(const QString& path) {
+    std::string bytes;
+    QIcon icon;
+    if (ReadWholeFile(QFile::encodeName(path).constData(), std::size_t{1} << 20, &bytes, nullptr) ==
+        FILEIO_NO_ERROR) {
+        QByteArray data = QByteArray::fromStdString(bytes);
+        QBuffer buffer(&data);
+        QImageReader reader(&buffer);
+        // Each read takes the image the reader stands at: an .ico moves on only when told.
+        for (QImage image; reader.read(&image);) {
+            icon.addPixmap(QPixmap::fromImage(image));
+            if (!reader.jumpToNextImage()) {
+                break;
+            }
+        }
+    }
+    return icon;
+}
+
+}  // namespace
 
 void PanelButton::keyPressEvent(QKeyEvent* event) {
     // The keypad's Enter comes with the keypad modifier.
@@ -74,7 +103,7 @@ PanelWindow::PanelWindow(int handle) : handle_(handle), surface_(new QWidget(thi
     surface_->setAutoFillBackground(true);
     iconTimer_.setSingleShot(true);
     QObject::connect(&iconTimer_, &QTimer::timeout, this, [this] {
-        setWindowIcon(QIcon(iconFile_));
+        setWindowIcon(IconFromFile(iconFile_));
         iconFile_.clear();
     });
 }

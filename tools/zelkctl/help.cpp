@@ -26,7 +26,7 @@ const char kExitStatuses[] =
     "  7    the device went away during the exchange\n"
     "  8    a reply did not come whole, or was no answer to the command (\"ERROR\", an\n"
     "       echo)\n"
-    "  9    the module's register list does not fit the series given with -s\n"
+    "  9    the module's register list lacks a register of the series given with -s\n"
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM (on Windows the console's closing,\n"
     "       Ctrl+C or Ctrl+Break): the command on the wire was finished, the module\n"
@@ -138,7 +138,7 @@ const CommandRow kCommands[kCommandCount] = {
      "an optional closing \">\") and the --set values over it into the module. FILE and\n"
      "--set are checked whole before the port opens: a malformed line (exit 6), a register\n"
      "the series does not have or a --set value it does not offer (exit 2) stop it before\n"
-     "any byte. The module's register list is read first and must fit the series (exit 9);\n"
+     "any byte. The module's register list is read first and must hold the series' (exit 9);\n"
      "registers FILE and --set leave open keep the values the module lists, and a value of\n"
      "FILE the series would not offer is taken only when the module holds it already.\n"},
     {Command::Diff, "diff", "FILE -p PORT -s SERIES",

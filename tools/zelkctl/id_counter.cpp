@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "runtime/files/whole_files.h"
 #include "tools/zelkctl/file_lock.h"
 
 std::string IdText(const DeviceId& id) {
@@ -235,80 +236,29 @@ int LockCurrent(const std::string& path, const std::string& real, std::string* e
     }
 }
 
-bool ReadDescriptor(int descriptor, const std::string& path, std::string* bytes,
-                    std::string* error) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = read(descriptor, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count < 0) {
-                *error = SystemError(path);
-            }
-            return count == 0;
-        }
-        bytes->append(buffer, static_cast<std::size_t>(count));
-        if (bytes->size() > kCounterFileLimit) {
-            *error = path + ": more than " + std::to_string(kCounterFileLimit) +
-                     " bytes; a counter file holds a few IDs";
-            return false;
-        }
+bool ReadCounter(const std::string& path, const std::string& real, std::string* bytes,
+                 std::string* error) {
+    const int result = ReadWholeFile(real.c_str(), kCounterFileLimit, bytes, nullptr);
+    if (result == FILEIO_TOO_LARGE) {
+        *error = path + ": more than " + std::to_string(kCounterFileLimit) +
+                 " bytes; a counter file holds a few IDs";
+    } else if (result != FILEIO_NO_ERROR) {
+        *error = path + ": " + FileIoReason(result);
     }
-}
-
-bool WriteAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t count = write(descriptor, text.data() + written, text.size() - written);
-        if (count < 0 && errno != EINTR) {
-            return false;
-        }
-        written += count > 0 ? static_cast<std::size_t>(count) : 0;
-    }
-    return true;
+    return result == FILEIO_NO_ERROR;
 }
 
 // Puts text in place of the counter in one step: written beside it in full, then renamed
 // over it, so that a crash leaves either the old counter or the new one, never an empty or
-// half-written file from which IDs could be handed out twice.
-bool Replace(const std::string& path, const std::string& real, int locked, const std::string& text,
+// half-written file from which IDs could be handed out twice. A folder that takes no new
+// file refuses the change: the counter is never rewritten in place.
+bool Replace(const std::string& path, const std::string& real, const std::string& text,
              std::string* error) {
-    const std::size_t slash = real.rfind('/');
-    const std::string folder = real.substr(0, slash + 1);
-    const std::string temporary = folder + "." + real.substr(slash + 1) + ".tmp";
-    struct stat counter {};
-    const int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool good = out >= 0 && fstat(locked, &counter) == 0;
-    if (good) {
-        // The counter keeps its permissions. A file system without them (FAT on a USB stick)
-        // refuses this, and the file gets what that file system gives every file.
-        (void)fchmod(out, counter.st_mode & 07777);
+    const int result = ArrayToFile(real.c_str(), text.data(), text.size(), FILEIO_REPLACE_ONLY);
+    if (result != FILEIO_NO_ERROR) {
+        *error = path + ": cannot write the new counter beside it: " + FileIoReason(result);
     }
-    good = good && WriteAll(out, text) && fsync(out) == 0;
-    if (!good) {
-        *error = SystemError(path + ": cannot write " + temporary + " beside it");
-    }
-    if (out >= 0 && close(out) != 0 && good) {
-        *error = SystemError(path + ": cannot write " + temporary + " beside it");
-        good = false;
-    }
-    if (good && rename(temporary.c_str(), real.c_str()) != 0) {
-        *error = SystemError(path + ": cannot put " + temporary + " in its place");
-        good = false;
-    }
-    if (!good) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    // The rename is durable once the folder is on disk too.
-    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
-    }
-    return true;
+    return result == FILEIO_NO_ERROR;
 }
 
 // Runs change on the counter under its lock, and writes the file back when rewrite says
@@ -329,8 +279,8 @@ bool Update(const std::string& path, bool rewrite,
     }
     std::string bytes;
     Counter counter;
-    bool good = ReadDescriptor(descriptor, path, &bytes, error) &&
-                ParseCounter(path, bytes, &counter, error);
+    bool good =
+        ReadCounter(path, real, &bytes, error) && ParseCounter(path, bytes, &counter, error);
     if (good) {
         const std::string reason = change(&counter);
         if (!reason.empty()) {
@@ -338,7 +288,7 @@ bool Update(const std::string& path, bool rewrite,
             good = false;
         }
     }
-    good = good && (!rewrite || Replace(path, real, descriptor, Format(counter), error));
+    good = good && (!rewrite || Replace(path, real, Format(counter), error));
     close(descriptor);
     return good;
 }

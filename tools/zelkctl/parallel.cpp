@@ -129,12 +129,12 @@ int RunOnEveryPort(const Request& request, const std::vector<std::string>& argum
     if (status != kExitDone) {
         return EndOutput(status);
     }
-    // Standard input can be read once: each port's process gets a copy.
+    // Each port's process gets a copy of what standard input held.
     QTemporaryFile input;
     if (request.file == "-") {
-        QFile in;
-        if (!input.open() || !in.open(stdin, QIODevice::ReadOnly) ||
-            input.write(in.readAll()) < 0 || !input.flush()) {
+        if (!input.open() ||
+            input.write(plan.standardInput.data(), qint64(plan.standardInput.size())) < 0 ||
+            !input.flush()) {
             return EndOutput(Failure(kExitFile, "cannot keep standard input for the ports: " +
                                                     input.errorString().toStdString()));
         }

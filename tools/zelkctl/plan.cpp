@@ -9,6 +9,7 @@
 #include "core/params/config_text.h"
 #include "core/params/write.h"
 #include "core/product/series.h"
+#include "runtime/files/whole_files.h"
 #include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/output.h"
 #include "tools/zelkctl/setting_file.h"
@@ -23,14 +24,36 @@ std::string FileName(const Request& request) {
     return request.file == "-" ? "standard input" : request.file;
 }
 
+// Why the setting file cannot be read, without its name: the caller gives that.
+std::string ReadFailure(int error, long long size, std::size_t limit) {
+    const std::string most = " the " + std::to_string(limit) + " bytes a setting file may have";
+    switch (error) {
+        case FILEIO_IS_FOLDER:
+            return "it is a folder, not a file";
+        case FILEIO_IS_DEVICE:
+            return "it is a device, not a file";
+        case FILEIO_TOO_LARGE:
+            // A pipe has no size of its own; a growing file shows at least this much.
+            return size >= 0 ? "the file is " + std::to_string(size) + " bytes, more than" + most
+                             : "the file is longer than" + most;
+        default:
+            return FileIoReason(error);
+    }
+}
+
 int TakeFile(const Request& request, Plan* plan) {
     std::string bytes;
-    std::string error;
+    long long size = -1;
     const std::string name = FileName(request);
     // No file this program writes comes near the text buffer; one that does is not a
     // setting file.
-    if (!ReadWholeFile(request.file, CONFIG_TEXT_SIZE - 1, &bytes, &error)) {
-        return Failure(kExitFile, "cannot read " + name + ": " + error);
+    constexpr std::size_t kLimit = CONFIG_TEXT_SIZE - 1;
+    const int error = ReadWholeFile(request.file.c_str(), kLimit, &bytes, &size);
+    if (error != FILEIO_NO_ERROR) {
+        return Failure(kExitFile, "cannot read " + name + ": " + ReadFailure(error, size, kLimit));
+    }
+    if (request.file == "-") {
+        plan->standardInput = bytes;
     }
     const SettingFile file = ParseSettingFile(bytes);
     for (const auto& [line, text] : file.errors) {

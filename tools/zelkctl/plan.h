@@ -24,6 +24,8 @@ struct Plan {
     std::string counter;                   // the counter file of a --set S121=next:FILE
     int counterRegister = 0;
     DeviceId nextId{};  // what the counter would give now
+    // What "-" held: standard input can be read once, and each port's process needs it.
+    std::string standardInput;
 };
 
 // Reads the request's setting file strictly and lays the --set values over it, checked

@@ -1,6 +1,9 @@
 #include "tools/zelkctl/session.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstring>
+#include <vector>
 
 #include "core/link/connection.h"
 #include "core/link/messages.h"
@@ -17,6 +20,8 @@ namespace {
 
 // Whether an exchange of this run has sent something that may still be on its way.
 bool sentBefore = false;
+// Whether this port's run has named the registers its module lists beyond the series'.
+bool extraReported = false;
 
 // Reads what the module sends until it has been quiet for quiet seconds, or limit seconds
 // have passed; returns how many bytes came.
@@ -51,36 +56,18 @@ std::string Shown(const char* text, std::size_t length) {
     return "\"" + shown + "\"";
 }
 
-// The register list must be the series': a module of another series, one that answers
-// "ERROR", or a list that lacks registers would otherwise be read, compared or written as
-// if it were.
-int CheckListFitsSeries(const Request& request, const ModuleList& module, std::size_t length) {
-    const SeriesProfile& profile = ProfileOf(request.series);
-    std::string lacks;
-    std::string extra;
-    bool any = false;
-    for (const RegisterRow& row : kRegisterTable) {
-        const bool expected = !profile.unlisted.Contains(row.number);
-        const bool listed = module.listed[static_cast<std::size_t>(row.number)];
-        any = any || listed;
-        std::string& into = expected ? lacks : extra;
-        if (expected != listed) {
-            into += (into.empty() ? "S" : ", S") + std::to_string(row.number);
-        }
+// "S105, S129, S130".
+std::string RegisterNames(const std::vector<int>& numbers) {
+    std::string text;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + Name(numbers[i]);
     }
-    if (!any) {
-        return Failure(kExitWrongModule,
-                       "the module's register list (\"AT/L\") holds no register: it answered " +
-                           Shown(configText, length));
-    }
-    if (lacks.empty() && extra.empty()) {
-        return kExitDone;
-    }
-    std::string text =
-        std::string("the module's register list does not fit a ") + profile.name + ":";
-    text += lacks.empty() ? "" : " it lacks " + lacks;
-    text += extra.empty() ? "" : std::string(lacks.empty() ? "" : " and") + " it lists " + extra;
-    std::string fitting;
+    return text;
+}
+
+// The series whose register list the module's is exactly.
+std::vector<const char*> SeriesListing(const ModuleList& module) {
+    std::vector<const char*> fitting;
     for (int index = 0; index < kProductSeriesCount; ++index) {
         const SeriesProfile& other = ProfileOf(static_cast<ProductSeries>(index));
         bool fits = true;
@@ -88,12 +75,85 @@ int CheckListFitsSeries(const Request& request, const ModuleList& module, std::s
             fits = fits && other.unlisted.Contains(row.number) !=
                                module.listed[static_cast<std::size_t>(row.number)];
         }
-        fitting += fits ? (fitting.empty() ? "" : " or ") + std::string(other.shortName) : "";
+        if (fits) {
+            fitting.push_back(other.shortName);
+        }
     }
-    if (!fitting.empty()) {
-        text += "; its list is that of -s " + fitting;
+    return fitting;
+}
+
+std::string ListIsThatOf(const std::vector<const char*>& fitting) {
+    std::string text;
+    for (const char* name : fitting) {
+        text += (text.empty() ? "; its list is that of -s " : " or ") + std::string(name);
     }
-    return Failure(kExitWrongModule, text);
+    return text;
+}
+
+// Registers the series does not use are taken as if the module had not listed them, so
+// that nothing of theirs is printed, compared or decides what a write sends. Which
+// registers a module of each series lists is our own reading of the modules we have seen;
+// one more is no reason to stop a production line, but it is said, once per port.
+void LeaveOutExtra(const Request& request, const std::vector<int>& extra,
+                   const std::vector<const char*>& fitting, ModuleList* module) {
+    const ParameterSet starting = StartingParameters(request.series);
+    for (const int number : extra) {
+        const RegisterRow& row = *FindRegister(number);
+        module->listed[static_cast<std::size_t>(number)] = false;
+        module->lowListed[static_cast<std::size_t>(number)] = false;
+        SetRegister(&module->set, row, starting.*row.high, row.low != nullptr,
+                    row.low != nullptr ? starting.*row.low : 0);
+    }
+    if (extraReported) {
+        return;
+    }
+    extraReported = true;
+    QJsonArray registers;
+    for (const int number : extra) {
+        registers.append(JsonName(number));
+    }
+    QJsonArray listOf;
+    for (const char* name : fitting) {
+        listOf.append(QString::fromLatin1(name));
+    }
+    Result()[QStringLiteral("extra")] =
+        QJsonObject{{QStringLiteral("registers"), registers}, {QStringLiteral("listOf"), listOf}};
+    Warn("the module's register list also holds " + RegisterNames(extra) + ", which a " +
+         ProfileOf(request.series).name + " does not use: left out" + ListIsThatOf(fitting));
+}
+
+// The register list must hold every register of the series: a module of another series,
+// one that answers "ERROR", or a list that lacks registers would otherwise be read,
+// compared or written as if it were.
+int CheckListFitsSeries(const Request& request, ModuleList* module, std::size_t length) {
+    const SeriesProfile& profile = ProfileOf(request.series);
+    std::vector<int> lacks;
+    std::vector<int> extra;
+    bool any = false;
+    for (const RegisterRow& row : kRegisterTable) {
+        const bool expected = !profile.unlisted.Contains(row.number);
+        const bool listed = module->listed[static_cast<std::size_t>(row.number)];
+        any = any || listed;
+        if (expected != listed) {
+            (expected ? lacks : extra).push_back(row.number);
+        }
+    }
+    if (!any) {
+        return Failure(kExitWrongModule,
+                       "the module's register list (\"AT/L\") holds no register: it answered " +
+                           Shown(configText, length));
+    }
+    const std::vector<const char*> fitting = SeriesListing(*module);
+    if (lacks.empty()) {
+        if (!extra.empty()) {
+            LeaveOutExtra(request, extra, fitting, module);
+        }
+        return kExitDone;
+    }
+    std::string text = std::string("the module's register list does not fit a ") + profile.name +
+                       ": it lacks " + RegisterNames(lacks);
+    text += extra.empty() ? "" : " and it lists " + RegisterNames(extra);
+    return Failure(kExitWrongModule, text + ListIsThatOf(fitting));
 }
 
 // A firmware version is text: not an error, not the command coming back.
@@ -157,6 +217,7 @@ int OpenPort(const Request& request, uint32_t baudRate, uint8_t format, bool* sk
     const PortChoice& port = request.ports.front();
     connection = ConnectionState{static_cast<uint8_t>(port.comPort), false, baudRate, format};
     sentBefore = false;
+    extraReported = false;
     const int result = OpenModulePort(port.device.c_str());
     if (result == 0) {
         return kExitDone;
@@ -248,7 +309,7 @@ int ReadModule(const Request& request, ModuleList* module) {
         },
         module);
     module->set.idLength = module->twoByteIds ? 1 : 0;
-    return CheckListFitsSeries(request, *module, length);
+    return CheckListFitsSeries(request, module, length);
 }
 
 std::string ValueText(const ParameterSet& set, const RegisterRow& row, bool twoPart) {

@@ -1,21 +1,9 @@
 #include "tools/zelkctl/setting_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string_view>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "core/params/parameter_set.h"
 
@@ -317,102 +305,4 @@ SettingFile ParseSettingFile(const std::string& bytes) {
     }
     parser.Finish();
     return parser.file;
-}
-
-namespace {
-
-#ifdef _WIN32
-using FileStatus = struct _stat64;
-int OpenForReading(const char* path) {
-    return _open(path, _O_RDONLY | _O_BINARY);
-}
-int StatusOf(int descriptor, FileStatus* status) {
-    return _fstat64(descriptor, status);
-}
-long ReadSome(int descriptor, char* buffer, std::size_t size) {
-    return _read(descriptor, buffer, static_cast<unsigned>(size));
-}
-void CloseFile(int descriptor) {
-    _close(descriptor);
-}
-// Without this, Windows turns CRLF into LF on the way in and the file is not seen as it is.
-void TakeStandardInputAsBytes() {
-    _setmode(0, _O_BINARY);
-}
-#else
-using FileStatus = struct stat;
-int OpenForReading(const char* path) {
-    return open(path, O_RDONLY | O_CLOEXEC);
-}
-int StatusOf(int descriptor, FileStatus* status) {
-    return fstat(descriptor, status);
-}
-long ReadSome(int descriptor, char* buffer, std::size_t size) {
-    return read(descriptor, buffer, size);
-}
-void CloseFile(int descriptor) {
-    close(descriptor);
-}
-void TakeStandardInputAsBytes() {}
-#endif
-
-std::string TooLarge(const std::string& size, std::size_t maxBytes) {
-    return "the file is " + size + " bytes, more than the " + std::to_string(maxBytes) +
-           " bytes a setting file may have";
-}
-
-// Reads from descriptor until its end or until more than maxBytes have come.
-bool ReadAll(int descriptor, std::size_t maxBytes, std::string* bytes, std::string* error) {
-    bytes->clear();
-    char buffer[4096];
-    for (;;) {
-        const long count = ReadSome(descriptor, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            *error = std::strerror(errno);
-            return false;
-        }
-        if (count == 0) {
-            return true;
-        }
-        bytes->append(buffer, static_cast<std::size_t>(count));
-        if (bytes->size() > maxBytes) {
-            // A pipe has no size of its own; a growing file shows at least this much.
-            *error = "the file is longer than the " + std::to_string(maxBytes) +
-                     " bytes a setting file may have";
-            return false;
-        }
-    }
-}
-
-}  // namespace
-
-bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes,
-                   std::string* error) {
-    const bool standardInput = path == "-";
-    if (standardInput) {
-        TakeStandardInputAsBytes();
-    }
-    const int descriptor = standardInput ? 0 : OpenForReading(path.c_str());
-    if (descriptor < 0) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    FileStatus status{};
-    const bool known = StatusOf(descriptor, &status) == 0;
-    bool good = false;
-    if (known && (status.st_mode & S_IFMT) == S_IFDIR) {
-        *error = "it is a folder, not a file";
-    } else if (known && (status.st_mode & S_IFMT) == S_IFREG &&
-               static_cast<unsigned long long>(status.st_size) > maxBytes) {
-        *error = TooLarge(std::to_string(status.st_size), maxBytes);
-    } else {
-        good = ReadAll(descriptor, maxBytes, bytes, error);
-    }
-    if (!standardInput) {
-        CloseFile(descriptor);
-    }
-    return good;
 }

@@ -38,9 +38,3 @@ constexpr std::size_t kSettingFileErrorLimit = 20;
 // none); blank lines may hold spaces and tabs. A ">" alone on the last line, with or
 // without a line end, closes the file as the window writes it.
 SettingFile ParseSettingFile(const std::string& bytes);
-
-// Reads a whole file ("-" is standard input) of at most maxBytes; false, with the reason in
-// *error (the system's reason, or the file's own size when it is too large), when it cannot.
-// The reason does not name the file: the caller does.
-bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes,
-                   std::string* error);
