@@ -28,8 +28,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The display comes first: Wine's desktop process, started with the prefix, serves every
-# window of the prefix's programs, and one started without a display can show none.
+# The display comes first: Wine's desktop process, started with a session of the prefix,
+# serves every window of the session's programs, and one started without a display can
+# show none.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -38,10 +39,13 @@ export DISPLAY=":$(cat "$work/display")"
 wine_prefix_start "$build"
 wine_prefix_fonts
 
+# The tests draw offscreen; a Wine program that sees a display takes many times as long.
 echo "windows-test: the tests under Wine"
-(cd "$build" && ctest --output-on-failure --no-tests=error -j "$jobs")
+(cd "$build" && env -u DISPLAY ctest --output-on-failure --no-tests=error -j "$jobs")
 
 # --- The window on a virtual display: mapped, then EXIT pressed. ------------------------
+# A Wine session started without a display (by the tests) can show no window: a new one.
+wine_prefix_restart
 echo "windows-test: ZelkConfig.exe on a virtual display"
 
 "$WINE" "$build/ZelkConfig.exe" >"$work/window.out" 2>&1 &
@@ -105,4 +109,11 @@ zelkctl 2 check "$folder\\recipe.txt" -s T1b --set S113=4
 grep -q 'a Zelk-T1b has no S113' "$files/stderr" ||
     fail "zelkctl check of a register T1b lacks said: $(cat "$files/stderr")"
 [ "$(cat "$files/ids.txt")" = 40 ] || fail "check changed the counter: $(cat "$files/ids.txt")"
-echo "windows-test: zelkctl.exe's help, check, a malformed file (6) and a register the series lacks (2)"
+said=$("$WINE" "$build/zelkctl.exe" check - -s T1b <"$files/recipe.txt" 2>"$files/stderr" | tr -d '\r')
+[[ "$said" == *"S111=7"* ]] || fail "zelkctl check - printed: $said $(cat "$files/stderr")"
+# Two ports at once, a process each, neither of which this machine has.
+zelkctl 3 version -p COM98 -p COM99 -s T1b
+grep -q '2 ports: 0 done, failed: COM98 (exit 3), COM99 (exit 3)' "$files/stderr" ||
+    fail "zelkctl on two missing ports said: $(cat "$files/stderr")"
+echo "windows-test: zelkctl.exe's help, check of a file and of standard input, a malformed file" \
+     "(6), a register the series lacks (2), two missing ports at once (3)"

@@ -3,6 +3,8 @@
 #   wine_prefix_start BUILD_DIR   makes a fresh one under BUILD_DIR and exports WINEPREFIX,
 #                                 WINEDEBUG and WINE (Debian's 64-bit loader)
 #   wine_prefix_fonts             gives it Wine's own fonts (see below)
+#   wine_prefix_restart           ends its Wine session, so that the next program starts one
+#                                 that sees the display of the moment
 #   wine_prefix_end               stops its Wine server and removes it
 
 wine_prefix_start() {
@@ -20,6 +22,11 @@ wine_prefix_start() {
 # the first program that draws text.
 wine_prefix_fonts() {
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+}
+
+wine_prefix_restart() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
 }
 
 wine_prefix_end() {
