@@ -4,8 +4,15 @@
 # lie beside them. The tests need Qt's test library and the offscreen window system too;
 # those are never shipped.
 enable_language(RC)
+find_package(Qt6 REQUIRED COMPONENTS Test)
 
-set(ZELK_WINDOWS_LIBRARIES Qt6::Core Qt6::Gui Qt6::Widgets Qt6::SerialPort)
+# Every Qt library the build links (Network too, once a part links it).
+set(ZELK_WINDOWS_LIBRARIES)
+foreach(module Core Gui Widgets SerialPort Network)
+    if(TARGET Qt6::${module})
+        list(APPEND ZELK_WINDOWS_LIBRARIES Qt6::${module})
+    endif()
+endforeach()
 set(ZELK_WINDOWS_PLUGINS
     Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin Qt6::QICOPlugin)
 set(ZELK_WINDOWS_TEST_ONLY Qt6::Test Qt6::QOffscreenIntegrationPlugin)
@@ -22,17 +29,20 @@ foreach(name libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     list(APPEND ZELK_MINGW_RUNTIME "${location}")
 endforeach()
 
-find_package(Qt6 REQUIRED COMPONENTS Test)
+# Where a Qt library or plugin goes below a folder: a plugin into the folder of its kind.
+function(zelk_qt_file_folder target base result)
+    get_target_property(kind ${target} QT_PLUGIN_TYPE)
+    if(kind)
+        set(${result} ${base}/${kind} PARENT_SCOPE)
+    else()
+        set(${result} ${base} PARENT_SCOPE)
+    endif()
+endfunction()
 
-# Copies each file into the build folder (a plugin into the folder of its kind) whenever it
-# changed; commands collected for one target.
+# Copied into the build folder whenever they change.
 set(copies)
 foreach(target ${ZELK_WINDOWS_LIBRARIES} ${ZELK_WINDOWS_PLUGINS} ${ZELK_WINDOWS_TEST_ONLY})
-    get_target_property(kind ${target} QT_PLUGIN_TYPE)
-    set(folder ${CMAKE_BINARY_DIR})
-    if(kind)
-        set(folder ${CMAKE_BINARY_DIR}/${kind})
-    endif()
+    zelk_qt_file_folder(${target} ${CMAKE_BINARY_DIR} folder)
     list(APPEND copies COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
                        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${folder})
 endforeach()
@@ -40,19 +50,15 @@ foreach(file ${ZELK_MINGW_RUNTIME})
     list(APPEND copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${CMAKE_BINARY_DIR})
 endforeach()
 add_custom_target(windows_runtime ALL ${copies} VERBATIM)
+add_dependencies(ZelkConfig windows_runtime)
+add_dependencies(zelkctl windows_runtime)
 
 # What ships, beside the programs.
 foreach(target ${ZELK_WINDOWS_LIBRARIES} ${ZELK_WINDOWS_PLUGINS})
-    get_target_property(kind ${target} QT_PLUGIN_TYPE)
-    set(folder .)
-    if(kind)
-        set(folder ${kind})
-    endif()
+    zelk_qt_file_folder(${target} . folder)
     install(FILES $<TARGET_FILE:${target}> DESTINATION ${folder})
 endforeach()
 install(FILES ${ZELK_MINGW_RUNTIME} DESTINATION .)
-add_dependencies(ZelkConfig windows_runtime)
-add_dependencies(zelkctl windows_runtime)
 
 # The program's icon and version, as Explorer and the Start menu show them.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/ZelkConfig.rc.in
