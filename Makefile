@@ -34,10 +34,11 @@ test-sanitize:
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure --no-tests=error -j $(JOBS)
 
-# The configuration-text scanner and the setting-file load under libFuzzer with the sanitizers, FUZZ_TIME seconds each, from the seed corpus in
+# The configuration-text scanner, the setting-file load and the Telnet session of network
+# ports under libFuzzer with the sanitizers, FUZZ_TIME seconds each, from the seed corpus in
 # tests/fuzz/corpus; any finding fails. New inputs collect in build-fuzz/corpus, never in the source tree.
 FUZZ_TIME ?= 30
-FUZZ_TARGETS = fuzz_config_text fuzz_load_file
+FUZZ_TARGETS = fuzz_config_text fuzz_load_file fuzz_telnet
 
 fuzz:
 	@scripts/install-deps.sh build test fuzz

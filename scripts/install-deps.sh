@@ -3,10 +3,10 @@
 #
 #   scripts/install-deps.sh GROUP...
 #
-# Groups: build (compiler, CMake, Qt), test (GoogleTest), fuzz, format, tidy, windows
-# (the MinGW-w64 cross compiler, GoogleTest's source, Wine with its fonts, a virtual display,
-# NSIS and zip for the Windows build, its tests and packages), package (Debian packaging and
-# its checks), bench, screenshot
+# Groups: build (compiler, CMake, Qt), test (GoogleTest, ser2net for the network ports), fuzz,
+# format, tidy, windows (the MinGW-w64 cross compiler, GoogleTest's source, Wine with its
+# fonts, a virtual display, NSIS and zip for the Windows build, its tests and packages),
+# package (Debian packaging and its checks), bench, screenshot
 # (a virtual display, a window manager, a dark desktop theme for Qt), icon (rendering the
 # window icon from its drawing).
 set -euo pipefail
@@ -16,7 +16,7 @@ for group in "$@"; do
     case "$group" in
         build) packages+=(cmake make g++ ccache pkg-config qt6-base-dev qt6-serialport-dev
                           libgl-dev) ;;
-        test) packages+=(libgtest-dev xvfb xdotool) ;;
+        test) packages+=(libgtest-dev xvfb xdotool ser2net) ;;
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         format) packages+=(clang-format) ;;
         tidy) packages+=(clang-tidy) ;;
@@ -24,7 +24,7 @@ for group in "$@"; do
                             xdotool python3 nsis zip unzip) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
                             strace procps) ;;
-        bench) packages+=(python3 xvfb libx11-6 libxdamage1) ;;
+        bench) packages+=(python3 xvfb libx11-6 libxdamage1 ser2net) ;;
         screenshot) packages+=(xvfb xauth x11-apps x11-utils imagemagick openbox qt6ct
                                xdotool) ;;
         icon) packages+=(librsvg2-bin imagemagick) ;;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Compiles every file of the program and the Qt-free headers of the runtime with the
 # MinGW-w64 cross compiler (syntax and semantics only), so that a Windows break shows up
-# on a Linux machine. The runtime's Qt code and the tools, but for zelkctl's Qt-free files,
-# are not checked here: they need Qt for Windows.
+# on a Linux machine. The runtime's Qt code and the tools, but for zelkctl's Qt-free files
+# and the runtime's plain C++ files, are not checked here: they need Qt for Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +29,11 @@ done
 # zelkctl's plain C++ files: the setting-file reader, the ID counter, the log, their lock.
 for file in tools/zelkctl/setting_file.cpp tools/zelkctl/id_counter.cpp \
     tools/zelkctl/log_file.cpp tools/zelkctl/file_lock.cpp; do
+    check "$file" < "$file"
+    count=$((count + 1))
+done
+# The runtime's files in plain C++: the network port names and the Telnet session.
+for file in runtime/serial/network_names.cpp runtime/serial/telnet.cpp; do
     check "$file" < "$file"
     count=$((count + 1))
 done

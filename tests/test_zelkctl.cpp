@@ -710,8 +710,8 @@ TEST(ZelkctlPorts, TakesTheComNumbersOfThePlatformAndDevicePaths) {
         ASSERT_EQ(line.kind, row.taken ? CommandLine::Kind::Run : CommandLine::Kind::Usage)
             << line.text;
         if (!row.taken) {
-            EXPECT_NE(line.text.find(windows ? "give COM1 to COM256 or a device path"
-                                             : "give COM1 to COM12 or a device path"),
+            EXPECT_NE(line.text.find(windows ? "give COM1 to COM256, a device path"
+                                             : "give COM1 to COM12, a device path"),
                       std::string::npos)
                 << line.text;
             continue;

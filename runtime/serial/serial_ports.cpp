@@ -20,6 +20,7 @@ struct OpenPort {
     // How the trace names the port: its COM number, or the device path it was opened by.
     std::string label;
     bool gone = false;  // the device went away; only CloseCom is left to do
+    std::string note;   // what the device says of itself although nothing failed
 };
 
 std::array<OpenPort, kPortCount + 1> openPorts;
@@ -53,7 +54,10 @@ serial_backend::Device* OpenDevice(int port, int* error) {
 int Checked(int port, int result) {
     if (result == RS232_DEVICE_GONE && !openPorts[port].gone) {
         openPorts[port].gone = true;
-        lastError = openPorts[port].deviceName + ": the device is gone (unplugged or hung up)";
+        lastError = openPorts[port].device->goneReason();
+        if (lastError.empty()) {
+            lastError = openPorts[port].deviceName + ": the device is gone (unplugged or hung up)";
+        }
     }
     return result;
 }
@@ -148,6 +152,10 @@ void ComStepListener(void (*listener)(const char* step)) {
     stepListener = listener;
 }
 
+const char* GetComNoteText(int port) {
+    return ValidPort(port) ? openPorts[port].note.c_str() : "";
+}
+
 const char* GetComErrorText() {
     return lastError.c_str();
 }
@@ -193,11 +201,15 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         lastError = reason;
         return error < 0 ? error : RS232_OPEN_FAILED;
     }
-    openPorts[port] = OpenPort{std::move(opened), device, label, false};
+    std::string note = opened->note();
+    openPorts[port] = OpenPort{std::move(opened), device, label, false, note};
     static const char parityNames[] = {'N', 'O', 'E'};
     TraceNote(label + (label == device ? "" : " opened on " + device) +
               (label == device ? " opened at " : " at ") + std::to_string(baudRate) + " bit/s, " +
               std::to_string(dataBits) + parityNames[parity] + std::to_string(stopBits));
+    if (!note.empty()) {
+        TraceNote(device + ": " + note);
+    }
     return RS232_NO_ERROR;
 }
 
@@ -413,6 +425,14 @@ std::vector<ComPortEntry> ListComPorts(bool probe) {
         entry.port = port;
         entry.device = ComPortDeviceName(port);
         entry.alias = ComPortAlias(port);
+        NetworkPortName network;
+        std::string problem;
+        if (IsNetworkPortName(entry.device)) {
+            entry.description = !ParseNetworkPortName(entry.device, &network, &problem)
+                                    ? "a malformed network port name"
+                                : network.rfc2217 ? "network port, RFC 2217"
+                                                  : "network port, raw TCP";
+        }
         // On Windows every number has a name; only those the system reports are ports.
         if (!entry.device.empty() && (describe(entry) || !entry.alias.empty())) {
             entries.push_back(entry);

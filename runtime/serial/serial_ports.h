@@ -19,12 +19,32 @@ enum Rs232Error {
     RS232_PERMISSION_DENIED = -9,  // this user may not open the device
     RS232_PORT_BUSY = -10,         // another program holds the device
     RS232_DEVICE_GONE = -11,       // the open device went away: unplugged or hung up
+    RS232_BAD_NAME = -12,          // a network port's name that is no rfc2217:// or socket:// URL
+    RS232_SERVER_FAILED = -13,     // a network port's server did not serve the port as asked
 };
 
 // Parity codes.
 constexpr int RS232_PARITY_NONE = 0;
 constexpr int RS232_PARITY_ODD = 1;
 constexpr int RS232_PARITY_EVEN = 2;
+
+// A device name may name a network port: "rfc2217://HOST:PORT" is a serial port served over
+// TCP with RFC 2217, whose rate and format are set as on a local port; "socket://HOST:PORT"
+// carries the bytes unchanged, and the server's own line settings hold. HOST is a name, an
+// IPv4 address or an IPv6 address in brackets.
+struct NetworkPortName {
+    bool rfc2217 = false;  // else raw TCP
+    std::string host;      // an IPv6 address without its brackets
+    int port = 0;
+};
+// Whether the name is meant as a network port's ("://" in it), well-formed or not.
+bool IsNetworkPortName(const std::string& name);
+// Reads a network port's name; false when it is malformed, with what is wrong in *problem.
+bool ParseNetworkPortName(const std::string& name, NetworkPortName* parsed, std::string* problem);
+// The addresses a network port's name stands for, as "ADDRESS port N" ("127.0.0.1 port
+// 4001"), so that two spellings of one port can be told apart; its host as written when it
+// cannot be resolved within a few seconds; none when the name is malformed.
+std::vector<std::string> NetworkPortAddresses(const std::string& name);
 
 // Opens and configures the port. An empty deviceName takes the device that the port
 // number stands for (see ComPortDeviceName). Returns 0 when the port is ready.
@@ -47,6 +67,11 @@ int FlushOutQ(int port);
 // Returns once every byte written has left the port, so that a flush of the output that
 // follows cannot discard the end of the last command.
 int ComDrainOutQ(int port);
+
+// What the program should know of an open port although nothing failed, as one line to put
+// after the port's name: that it is a raw TCP port, which could not take the rate and format
+// asked for. Empty for most ports.
+const char* GetComNoteText(int port);
 
 // Why the last OpenComConfig failed, or why the last operation on an open port found its
 // device gone: one line that names the device and gives the system's reason. Empty when

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <utility>
 
+#include "runtime/serial/serial_network.h"
+#include "runtime/serial/serial_ports.h"
 #include "runtime/serial/serial_qt.h"
 
 namespace serial_backend {
@@ -11,6 +13,13 @@ namespace serial_backend {
 namespace {
 
 DeviceFactory currentFactory;
+
+// A name with a scheme is a network port; every other name a local device.
+std::unique_ptr<Device> OpenSystemPort(const std::string& deviceName, const Settings& settings,
+                                       int* error, std::string* reason) {
+    return IsNetworkPortName(deviceName) ? OpenNetworkPort(deviceName, settings, error, reason)
+                                         : OpenQtSerialPort(deviceName, settings, error, reason);
+}
 PortLister currentLister;
 
 bool IsUsbAdapter(const std::string& name) {
@@ -76,7 +85,7 @@ DeviceFactory CurrentDeviceFactory() {
     if (currentFactory) {
         return currentFactory;
     }
-    return OpenQtSerialPort;
+    return OpenSystemPort;
 }
 
 void SetPortLister(PortLister lister) {

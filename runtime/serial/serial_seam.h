@@ -34,6 +34,11 @@ class Device {
     virtual void discardOutput() = 0;
     // Returns once every byte written has left the port.
     virtual void drainOutput() = 0;
+    // Why the device went away, once an operation has returned RS232_DEVICE_GONE, in the
+    // words of whoever said so; empty where the runtime's own words say it.
+    virtual std::string goneReason() const { return {}; }
+    // What the program should know of the open port although nothing failed; empty for most.
+    virtual std::string note() const { return {}; }
 };
 
 // Opens a device by its name (already resolved from the port number). On failure returns

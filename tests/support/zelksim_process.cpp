@@ -70,3 +70,15 @@ std::string LoggedHostBytes(const std::string& log, std::vector<double>& times) 
     }
     return sent;
 }
+
+std::vector<std::string> LoggedLines(const std::string& log) {
+    std::ifstream wire(log);
+    wire.ignore(256, '\n');  // the heading
+    std::vector<std::string> lines;
+    for (std::string time, kind, rate, format; wire >> time >> kind >> rate >> format;) {
+        if (kind == "line") {
+            lines.push_back(rate + " " + format);
+        }
+    }
+    return lines;
+}

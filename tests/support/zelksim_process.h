@@ -32,3 +32,6 @@ std::string ZelksimPath();
 // The bytes from the host that zelksim has written to its --log file so far, with the
 // instants it stamped them at: steady-clock seconds, the clock the runtime's Timer() reads.
 std::string LoggedHostBytes(const std::string& log, std::vector<double>& times);
+
+// The line settings the host has set, as zelksim's --log saw them come, in order: "19200 8N2".
+std::vector<std::string> LoggedLines(const std::string& log);

@@ -82,7 +82,9 @@ std::string OptionLine(const OptionRow& option) {
 const OptionRow kOptions[kOptionCount] = {
     {"p,port", "PORT", kTalksToModule,
      "COM1 to COM12 (or 1 to 12) as the window numbers them, on Windows any COM port "
-     "(COM17), or a device path such as /dev/ttyUSB0; repeat it to run the command on "
+     "(COM17), a device path such as /dev/ttyUSB0, or a network port served by ser2net: "
+     "rfc2217://HOST:PORT (the line set through the server) or socket://HOST:PORT (raw "
+     "TCP); repeat it to run the command on "
      "several ports at once"},
     {"s,series", "NAME", kAll & ~Bit(Command::Ports), "the module's product series: {series}"},
     {"b,baud", "RATE", kAtOneRate, "the port's rate: {rates} (default 9600)"},
@@ -122,7 +124,8 @@ const CommandRow kCommands[kCommandCount] = {
     {Command::Ports, "ports", "[--probe]",
      "list the serial ports with their COM numbers, devices and USB descriptions",
      "Lists the serial ports with their COM numbers, devices, USB descriptions, serial\n"
-     "numbers and IDs, without opening any of them; --probe opens each to tell whether\n"
+     "numbers and IDs, and the network ports that ZELK_COMn variables name, without opening\n"
+     "any of them; --probe opens each (a network port with one connection) to tell whether\n"
      "it can be opened, and if not, why and what to do.\n"},
     {Command::Version, "version", "-p PORT -s SERIES", "print the module's firmware version",
      "Prints the module's firmware version. A reply that is no version (\"ERROR\", an echo of\n"
@@ -183,7 +186,7 @@ std::string GeneralHelp() {
         "      --version       show zelkctl's own version\n"
         "\n"
         "With several ports, -o and --trace need {port} in the file name, which becomes the\n"
-        "port (COM3, ttyUSB0).\n\n";
+        "port (COM3, ttyUSB0, 192.168.1.20-4001).\n\n";
     return text + kExitStatuses +
            "\nExamples:\n"
            "  zelkctl read -p COM1 -s T1b -o saved.txt\n"

@@ -145,8 +145,13 @@ std::string Describe(const AllowedValues& allowed) {
     return text;
 }
 
-std::string DevicePath(const PortChoice& port) {
-    const std::string device = port.device.empty() ? ComPortDeviceName(port.comPort) : port.device;
+// What the same-device check compares: a device's canonical path, or, when there are
+// several ports to tell apart, each address a network port's name stands for, so that
+// rfc2217://localhost:4001 and socket://127.0.0.1:4001 meet.
+std::vector<std::string> DeviceKeys(const std::string& device, bool severalPorts) {
+    if (IsNetworkPortName(device)) {
+        return severalPorts ? NetworkPortAddresses(device) : std::vector<std::string>{device};
+    }
 #ifdef _WIN32
     // COM17, com17 and \\.\COM17 are one port, and a COM port is no file to resolve.
     QString name = QString::fromStdString(device);
@@ -156,21 +161,47 @@ std::string DevicePath(const PortChoice& port) {
     bool number = false;
     if (name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
         name.mid(3).toInt(&number) > 0 && number) {
-        return name.toUpper().toStdString();
+        return {name.toUpper().toStdString()};
     }
 #endif
     const QString canonical = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
-    return canonical.isEmpty() ? device : canonical.toStdString();
+    return {canonical.isEmpty() ? device : canonical.toStdString()};
+}
+
+// A network port that a ZELK_COMn variable names is checked as one given with -p. Detect
+// cannot try rates on a raw TCP port: only its server sets the line.
+int CheckNetworkPort(const Request& request, const PortChoice& port, const std::string& device) {
+    NetworkPortName network;
+    std::string problem;
+    if (!ParseNetworkPortName(device, &network, &problem)) {
+        return Failure(kExitUsage, port.label + ": " + problem);
+    }
+    if (request.command == Command::Detect && !network.rfc2217) {
+        return Failure(kExitUsage, device +
+                                       " is a raw TCP port, whose rate and format only its "
+                                       "server sets: detect has nothing to try there (name it "
+                                       "rfc2217:// if its server takes RFC 2217)");
+    }
+    return kExitDone;
 }
 
 int CheckPorts(const Request& request) {
     std::map<std::string, const PortChoice*> devices;
     std::map<std::string, const PortChoice*> files;
     for (const PortChoice& port : request.ports) {
-        const std::string device = DevicePath(port);
-        if (!device.empty() && !devices.emplace(device, &port).second) {
-            return Failure(kExitUsage, devices[device]->label + " and " + port.label +
-                                           " are the same device (" + device + "): give it once");
+        const std::string device =
+            port.device.empty() ? ComPortDeviceName(port.comPort) : port.device;
+        if (IsNetworkPortName(device)) {
+            const int status = CheckNetworkPort(request, port, device);
+            if (status != kExitDone) {
+                return status;
+            }
+        }
+        for (const std::string& key : DeviceKeys(device, request.ports.size() > 1)) {
+            if (!key.empty() && !devices.emplace(key, &port).second) {
+                return Failure(kExitUsage, devices[key]->label + " and " + port.label +
+                                               " are the same device (" + key + "): give it once");
+            }
         }
         for (const std::string& name : {request.output, request.trace}) {
             if (!name.empty() && request.ports.size() > 1 &&

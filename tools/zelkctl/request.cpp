@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QStringList>
+#include <cctype>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "core/link/connection.h"
 #include "core/link/messages.h"
 #include "core/product/series.h"
+#include "runtime/serial/serial_ports.h"
 #include "tools/zelkctl/help.h"
 #include "tools/zelkctl/setting_file.h"
 
@@ -55,41 +57,53 @@ const CommandRow* FindCommand(const std::string& name) {
 }
 
 #ifdef _WIN32
-const char* const kPortForms = "COM1 to COM256 or a device path";
+const char* const kComNumbers = "COM1 to COM256";
 #else
-const char* const kPortForms = "COM1 to COM12 or a device path";
+const char* const kComNumbers = "COM1 to COM12";
 #endif
 
-bool ParsePort(const std::string& text, PortChoice* port) {
-    QString number = QString::fromStdString(text);
-    if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
-        number = number.mid(3);
-    }
-    bool isNumber = false;
-    const int value = number.toInt(&isNumber);
+// A COM number, a device path, or a network port's name; false, with what is wrong in
+// *problem, for anything else.
+bool ParsePort(const std::string& text, PortChoice* port, std::string* problem) {
     port->text = text;
-    if (isNumber && value >= 1 && value <= 12) {
-        port->comPort = value;
-        port->label = "COM" + std::to_string(value);
-        return true;
-    }
+    NetworkPortName network;
+    if (IsNetworkPortName(text)) {
+        if (!ParseNetworkPortName(text, &network, problem)) {
+            return false;
+        }
+    } else {
+        QString number = QString::fromStdString(text);
+        if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+            number = number.mid(3);
+        }
+        bool isNumber = false;
+        const int value = number.toInt(&isNumber);
+        if (isNumber && value >= 1 && value <= 12) {
+            port->comPort = value;
+            port->label = "COM" + std::to_string(value);
+            return true;
+        }
 #ifdef _WIN32
-    // Windows numbers its ports up to COM256, and USB adapters often get numbers above the
-    // window's twelve: such a port is the system's COM port of that number.
-    if (isNumber && value > 12 && value <= 256) {
-        port->comPort = 1;  // the slot the device is held in
-        port->device = "COM" + std::to_string(value);
-        port->label = port->device;
-        return true;
-    }
+        // Windows numbers its ports up to COM256, and USB adapters often get numbers above
+        // the window's twelve: such a port is the system's COM port of that number.
+        if (isNumber && value > 12 && value <= 256) {
+            port->comPort = 1;  // the slot the device is held in
+            port->device = "COM" + std::to_string(value);
+            port->label = port->device;
+            return true;
+        }
 #endif
-    if (text.find('/') != std::string::npos || text.find('\\') != std::string::npos) {
-        port->comPort = 1;  // the slot the device is held in
-        port->device = text;
-        port->label = text;
-        return true;
+        if (text.find('/') == std::string::npos && text.find('\\') == std::string::npos) {
+            *problem = "no port \"" + text + "\": give " + kComNumbers +
+                       ", a device path or a network port (rfc2217://HOST:PORT, "
+                       "socket://HOST:PORT)";
+            return false;
+        }
     }
-    return false;
+    port->comPort = 1;  // the slot the device is held in
+    port->device = text;
+    port->label = text;
+    return true;
 }
 
 bool ParseRate(const QString& text, uint32_t* rate) {
@@ -180,8 +194,9 @@ bool TakePortsAndSeries(const QCommandLineParser& parser, const Options& options
     Request& request = line->request;
     for (const QString& text : parser.values(options["port"])) {
         PortChoice port;
-        if (!ParsePort(text.toStdString(), &port)) {
-            return Fail(line, "no port \"" + text.toStdString() + "\": give " + kPortForms);
+        std::string problem;
+        if (!ParsePort(text.toStdString(), &port, &problem)) {
+            return Fail(line, problem);
         }
         request.ports.push_back(port);
     }
@@ -336,10 +351,19 @@ const char* CommandName(Command command) {
 }
 
 std::string ForPort(const std::string& name, const PortChoice& port) {
-    const std::string shortName =
+    std::string shortName =
         port.device.empty()
             ? port.label
             : QFileInfo(QString::fromStdString(port.device)).fileName().toStdString();
+    // A network port's host and port, in characters that every file system takes.
+    NetworkPortName network;
+    std::string problem;
+    if (IsNetworkPortName(port.device) && ParseNetworkPortName(port.device, &network, &problem)) {
+        shortName = network.host + "-" + std::to_string(network.port);
+        for (char& c : shortName) {
+            c = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' ? c : '_';
+        }
+    }
     std::string result = name;
     for (std::size_t at = result.find("{port}"); at != std::string::npos;
          at = result.find("{port}", at + shortName.size())) {

@@ -220,6 +220,11 @@ int OpenPort(const Request& request, uint32_t baudRate, uint8_t format, bool* sk
     extraReported = false;
     const int result = OpenModulePort(port.device.c_str());
     if (result == 0) {
+        // A raw TCP port takes the bytes but not the line settings; the exchange goes on at
+        // whatever the server set.
+        if (*GetComNoteText(connection.comPort) != '\0') {
+            Warn(GetComNoteText(connection.comPort));
+        }
         return kExitDone;
     }
     std::string why = GetComErrorText();

@@ -69,7 +69,9 @@ const char kUsage[] =
     "Attachment and logging:\n"
     "  --link PATH            make PATH a symlink to the pty (removed on exit)\n"
     "  --log FILE             write every byte on the line to FILE, one per line:\n"
-    "                         \"<seconds, monotonic> <host|module> 0x<hex> <char>\"\n"
+    "                         \"<seconds, monotonic> <host|module> 0x<hex> <char>\",\n"
+    "                         and the line settings the host has set whenever bytes\n"
+    "                         come at new ones: \"<seconds> line 19200 8N2\"\n"
     "  --help                 show this text\n"
     "\n"
     "TEXT arguments understand \\r, \\n, \\t and \\\\.\n";
@@ -147,32 +149,33 @@ LineSetting ParseLine(const std::string& text) {
     return line;
 }
 
-// Whether the program has set the line as the module's own setting is: the pty's two ends
-// share one set of line settings, which the program sets from its end.
-bool LineMatches(int slave, const LineSetting& line) {
-    if (line.rate == 0) {
-        return true;
-    }
+// The line settings of the pty as the program (or a server in between, such as ser2net) has
+// set them from its end: the pty's two ends share one set.
+LineSetting CurrentLine(int slave) {
+    LineSetting line;
     termios attributes{};
     if (tcgetattr(slave, &attributes) != 0) {
-        return false;
+        return line;
     }
     static const std::pair<speed_t, long> rates[] = {
         {B300, 300},   {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},
         {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    long rate = 0;
     for (const auto& [speed, value] : rates) {
         if (cfgetospeed(&attributes) == speed) {
-            rate = value;
+            line.rate = value;
         }
     }
-    const int dataBits = (attributes.c_cflag & CSIZE) == CS7 ? 7 : 8;
-    const char parity = (attributes.c_cflag & PARENB) == 0   ? 'N'
-                        : (attributes.c_cflag & PARODD) != 0 ? 'O'
-                                                             : 'E';
-    const int stopBits = (attributes.c_cflag & CSTOPB) != 0 ? 2 : 1;
-    return rate == line.rate && dataBits == line.dataBits && parity == line.parity &&
-           stopBits == line.stopBits;
+    line.dataBits = (attributes.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    line.parity = (attributes.c_cflag & PARENB) == 0   ? 'N'
+                  : (attributes.c_cflag & PARODD) != 0 ? 'O'
+                                                       : 'E';
+    line.stopBits = (attributes.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return line;
+}
+
+bool SameLine(const LineSetting& a, const LineSetting& b) {
+    return a.rate == b.rate && a.dataBits == b.dataBits && a.parity == b.parity &&
+           a.stopBits == b.stopBits;
 }
 
 struct Settings {
@@ -291,6 +294,17 @@ class WireLog {
     WireLog(const WireLog&) = delete;
     WireLog& operator=(const WireLog&) = delete;
 
+    // The line settings, each time they are not those logged last: "<time> line 19200 8N2".
+    void recordLine(double time, const LineSetting& line) {
+        if (file_ == nullptr || SameLine(line, lastLine_)) {
+            return;
+        }
+        lastLine_ = line;
+        std::fprintf(file_, "%.6f line %ld %d%c%d\n", time, line.rate, line.dataBits, line.parity,
+                     line.stopBits);
+        std::fflush(file_);
+    }
+
     void record(double time, bool fromHost, uint8_t byte) {
         if (file_ == nullptr) {
             return;
@@ -313,6 +327,7 @@ class WireLog {
 
   private:
     std::FILE* file_ = nullptr;
+    LineSetting lastLine_{-1};
 };
 
 struct Pty {
@@ -429,7 +444,9 @@ void ServeOnce(ModuleModel& model, const Pty& pty, WireLog& log, const std::stri
         const double arrival = Now();
         // At the wrong rate or format every byte arrives garbled; none reaches the module's
         // command parser as the host meant it.
-        const bool understood = LineMatches(pty.slave, settings.line);
+        const LineSetting line = CurrentLine(pty.slave);
+        log.recordLine(arrival, line);
+        const bool understood = settings.line.rate == 0 || SameLine(line, settings.line);
         for (ssize_t i = 0; i < count; ++i) {
             log.record(arrival, true, buffer[i]);
             model.receive(understood ? buffer[i] : 0xFF, arrival);

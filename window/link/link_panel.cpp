@@ -33,6 +33,22 @@ const char* const kConfirmChangeMessage =
     "\u3000\u3000"
     "\r\nClick \"YES\" to confirm";
 
+// Whether the port's note has been shown since the connect.
+bool noteShown = false;
+
+// The open port's note as the window says it, once per connection; empty after that.
+const char* TakePortNote() {
+    static char text[512];
+    const char* note = GetComNoteText(connection.comPort);
+    if (noteShown || *note == '\0') {
+        return "";
+    }
+    noteShown = true;
+    std::snprintf(text, sizeof text, "COM%d is %s, %s.", connection.comPort,
+                  ComPortDeviceName(connection.comPort), note);
+    return text;
+}
+
 // The fixed popup of a failed connect, with the device, where its name came from, the
 // system's reason and what to do beside it.
 void ReportOpenFailure(int result) {
@@ -43,6 +59,7 @@ void ReportOpenFailure(int result) {
     // made there.
     const char* alias = ComPortAlias(port);
     int length = 0;
+    const bool network = IsNetworkPortName(ComPortDeviceName(port));
     // The system's reason may end its sentence itself (Windows' do).
     const std::size_t reasonLength = std::strlen(reason);
     const char* stop = reasonLength > 0 && reason[reasonLength - 1] == '.' ? "" : ".";
@@ -62,10 +79,12 @@ void ReportOpenFailure(int result) {
     }
     if (*alias != '\0' && length > 0 && std::size_t(length) < sizeof text) {
         std::snprintf(text + length, sizeof text - std::size_t(length),
-                      "\nCOM%d is the device that %s names%s", port, alias,
-                      result == RS232_NO_DEVICE ? ": set it to the module's device, or unset it "
-                                                  "to take the ports the system lists."
-                                                : ".");
+                      "\nCOM%d is the %s that %s names%s", port,
+                      network ? "network port" : "device", alias,
+                      result == RS232_NO_DEVICE && !network
+                          ? ": set it to the module's device, or unset it to take the ports the "
+                            "system lists."
+                          : ".");
     }
     MessagePopupWithDetails("COM Error", kOpenErrorMessage, text);
 }
@@ -98,11 +117,11 @@ void ReportExchangeFailure(Exchange result, const char* details) {
         case Exchange::DeviceGone:
             // Nothing more can go through the port; close it so that Connect works again
             // once the device is back.
-            std::snprintf(text, sizeof text,
-                          "%s\nThe port is closed. Plug the adapter back in and press "
-                          "Connect.%s%s",
-                          GetComErrorText(), details != nullptr ? "\n" : "",
-                          details != nullptr ? details : "");
+            std::snprintf(text, sizeof text, "%s\nThe port is closed. %s%s%s", GetComErrorText(),
+                          IsNetworkPortName(ComPortDeviceName(port))
+                              ? "Press Connect once its server serves it again."
+                              : "Plug the adapter back in and press Connect.",
+                          details != nullptr ? "\n" : "", details != nullptr ? details : "");
             CloseModulePort();
             SetCtrlVal(panelHandle, PORT_CONN, 0);
             break;
@@ -110,7 +129,21 @@ void ReportExchangeFailure(Exchange result, const char* details) {
             std::snprintf(text, sizeof text, "%s", details != nullptr ? details : "");
             break;
     }
+    const char* note = TakePortNote();
+    const std::size_t length = std::strlen(text);
+    if (*note != '\0' && length + 1 < sizeof text) {
+        std::snprintf(text + length, sizeof text - length, "%s%s", length > 0 ? "\n" : "", note);
+    }
     MessagePopupWithDetails("Command Error", " Communication Error! Please Re-try ", text);
+}
+
+void ReportExchangeDone(const char* title, const char* message) {
+    const char* note = TakePortNote();
+    if (*note != '\0') {
+        MessagePopupWithDetails(title, message, note);
+    } else {
+        MessagePopup(title, message);
+    }
 }
 
 int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData*/,
@@ -126,7 +159,11 @@ int PortConnCallBack(int /*panel*/, int /*control*/, int event, void* /*callback
     GetCtrlVal(panelHandle, UART_BR, &connection.comBaudRate);
 
     if (connectRequested) {
+        // A network port's open waits for its server, for up to a few seconds.
+        SetWaitCursor(1);
         const int result = OpenModulePort("");
+        SetWaitCursor(0);
+        noteShown = false;
         if (result != 0) {
             ReportOpenFailure(result);
             SetCtrlVal(panelHandle, PORT_CONN, 0);
@@ -216,7 +253,7 @@ int ShowVerCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackD
     const Exchange result = QueryFirmwareVersion(parameters.productIndex, versionReply);
     SetWaitCursor(0);
     if (result == Exchange::Done) {
-        MessagePopup("FirmWare Verion", versionReply);
+        ReportExchangeDone("FirmWare Verion", versionReply);
     } else {
         ReportExchangeFailure(result, result == Exchange::NoReply ? kVersionDidNotCome : nullptr);
     }

@@ -18,3 +18,8 @@ int ShowVerCallBack(int panel, int control, int event, void* callbackData, int e
 // details of the exchange itself (what did not come, what was already written) are added
 // to those of the failure.
 void ReportExchangeFailure(Exchange result, const char* details);
+
+// A popup that closes a done exchange, with what the window has to say of the open port
+// beside it the first time after the connect: that a raw TCP port could not take the rate
+// and format asked for.
+void ReportExchangeDone(const char* title, const char* message);

@@ -46,7 +46,7 @@ int ReadCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackData
         SetCtrlVal(panelHandle, S110, parameters.s110);
     }
     SetWaitCursor(0);
-    MessagePopup("Command Ok", "Done! Reading successfull! ");
+    ReportExchangeDone("Command Ok", "Done! Reading successfull! ");
     return 0;
 }
 
@@ -69,7 +69,7 @@ int UpdateCallBack(int /*panel*/, int /*control*/, int event, void* /*callbackDa
     const Exchange result = WriteParameters(parameters, modulation, &report);
     SetWaitCursor(0);
     if (result == Exchange::Done) {
-        MessagePopup("Command Ok", " Done! The Updating is successfull!");
+        ReportExchangeDone("Command Ok", " Done! The Updating is successfull!");
     } else {
         char details[512];
         DescribeWriteFailure(report, details, sizeof details);
