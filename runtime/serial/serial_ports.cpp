@@ -371,6 +371,16 @@ std::string DescribeSystemPort(const std::vector<serial_backend::PortInfo>& port
 #endif
 }
 
+// How a port that no COM number reaches is named: on Windows "COM17", as zelkctl's -p takes
+// it, rather than its \\.\COM17; elsewhere its device.
+std::string UnmappedName(const serial_backend::PortInfo& info) {
+#ifdef _WIN32
+    return info.name;
+#else
+    return info.systemLocation;
+#endif
+}
+
 }  // namespace
 
 const char* DescribeComPorts() {
@@ -441,12 +451,7 @@ std::vector<ComPortEntry> ListComPorts(bool probe) {
     for (std::size_t i = 0; i < listed.size(); ++i) {
         if (!mapped[i]) {
             ComPortEntry entry;
-#ifdef _WIN32
-            // "COM17", as -p takes it, rather than its \\.\COM17.
-            entry.device = listed[i].name;
-#else
-            entry.device = listed[i].systemLocation;
-#endif
+            entry.device = UnmappedName(listed[i]);
             describe(entry);
             entries.push_back(entry);
         }
