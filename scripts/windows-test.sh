@@ -28,9 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The display comes first: Wine's desktop process, started with a session of the prefix,
-# serves every window of the session's programs, and one started without a display can
-# show none.
+# A virtual display for the window.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -44,7 +42,8 @@ echo "windows-test: the tests under Wine"
 (cd "$build" && env -u DISPLAY ctest --output-on-failure --no-tests=error -j "$jobs")
 
 # --- The window on a virtual display: mapped, then EXIT pressed. ------------------------
-# A Wine session started without a display (by the tests) can show no window: a new one.
+# Wine's desktop process serves the windows of every program of a session, and one that a
+# program started without a display (the tests) can show none: the window gets a new one.
 wine_prefix_restart
 echo "windows-test: ZelkConfig.exe on a virtual display"
 

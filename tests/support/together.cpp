@@ -59,9 +59,15 @@ int RunChildIfAsked() {
         return 2;
     }
     // Starting a process takes long and unevenly, under Wine above all: the bodies wait for
-    // the word to go, so that they run at the same time.
+    // the word to go, so that they run at the same time. A parent that failed before it gave
+    // the word leaves no child behind for long.
     const std::filesystem::path start = std::getenv(kStartVariable);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(4);
     while (!std::filesystem::exists(start)) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            std::fprintf(stderr, "no word to go came to this child of %s\n", name);
+            return 3;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     body->second(std::atoi(std::getenv(kIndexVariable)), std::getenv(kArgumentVariable));
