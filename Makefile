@@ -5,7 +5,8 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check bench package package-check screenshots clean
+        windows-check windows windows-test windows-package windows-package-check bench \
+        package package-check screenshots clean
 
 all: build
 
@@ -90,6 +91,38 @@ windows-check:
 	@scripts/install-deps.sh windows
 	@scripts/windows-check.sh
 
+# Windows: ZelkConfig.exe, zelkctl.exe and the tests that need no pseudo-terminal, cross-built
+# into build-windows/ with MinGW-w64 against Qt for Windows at ZELK_QT_WINDOWS (unpacked
+# from ../shared/winsdk/ when it is not there yet; scripts/build-qt-windows.sh makes it from
+# the sources). -O2: GCC 12's -O3 warns falsely of overlapping copies inside std::string.
+ZELK_QT_WINDOWS ?= /opt/qt6.4.2-mingw
+WINDOWS_BUILD ?= build-windows
+
+windows:
+	@scripts/install-deps.sh build windows
+	@scripts/windows-qt.sh $(ZELK_QT_WINDOWS)
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+		-DCMAKE_TOOLCHAIN_FILE=$(ZELK_QT_WINDOWS)/lib/cmake/Qt6/qt.toolchain.cmake \
+		-DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-posix.cmake \
+		-DQT_HOST_PATH=/usr >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The Windows tests under Wine in a Wine installation of their own, then the window started
+# on a virtual display and closed with EXIT, then zelkctl.exe's offline commands.
+windows-test: windows
+	@scripts/windows-test.sh $(WINDOWS_BUILD) $(JOBS)
+
+# The Windows packages in build-windows/: ZelkConfig-VERSION-win64.zip, a folder that runs
+# where it is unpacked, and ZelkConfig-VERSION-setup.exe, made with NSIS.
+windows-package: windows
+	@scripts/windows-package.sh $(WINDOWS_BUILD)
+
+# Both tried under Wine: the zip's programs started where it is unpacked; the installer run
+# silently, what it installed started, and its uninstaller leaving nothing behind.
+windows-package-check: windows-package
+	@scripts/windows-package-check.sh $(WINDOWS_BUILD)
+
 # The Debian package, in build-package/: built with Debian's own optimisation flags and all
 # its hardening (build type None, as Debian's packaging tools build), installed under /usr,
 # its dependencies computed from the binaries.
@@ -112,13 +145,14 @@ package-check: package
 	@scripts/check-package.sh build-package/*.deb
 
 # The README's pictures, taken of the real window on a virtual display: the panel, the
-# panel under a dark desktop theme with a popup over it, and on a 1366 x 768 laptop
-# screen scaled by 125 %.
-screenshots: build
+# panel under a dark desktop theme with a popup over it, on a 1366 x 768 laptop screen
+# scaled by 125 %, and the Windows build under Wine.
+screenshots: build windows
 	@scripts/screenshot.sh $(BUILD) docs/panel.png
 	@scripts/screenshot.sh $(BUILD) docs/panel-dark.png --dark --click 726,532
 	@scripts/screenshot.sh $(BUILD) docs/panel-small.png --screen 1366x768 --scale 1.25 \
 		--whole-screen
+	@scripts/screenshot.sh $(WINDOWS_BUILD) docs/panel-wine.png --wine
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz build-package
+	rm -rf $(BUILD) build-sanitize build-fuzz build-package $(WINDOWS_BUILD)

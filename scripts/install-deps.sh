@@ -3,8 +3,10 @@
 #
 #   scripts/install-deps.sh GROUP...
 #
-# Groups: build (compiler, CMake, Qt), test (GoogleTest, ser2net for the network ports), fuzz, format, tidy, windows
-# (the MinGW-w64 cross compiler), package (Debian packaging and its checks), bench, screenshot
+# Groups: build (compiler, CMake, Qt), test (GoogleTest, ser2net for the network ports), fuzz,
+# format, tidy, windows (the MinGW-w64 cross compiler, GoogleTest's source, Wine with its
+# fonts, a virtual display, NSIS and zip for the Windows build, its tests and packages),
+# package (Debian packaging and its checks), bench, screenshot
 # (a virtual display, a window manager, a dark desktop theme for Qt), icon (rendering the
 # window icon from its drawing).
 set -euo pipefail
@@ -18,7 +20,8 @@ for group in "$@"; do
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         format) packages+=(clang-format) ;;
         tidy) packages+=(clang-tidy) ;;
-        windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
+        windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine xvfb
+                            xdotool python3 nsis zip unzip) ;;
         package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream man-db
                             strace procps) ;;
         bench) packages+=(python3 xvfb libx11-6 libxdamage1 ser2net) ;;

@@ -8,13 +8,14 @@
 #     --dark           a dark desktop theme for Qt programs (qt6ct's "darker" colours)
 #     --click X,Y      click at this point of the panel (panel pixels) before the picture
 #     --whole-screen   the whole screen rather than the window with its frame
+#     --wine           BUILD_DIR is a Windows build: its ZelkConfig.exe under Wine
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-    sed -n '4,11p' "$0" >&2
+    sed -n '4,12p' "$0" >&2
     exit 2
 fi
-program="$(cd "$1" && pwd)/ZelkConfig"
+build=$(cd "$1" && pwd)
 output=$(realpath -m "$2")
 shift 2
 screen=1280x800
@@ -22,6 +23,7 @@ scale=""
 dark=false
 click=""
 whole=false
+wine=false
 while [ $# -gt 0 ]; do
     case "$1" in
         --screen) screen=$2; shift 2 ;;
@@ -29,15 +31,23 @@ while [ $# -gt 0 ]; do
         --dark) dark=true; shift ;;
         --click) click=$2; shift 2 ;;
         --whole-screen) whole=true; shift ;;
+        --wine) wine=true; shift ;;
         *) echo "screenshot: unknown option $1" >&2; exit 2 ;;
     esac
 done
 "$(dirname "$0")/install-deps.sh" screenshot
+if $wine; then
+    "$(dirname "$0")/install-deps.sh" windows
+    source "$(dirname "$0")/wine-prefix.sh"
+fi
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
     # The program first, then the window manager, then the display they stand on.
+    if $wine; then
+        wine_prefix_end
+    fi
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill "${pids[$i]}" 2>/dev/null || true
         wait "${pids[$i]}" 2>/dev/null || true
@@ -67,7 +77,15 @@ if $dark; then
     export QT_QPA_PLATFORMTHEME=qt6ct
 fi
 [ -n "$scale" ] && export QT_SCALE_FACTOR="$scale"
-(cd "$work" && exec "$program") &
+if $wine; then
+    # Its own Wine installation, set up on this display: Wine's desktop process serves the
+    # windows of every program of the prefix.
+    wine_prefix_start "$work"
+    wine_prefix_fonts
+    (cd "$work" && exec "$WINE" "$build/ZelkConfig.exe") &
+else
+    (cd "$work" && exec "$build/ZelkConfig") &
+fi
 pids+=($!)
 
 title="Zelk Series RF Module Control Panel"

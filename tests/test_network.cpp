@@ -1,12 +1,15 @@
 // Network serial ports: the Telnet session by table, the port names, and zelkctl and the
 // window through a real ser2net on 127.0.0.1 in front of zelksim's pty, with every fault a
 // network brings. The guard times at the module's end are zelksim's test's.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -19,8 +22,10 @@
 #include "runtime/serial/telnet.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
+#ifndef _WIN32
 #include "tests/support/ser2net_process.h"
 #include "tests/support/zelksim_process.h"
+#endif
 
 namespace {
 
@@ -181,6 +186,8 @@ TEST(NetworkPortName, TakesTheUrlFormsAndSaysWhatIsWrongWithAnyOther) {
     EXPECT_FALSE(IsNetworkPortName("/dev/ttyUSB0"));
 }
 
+// ser2net and zelksim, which serve a pseudo-terminal.
+#ifndef _WIN32
 // Sockets and processes want an application object: the window's, which its test needs too.
 void NeedApplication() {
     static const bool started = LoadTestPanel() >= 0;
@@ -494,5 +501,7 @@ TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServ
                                 "FirmWare Verion|Zelk RF module firmware V3.36"}));
     panel::Commit(PORT_CONN, 0);
 }
+
+#endif
 
 }  // namespace

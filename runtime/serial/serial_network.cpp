@@ -72,7 +72,12 @@ void LookUp(const std::shared_ptr<Lookup>& lookup, const std::string& host) {
     }
     const std::lock_guard<std::mutex> lock(lookup->mutex);
     lookup->addresses = addresses;
+#ifdef _WIN32
+    // Qt builds for Windows with UNICODE defined, which makes gai_strerror the wide one.
+    lookup->problem = result != 0 ? gai_strerrorA(result) : "the name has no address";
+#else
     lookup->problem = result != 0 ? gai_strerror(result) : "the name has no address";
+#endif
     lookup->finished = true;
     lookup->done.notify_all();
 }

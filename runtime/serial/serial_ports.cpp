@@ -103,8 +103,8 @@ void TraceNote(const std::string& note) {
     }
 }
 
-#ifndef _WIN32
-// The variable that may name the device of port n: ZELK_COMn.
+// The variable that may name the device of port n: ZELK_COMn. On Windows it reaches the
+// COM ports above 12 that USB adapters are often given ("ZELK_COM1=COM17").
 std::string AliasVariable(int port) {
     return "ZELK_COM" + std::to_string(port);
 }
@@ -114,7 +114,6 @@ const char* AliasOf(int port) {
     const char* alias = std::getenv(AliasVariable(port).c_str());
     return alias != nullptr && alias[0] != '\0' ? alias : nullptr;
 }
-#endif
 
 }  // namespace
 
@@ -325,68 +324,75 @@ const char* ComPortDeviceName(int port) {
         name = openPorts[port].deviceName;
         return name.c_str();
     }
-#ifdef _WIN32
-    name = "COM" + std::to_string(port);
-#else
     if (const char* alias = AliasOf(port)) {
         name = alias;
     } else {
+#ifdef _WIN32
+        name = "COM" + std::to_string(port);
+#else
         const std::vector<serial_backend::PortInfo> ports = serial_backend::ListedPorts();
         const std::size_t index = static_cast<std::size_t>(port - 1);
         name = index < ports.size() ? ports[index].systemLocation : std::string();
-    }
 #endif
+    }
     return name.c_str();
 }
 
 const char* ComPortAlias(int port) {
     static std::string variable;
     variable.clear();
-#ifndef _WIN32
     if (ValidPort(port) && AliasOf(port) != nullptr) {
         variable = AliasVariable(port);
     }
-#else
-    (void)port;
-#endif
     return variable.c_str();
 }
+
+namespace {
+
+// What the system reports for COM`port` when no variable names its device: the device and
+// its description, or that there is none.
+std::string DescribeSystemPort(const std::vector<serial_backend::PortInfo>& ports, int port) {
+#ifdef _WIN32
+    // The number is the system's own; say whether the system reports such a port.
+    const std::string name = "COM" + std::to_string(port);
+    for (const serial_backend::PortInfo& info : ports) {
+        if (info.name == name) {
+            return name + (info.description.empty() ? "" : " (" + info.description + ")");
+        }
+    }
+    return "no device";
+#else
+    const std::size_t index = static_cast<std::size_t>(port - 1);
+    if (index >= ports.size()) {
+        return "no device";
+    }
+    const serial_backend::PortInfo& info = ports[index];
+    return info.systemLocation + (info.description.empty() ? "" : " (" + info.description + ")");
+#endif
+}
+
+// How a port that no COM number reaches is named: on Windows "COM17", as zelkctl's -p takes
+// it, rather than its \\.\COM17; elsewhere its device.
+std::string UnmappedName(const serial_backend::PortInfo& info) {
+#ifdef _WIN32
+    return info.name;
+#else
+    return info.systemLocation;
+#endif
+}
+
+}  // namespace
 
 const char* DescribeComPorts() {
     portDescription.clear();
     const std::vector<serial_backend::PortInfo> ports = serial_backend::ListedPorts();
     for (int port = 1; port <= kPortCount; ++port) {
-        const std::string comName = "COM" + std::to_string(port);
-        std::string line = comName + " = ";
-#ifdef _WIN32
-        // The number is the system's own; say whether the system reports such a port.
-        bool found = false;
-        for (const serial_backend::PortInfo& info : ports) {
-            if (info.name == comName) {
-                found = true;
-                line += comName;
-                if (!info.description.empty()) {
-                    line += " (" + info.description + ")";
-                }
-            }
-        }
-        if (!found) {
-            line += "no device";
-        }
-#else
-        const char* alias = AliasOf(port);
-        const std::size_t index = static_cast<std::size_t>(port - 1);
-        if (alias != nullptr) {
+        std::string line = "COM" + std::to_string(port) + " = ";
+        if (const char* alias = AliasOf(port)) {
             line += std::string(alias) + " (set by " + AliasVariable(port) + ")";
-        } else if (index < ports.size()) {
-            line += ports[index].systemLocation;
-            if (!ports[index].description.empty()) {
-                line += " (" + ports[index].description + ")";
-            }
         } else {
-            line += "no device";
+            line += DescribeSystemPort(ports, port);
         }
-#endif
         portDescription += line + "\n";
     }
     if (!portDescription.empty()) {
@@ -445,7 +451,7 @@ std::vector<ComPortEntry> ListComPorts(bool probe) {
     for (std::size_t i = 0; i < listed.size(); ++i) {
         if (!mapped[i]) {
             ComPortEntry entry;
-            entry.device = listed[i].systemLocation;
+            entry.device = UnmappedName(listed[i]);
             describe(entry);
             entries.push_back(entry);
         }

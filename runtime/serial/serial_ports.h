@@ -97,7 +97,7 @@ const char* ComPortDeviceName(int port);
 const char* DescribeComPorts();
 // The environment variable that names the device of a port ("ZELK_COM2"), so that a failure
 // can say where the device's name came from; empty when the port's device is the system's
-// (always on Windows).
+// own. On Windows the variable names a COM port, often one above 12: "ZELK_COM1=COM17".
 const char* ComPortAlias(int port);
 
 // A serial port of this machine, as the port map numbers it.

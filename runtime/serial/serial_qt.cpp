@@ -63,6 +63,12 @@ int WriteTimeoutMs(long baudRate, int count) {
 // Qt reports a device this user may not open and one that another program holds alike;
 // what the user must do differs, so tell them apart by the device's permissions.
 int PermissionProblem(const std::string& deviceName, std::string* reason) {
+#ifdef Q_OS_WIN
+    // Windows refuses a COM port that another program has open with "access denied"; a
+    // user who may use the port at all may open it.
+    *reason = deviceName + ": held by another program";
+    return RS232_PORT_BUSY;
+#endif
     const QFileInfo info(QString::fromStdString(deviceName));
     if (info.exists() && !(info.isReadable() && info.isWritable())) {
         *reason = deviceName + ": Permission denied";

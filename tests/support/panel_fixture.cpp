@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "core/link/connection.h"
 #include "core/params/parameter_set.h"
@@ -17,7 +20,9 @@ int LoadTestPanel() {
     static bool started = false;
     if (!started) {
         // Tests never need a display; CTest sets this too, a debugger session may not.
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
         static char name[] = "zelk_test";
         static char* arguments[] = {name, nullptr};
         if (InitUserInterface(1, arguments) == 0) {
@@ -36,6 +41,25 @@ void DiscardTestPanel() {
         DiscardPanel(panelHandle);
     }
     panelHandle = -1;
+}
+
+bool MakePipe(const fs::path& path) {
+#ifndef _WIN32
+    return mkfifo(path.c_str(), 0600) == 0;
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+bool MakeEndlessFile(const fs::path& path) {
+#ifndef _WIN32
+    fs::create_symlink("/dev/zero", path);
+    return true;
+#else
+    (void)path;
+    return false;
+#endif
 }
 
 void StartedProgram::SetUp() {

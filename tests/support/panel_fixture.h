@@ -3,9 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <QDir>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -91,6 +92,16 @@ inline std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A path as the program shows it: with the system's own separators.
+inline std::string Native(const std::string& path) {
+    return QDir::toNativeSeparators(QString::fromStdString(path)).toStdString();
+}
+
+// A named pipe, and a link to a device that never ends: files a read must refuse rather than
+// wait on. False where the system has neither (Windows), and the test goes without.
+bool MakePipe(const fs::path& path);
+bool MakeEndlessFile(const fs::path& path);
+
 inline std::string ProgramDir() {
     char directory[MAX_PATHNAME_LEN] = {};
     GetProjectDir(directory);
@@ -100,18 +111,14 @@ inline std::string ProgramDir() {
 class SettingFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zelk-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_TRUE(folder_.isValid());
+        dir_ = fs::path(QDir::toNativeSeparators(folder_.path()).toStdString());
         ASSERT_GE(LoadTestPanel(), 0);
         // The tests run from the build tree, beside the panel file: the save dialog offers
         // the program's own folder.
         saveDialog_ = "Name of File to Save in " + ProgramDir() + " *.txt only";
     }
-    void TearDown() override {
-        DiscardTestPanel();
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { DiscardTestPanel(); }
     // Presses the button and answers its file dialog with the name, or cancels it.
     std::vector<std::string> Use(int button, const std::string& name) {
         if (name.empty()) {
@@ -125,6 +132,7 @@ class SettingFiles : public ::testing::Test {
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
     }
+    QTemporaryDir folder_;
     fs::path dir_;
     std::string saveDialog_;
     const std::string loadDialog_ = "Name of File to Read in  *.txt only";

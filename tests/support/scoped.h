@@ -2,10 +2,8 @@
 // early: the destructors undo it.
 #pragma once
 
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-
+#include <QtGlobal>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,14 +22,14 @@ class ScopedEnvironment {
         }
     }
     void Set(const std::string& name, const char* value) {
-        const char* before = getenv(name.c_str());
+        const char* before = std::getenv(name.c_str());
         saved_.emplace_back(name, before ? std::optional<std::string>(before) : std::nullopt);
         Put(name, value);
     }
 
   private:
     static void Put(const std::string& name, const char* value) {
-        value != nullptr ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+        value != nullptr ? qputenv(name.c_str(), value) : qunsetenv(name.c_str());
     }
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
@@ -45,6 +43,10 @@ struct OnExit {
 template <typename Undo>
 OnExit(Undo) -> OnExit<Undo>;
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+
 // Writes past `bytes` fail as on a full disk, for root as well, until the result goes.
 inline auto LimitFileSize(rlim_t bytes) {
     rlimit saved{};
@@ -56,3 +58,4 @@ inline auto LimitFileSize(rlim_t bytes) {
         signal(SIGXFSZ, handler);
     }};
 }
+#endif

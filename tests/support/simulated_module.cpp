@@ -21,8 +21,22 @@ void PortState::deliverDue() {
 
 namespace {
 
+// The name the system's list gives the port: its device's name on POSIX systems, the COM
+// name itself on Windows.
 std::string DeviceName(int port) {
+#ifdef _WIN32
+    return "COM" + std::to_string(port);
+#else
     return "ttySIM" + std::to_string(port);
+#endif
+}
+
+std::string SystemLocation(int port) {
+#ifdef _WIN32
+    return "\\\\.\\" + DeviceName(port);
+#else
+    return "/dev/" + DeviceName(port);
+#endif
 }
 
 class SimulatedDevice : public serial_backend::Device {
@@ -83,6 +97,14 @@ class SimulatedDevice : public serial_backend::Device {
 
 }  // namespace
 
+std::string DevicePath(int port) {
+#ifdef _WIN32
+    return DeviceName(port);
+#else
+    return SystemLocation(port);
+#endif
+}
+
 SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
     : state_(new PortState(options, port)) {
     PortState* state = state_;
@@ -93,7 +115,7 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
         for (int number = 1; number <= port; ++number) {
             serial_backend::PortInfo info;
             info.name = DeviceName(number);
-            info.systemLocation = "/dev/" + info.name;
+            info.systemLocation = SystemLocation(number);
             info.description = number == port ? "simulated module" : "";
             ports.push_back(info);
         }
@@ -102,7 +124,7 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
     serial_backend::SetDeviceFactory(
         [state](const std::string& deviceName, const serial_backend::Settings& settings, int* error,
                 std::string* reason) -> std::unique_ptr<serial_backend::Device> {
-            if (deviceName != "/dev/" + DeviceName(state->port)) {
+            if (deviceName != DevicePath(state->port)) {
                 *error = RS232_NO_DEVICE;
                 *reason = deviceName + ": no simulated module there";
                 return nullptr;

@@ -49,6 +49,10 @@ struct PortState {
     int bytesUntilUnplugged = -1;  // the adapter goes when the host has sent this many more
 };
 
+// The device the runtime opens for the simulated module on COM`port`: "/dev/ttySIM1", or on
+// Windows "COM1".
+std::string DevicePath(int port);
+
 // While it lives, port `port` is the simulated module and the runtime runs on the virtual
 // clock; every other port number stands for no device. The destructor closes the port if
 // the program left it open and puts the real ports and clock back. One at a time.

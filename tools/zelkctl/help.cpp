@@ -28,8 +28,9 @@ const char kExitStatuses[] =
     "       echo)\n"
     "  9    the module's register list lacks a register of the series given with -s\n"
     "  129, 130, 143\n"
-    "       stopped by SIGHUP, SIGINT or SIGTERM: the command on the wire was finished,\n"
-    "       the module left command mode, and what was written was said\n"
+    "       stopped by SIGHUP, SIGINT or SIGTERM (on Windows the console's closing,\n"
+    "       Ctrl+C or Ctrl+Break): the command on the wire was finished, the module\n"
+    "       left command mode, and what was written was said\n"
     "With several ports: the status of the first port, in the order given, that failed.\n";
 
 // Replaces each "{name}" of text by the list it stands for.
@@ -80,9 +81,10 @@ std::string OptionLine(const OptionRow& option) {
 
 const OptionRow kOptions[kOptionCount] = {
     {"p,port", "PORT", kTalksToModule,
-     "COM1 to COM12 (or 1 to 12) as the window numbers them, a device path such as "
-     "/dev/ttyUSB0, or a network port served by ser2net: rfc2217://HOST:PORT (the line set "
-     "through the server) or socket://HOST:PORT (raw TCP); repeat it to run the command on "
+     "COM1 to COM12 (or 1 to 12) as the window numbers them, on Windows any COM port "
+     "(COM17), a device path such as /dev/ttyUSB0, or a network port served by ser2net: "
+     "rfc2217://HOST:PORT (the line set through the server) or socket://HOST:PORT (raw "
+     "TCP); repeat it to run the command on "
      "several ports at once"},
     {"s,series", "NAME", kAll & ~Bit(Command::Ports), "the module's product series: {series}"},
     {"b,baud", "RATE", kAtOneRate, "the port's rate: {rates} (default 9600)"},

@@ -8,9 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -21,8 +25,6 @@ std::string IdText(const DeviceId& id) {
     return std::to_string(id.high) + (id.twoPart ? "." + std::to_string(id.low) : "");
 }
 
-// The counter needs a POSIX file lock; a Windows build only says so (see the end).
-#ifndef _WIN32
 namespace {
 
 // A counter is a few lines; a file much larger is not one.
@@ -212,30 +214,6 @@ std::string Peek(Counter* counter, DeviceId* id) {
     return Take(&copy, id);
 }
 
-std::string SystemError(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-// Locks the file that path names now. A process that replaced the file while this one
-// waited has left the lock on a file that is no longer the counter; the new one is tried.
-int LockCurrent(const std::string& path, const std::string& real, std::string* error) {
-    for (;;) {
-        std::string reason;
-        const int descriptor = OpenLocked(real, O_RDONLY, 0, &reason);
-        if (descriptor < 0) {
-            *error = path + ": " + reason;
-            return -1;
-        }
-        struct stat locked {};
-        struct stat named {};
-        if (fstat(descriptor, &locked) == 0 && stat(real.c_str(), &named) == 0 &&
-            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
-            return descriptor;
-        }
-        close(descriptor);
-    }
-}
-
 bool ReadCounter(const std::string& path, const std::string& real, std::string* bytes,
                  std::string* error) {
     const int result = ReadWholeFile(real.c_str(), kCounterFileLimit, bytes, nullptr);
@@ -261,8 +239,51 @@ bool Replace(const std::string& path, const std::string& real, const std::string
     return result == FILEIO_NO_ERROR;
 }
 
-// Runs change on the counter under its lock, and writes the file back when rewrite says
-// so. The lock is let go only once the file holds the change.
+// Runs change on the counter, which the caller has locked, and writes the file back when
+// rewrite says so.
+bool ChangeLocked(const std::string& path, const std::string& real, bool rewrite,
+                  const std::function<std::string(Counter*)>& change, std::string* error) {
+    std::string bytes;
+    Counter counter;
+    bool good =
+        ReadCounter(path, real, &bytes, error) && ParseCounter(path, bytes, &counter, error);
+    if (good) {
+        const std::string reason = change(&counter);
+        if (!reason.empty()) {
+            *error = path + ": " + reason;
+            good = false;
+        }
+    }
+    return good && (!rewrite || Replace(path, real, Format(counter), error));
+}
+
+#ifndef _WIN32
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// Locks the file that path names now. A process that replaced the file while this one
+// waited has left the lock on a file that is no longer the counter; the new one is tried.
+int LockCurrent(const std::string& path, const std::string& real, std::string* error) {
+    for (;;) {
+        std::string reason;
+        const int descriptor = OpenLocked(real, O_RDONLY, 0, &reason);
+        if (descriptor < 0) {
+            *error = path + ": " + reason;
+            return -1;
+        }
+        struct stat locked {};
+        struct stat named {};
+        if (fstat(descriptor, &locked) == 0 && stat(real.c_str(), &named) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+            return descriptor;
+        }
+        CloseLocked(descriptor);
+    }
+}
+
+// Runs change on the counter under its lock, held on the counter itself, and writes the
+// file back when rewrite says so. The lock is let go only once the file holds the change.
 bool Update(const std::string& path, bool rewrite,
             const std::function<std::string(Counter*)>& change, std::string* error) {
     char* resolved = realpath(path.c_str(), nullptr);
@@ -277,21 +298,37 @@ bool Update(const std::string& path, bool rewrite,
     if (descriptor < 0) {
         return false;
     }
-    std::string bytes;
-    Counter counter;
-    bool good =
-        ReadCounter(path, real, &bytes, error) && ParseCounter(path, bytes, &counter, error);
-    if (good) {
-        const std::string reason = change(&counter);
-        if (!reason.empty()) {
-            *error = path + ": " + reason;
-            good = false;
-        }
-    }
-    good = good && (!rewrite || Replace(path, real, Format(counter), error));
-    close(descriptor);
+    const bool good = ChangeLocked(path, real, rewrite, change, error);
+    CloseLocked(descriptor);
     return good;
 }
+#else
+// The same with the lock held on a file of its own beside the counter, which stays there:
+// Windows renames the new counter over the old one only while no process holds the old one
+// open, as every process waiting for a lock on it would.
+bool Update(const std::string& path, bool rewrite,
+            const std::function<std::string(Counter*)>& change, std::string* error) {
+    std::error_code failed;
+    const std::filesystem::path real = std::filesystem::canonical(path, failed);
+    if (failed) {
+        std::error_code ignored;
+        *error = !std::filesystem::exists(path, ignored)
+                     ? path + ": no such file; " + HowToCreate(path)
+                     : path + ": " + failed.message();
+        return false;
+    }
+    const std::string lockFile = real.string() + ".lock";
+    std::string reason;
+    const int descriptor = OpenLocked(lockFile, O_RDWR | O_CREAT, 0644, &reason);
+    if (descriptor < 0) {
+        *error = path + ": cannot lock " + lockFile + ": " + reason;
+        return false;
+    }
+    const bool good = ChangeLocked(path, real.string(), rewrite, change, error);
+    CloseLocked(descriptor);
+    return good;
+}
+#endif
 
 }  // namespace
 
@@ -309,22 +346,3 @@ bool PeekId(const std::string& path, DeviceId* id, std::string* error) {
     return Update(
         path, false, [id](Counter* counter) { return Peek(counter, id); }, error);
 }
-
-#else
-
-bool TakeId(const std::string& path, DeviceId*, std::string* error) {
-    *error = path + ": " + kNoFileLocks;
-    return false;
-}
-
-bool GiveBackId(const std::string& path, const DeviceId&, std::string* error) {
-    *error = path + ": " + kNoFileLocks;
-    return false;
-}
-
-bool PeekId(const std::string& path, DeviceId*, std::string* error) {
-    *error = path + ": " + kNoFileLocks;
-    return false;
-}
-
-#endif

@@ -1,34 +1,91 @@
 #include "tools/zelkctl/log_file.h"
 
-#include <cerrno>
-#include <cstring>
-
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
 #include "tools/zelkctl/file_lock.h"
 
-#ifndef _WIN32
-
 namespace {
+
+// The few calls the append makes, in each system's own words.
+#ifdef _WIN32
+int WriteSome(int descriptor, const char* bytes, std::size_t count) {
+    return _write(descriptor, bytes, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
+}
+
+bool RegularSize(int descriptor, long long* size) {
+    struct _stat64 info {};
+    if (_fstat64(descriptor, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+        return false;
+    }
+    *size = info.st_size;
+    return true;
+}
+
+// A log of any size is cut back by the handle's own calls; the C runtime's take 31 bits.
+bool CutBackTo(int descriptor, long long size) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+bool Sync(int descriptor) {
+    return _commit(descriptor) == 0;
+}
+#else
+int WriteSome(int descriptor, const char* bytes, std::size_t count) {
+    return static_cast<int>(write(descriptor, bytes, std::min<std::size_t>(count, INT_MAX)));
+}
+
+bool RegularSize(int descriptor, long long* size) {
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    *size = info.st_size;
+    return true;
+}
+
+bool CutBackTo(int descriptor, long long size) {
+    return ftruncate(descriptor, static_cast<off_t>(size)) == 0;
+}
+
+bool Sync(int descriptor) {
+    return fsync(descriptor) == 0;
+}
+#endif
 
 // Writes record at the end of the locked file; on failure cuts the file back to where it
 // ended before, and returns the reason.
 std::string WriteRecord(int descriptor, const std::string& record) {
-    struct stat before {};
-    const bool regular = fstat(descriptor, &before) == 0 && S_ISREG(before.st_mode);
+    long long before = 0;
+    const bool regular = RegularSize(descriptor, &before);
     std::size_t written = 0;
     while (written < record.size()) {
-        const ssize_t count = write(descriptor, record.data() + written, record.size() - written);
+        const int count = WriteSome(descriptor, record.data() + written, record.size() - written);
         if (count < 0 && errno == EINTR) {
             continue;
         }
         if (count <= 0) {
             const std::string reason = count < 0 ? std::strerror(errno) : "nothing was written";
-            if (regular && written > 0 && ftruncate(descriptor, before.st_size) != 0) {
+            if (regular && written > 0 && !CutBackTo(descriptor, before)) {
                 return reason + "; and the part of the line written could not be taken back: " +
                        std::strerror(errno);
             }
@@ -37,7 +94,7 @@ std::string WriteRecord(int descriptor, const std::string& record) {
         written += static_cast<std::size_t>(count);
     }
     // A record of what went into a module is kept even if the power goes next.
-    if (regular && fsync(descriptor) != 0) {
+    if (regular && !Sync(descriptor)) {
         return std::strerror(errno);
     }
     return {};
@@ -55,7 +112,7 @@ bool AppendLogLine(const std::string& path, const std::string& line, std::string
         return false;
     }
     std::string reason = WriteRecord(descriptor, line + "\n");
-    if (close(descriptor) != 0 && reason.empty()) {
+    if (CloseLocked(descriptor) != 0 && reason.empty()) {
         reason = std::strerror(errno);
     }
     if (!reason.empty()) {
@@ -63,12 +120,3 @@ bool AppendLogLine(const std::string& path, const std::string& line, std::string
     }
     return reason.empty();
 }
-
-#else
-
-bool AppendLogLine(const std::string&, const std::string&, std::string* error) {
-    *error = kNoFileLocks;
-    return false;
-}
-
-#endif

@@ -76,6 +76,8 @@ void PassOn(Child& child, int channel, bool all, bool json, bool progress) {
     }
 }
 
+// On Windows the children share the console and get its Ctrl+C, Ctrl+Break and closing
+// themselves; without a console there is nothing to pass on.
 #ifndef _WIN32
 void PassStopOn(std::vector<Child>& children, int* passed) {
     if (StopSignal() == 0 || StopSignal() == *passed) {

@@ -152,6 +152,18 @@ std::vector<std::string> DeviceKeys(const std::string& device, bool severalPorts
     if (IsNetworkPortName(device)) {
         return severalPorts ? NetworkPortAddresses(device) : std::vector<std::string>{device};
     }
+#ifdef _WIN32
+    // COM17, com17 and \\.\COM17 are one port, and a COM port is no file to resolve.
+    QString name = QString::fromStdString(device);
+    if (name.startsWith(QLatin1String("\\\\.\\"))) {
+        name = name.mid(4);
+    }
+    bool number = false;
+    if (name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
+        name.mid(3).toInt(&number) > 0 && number) {
+        return {name.toUpper().toStdString()};
+    }
+#endif
     const QString canonical = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
     return {canonical.isEmpty() ? device : canonical.toStdString()};
 }

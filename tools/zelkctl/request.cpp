@@ -56,6 +56,12 @@ const CommandRow* FindCommand(const std::string& name) {
     return nullptr;
 }
 
+#ifdef _WIN32
+const char* const kComNumbers = "COM1 to COM256";
+#else
+const char* const kComNumbers = "COM1 to COM12";
+#endif
+
 // A COM number, a device path, or a network port's name; false, with what is wrong in
 // *problem, for anything else.
 bool ParsePort(const std::string& text, PortChoice* port, std::string* problem) {
@@ -77,10 +83,20 @@ bool ParsePort(const std::string& text, PortChoice* port, std::string* problem) 
             port->label = "COM" + std::to_string(value);
             return true;
         }
+#ifdef _WIN32
+        // Windows numbers its ports up to COM256, and USB adapters often get numbers above
+        // the window's twelve: such a port is the system's COM port of that number.
+        if (isNumber && value > 12 && value <= 256) {
+            port->comPort = 1;  // the slot the device is held in
+            port->device = "COM" + std::to_string(value);
+            port->label = port->device;
+            return true;
+        }
+#endif
         if (text.find('/') == std::string::npos && text.find('\\') == std::string::npos) {
-            *problem = "no port \"" + text +
-                       "\": give COM1 to COM12, a device path or a network port "
-                       "(rfc2217://HOST:PORT, socket://HOST:PORT)";
+            *problem = "no port \"" + text + "\": give " + kComNumbers +
+                       ", a device path or a network port (rfc2217://HOST:PORT, "
+                       "socket://HOST:PORT)";
             return false;
         }
     }

@@ -28,7 +28,8 @@ const char* const kHelp =
     "\n"
     "COMn in the panel's port list is the device named by the environment variable\n"
     "ZELK_COMn when it is set (ZELK_COM1=/dev/ttyUSB0, for example), otherwise the n-th\n"
-    "serial port the system reports, USB adapters first; on Windows it is COMn itself.\n"
+    "serial port the system reports, USB adapters first. On Windows it is COMn itself\n"
+    "unless ZELK_COMn names another COM port: ZELK_COM1=COM17 reaches COM17.\n"
     "\n"
     "The panel file ZelkConfig_en.uir is looked for beside the program, then in\n"
     "../share/zelkconfig/ relative to the program's directory.\n";

@@ -60,15 +60,22 @@ void ReportOpenFailure(int result) {
     const char* alias = ComPortAlias(port);
     int length = 0;
     const bool network = IsNetworkPortName(ComPortDeviceName(port));
+    // The system's reason may end its sentence itself (Windows' do).
+    const std::size_t reasonLength = std::strlen(reason);
+    const char* stop = reasonLength > 0 && reason[reasonLength - 1] == '.' ? "" : ".";
     if (result == RS232_NO_DEVICE && *alias == '\0' && *ComPortDeviceName(port) == '\0') {
         length =
             std::snprintf(text, sizeof text,
                           "COM%d stands for no device: hover Port Number to see the list.", port);
+    } else if (result == RS232_NO_DEVICE && *alias == '\0') {
+        // A COM port that Windows does not have (every number has a name there).
+        length = std::snprintf(text, sizeof text, "%s%s\nHover Port Number to see the list.",
+                               reason, stop);
     } else if (result == RS232_PORT_BUSY) {
-        length = std::snprintf(text, sizeof text, "%s.\nClose that program, then press Connect.",
-                               reason);
+        length = std::snprintf(text, sizeof text, "%s%s\nClose that program, then press Connect.",
+                               reason, stop);
     } else {
-        length = std::snprintf(text, sizeof text, "%s.", reason);
+        length = std::snprintf(text, sizeof text, "%s%s", reason, stop);
     }
     if (*alias != '\0' && length > 0 && std::size_t(length) < sizeof text) {
         std::snprintf(text + length, sizeof text - std::size_t(length),
@@ -91,15 +98,20 @@ void ReportExchangeFailure(Exchange result, const char* details) {
     }
     const int port = connection.comPort;
     static char text[1024];
+    // The device beside the COM number, unless it is that COM port itself (on Windows).
+    char device[256];
+    std::snprintf(device, sizeof device, "COM%d", port);
+    if (std::strcmp(device, ComPortDeviceName(port)) != 0) {
+        std::snprintf(device, sizeof device, "COM%d (%s)", port, ComPortDeviceName(port));
+    }
     switch (result) {
         case Exchange::NoPrompt:
             std::snprintf(text, sizeof text,
-                          "No \">\" came back after the escape \"+++\" on COM%d (%s) at %lu "
+                          "No \">\" came back after the escape \"+++\" on %s at %lu "
                           "bit/s, %s.\nCheck that COM Baud Rate and the format match the "
                           "module's serial setting (factory setting 9600 bit/s, 8N1), that the "
                           "module has power, and the wiring.",
-                          port, ComPortDeviceName(port),
-                          static_cast<unsigned long>(connection.comBaudRate),
+                          device, static_cast<unsigned long>(connection.comBaudRate),
                           serialFormats[connection.comFormat % kSerialFormatCount].name);
             break;
         case Exchange::DeviceGone:
