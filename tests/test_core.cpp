@@ -264,7 +264,7 @@ TEST_F(Exchanges, ReadingCollectsTheRegisterListUntilItsEndOrGivesUp) {
          {.registerListOverride = Padded("S125=12", "   ", "3   S130=5>")}, {{111, 9}, {100, 77}},
          "AT/L\n@0.45 ATX\n@0.55"},
         // A reply that ends exactly at its limit is whole, with or without ">".
-        {"300 characters, then silence", {.registerListOverride = Padded("S125=1\r\n", "\r\n", "")},
+        {"300 characters, then silence", {.registerListOverride = Padded("S125=1\r", "\r\n", "")},
          {{111, 9}, {100, 77}, {125, 1}}, "AT/L\n@0.45 ATX\n@0.55"},
     };
     // clang-format on
@@ -377,8 +377,9 @@ TEST_F(Exchanges, AVanishedDeviceEndsTheExchangeAtOnce) {
         {Kind::Write, 0.66, kEscape + "ATS100=200\n@0.65", 0.67, {},
          "The device went away before the module acknowledged ATS100=200 (register S100); it may "
          "or may not have taken it.\nNothing was written before it."},
-        // In the middle of a slow list.
+        // In the middle of a slow reply.
         {Kind::Read, 0.58, kEscape + "AT/L\n@0.45", 0.6, {.byteInterval = 0.01}},
+        {Kind::Version, 0.5, kEscape + "AT/V\n@0.45", 0.55, {.byteInterval = 0.05}},
     };
     // clang-format on
     for (const Row& row : rows) {

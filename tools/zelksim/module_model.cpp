@@ -166,10 +166,8 @@ void ModuleModel::receive(uint8_t byte, double t) {
 }
 
 void ModuleModel::receiveFromRadio(const std::string& data, double t) {
-    if (!commandMode_ && !options_.silent) {
-        for (const char c : data) {
-            queueByte(static_cast<uint8_t>(c), t);
-        }
+    for (const char c : data) {
+        queueByte(static_cast<uint8_t>(c), t);
     }
 }
 
