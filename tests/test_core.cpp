@@ -418,6 +418,7 @@ TEST(Scanning, TakesEachRecordIntoExactlyItsRegister) {
         {"S111=1234\r\n", {{111, 123}}},
         {"S111=123S100=7", {{111, 123}, {100, 7}}},
         {"S106=5\r\nS115=1\r\nS116=99\r\n>", {}},
+        {"S111=5\r\nS111=6\r\n", {{111, 6}}},
         // Run together: the second is lost.
         {"S100=5S101=1\r\n>", {{100, 5}}},
         // A one-part S120 takes the low part read last in the text, or 0.
@@ -445,8 +446,12 @@ TEST(Scanning, TakesEachRecordIntoExactlyItsRegister) {
     std::memset(&start, 201, sizeof start);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
-        EXPECT_EQ(Shown(Scanned(row.text, start, row.scanned)),
-                  Shown(With(With(start, {{kIds, 0}}), row.changed)));
+        const ParameterSet scanned = Scanned(row.text, start, row.scanned);
+        EXPECT_EQ(Shown(scanned), Shown(With(With(start, {{kIds, 0}}), row.changed)));
+        // The value a register's records give, which a read looks up, is the one the scan sets.
+        uint8_t value = 201;
+        FindRegisterValue(row.text.data(), std::min(row.scanned, row.text.size()), 111, &value);
+        EXPECT_EQ(value, scanned.s111);
     }
 }
 
