@@ -207,6 +207,7 @@ TEST_F(Exchanges, EscapeWaitsTheGuardTimeThenTheVersionIsTheTextBeforeThePrompt)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.wire);
         Attach(row.module, row.baudRate).module().receiveFromRadio(row.fromRadio, start_);
+        ASSERT_EQ(WaitingBytes(), static_cast<int>(row.fromRadio.size()));  // before the escape
         EXPECT_EQ(Exchanged(row.run, row.series), row.result);
         EXPECT_EQ(Wire(), row.wire);
         EXPECT_EQ(reply_, row.reply);
