@@ -22,7 +22,6 @@
 #include <initializer_list>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <tuple>
 
 #include "core/params/config_text.h"
