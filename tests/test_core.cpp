@@ -1,295 +1,216 @@
-// The core's exchanges on the wire of a simulated module on a virtual clock, and its
-// configuration text in files; the register table is pinned through both.
+// The core on its own, through the entry points the command line uses: the exchanges on the
+// wire of a simulated module on a virtual clock, judged by the bytes and their instants,
+// and what a register list or a configuration text gives, judged by the register set.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <numeric>
-#include <optional>
 #include <random>
 #include <regex>
-#include <tuple>
+#include <string>
+#include <vector>
 
+#include "core/link/connection.h"
+#include "core/link/messages.h"
+#include "core/link/version.h"
 #include "core/params/config_text.h"
-#include "runtime/serial/serial_ports.h"
-#include "tests/support/panel_fixture.h"
-#include "window/params/params_panel.h"
-#include "window/product/product_panel.h"
+#include "core/params/read.h"
+#include "core/params/write.h"
+#include "core/product/series.h"
+#include "tests/support/simulated_module.h"
 
 // Rows and module options name only what they change; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
-using link_test::kCommandError;
-using link_test::Popups;
-using link_test::Texts;
+using Series = ProductSeries;
 
-constexpr double kExact = 1e-6;
+// A change to a register set: a register's high part and, when given, its low part; the
+// number kIds stands for the ID length.
+struct Change {
+    int number;
+    int high;
+    int low = -1;
+};
+constexpr int kIds = 0;
 
-// How a failure names the simulated module's port: its device beside the COM number, but
-// for a COM port itself (on Windows).
-std::string OnPort(int port) {
-    const std::string com = "COM" + std::to_string(port);
-    return sim::DevicePath(port) == com ? com : com + " (" + sim::DevicePath(port) + ")";
-}
-const std::string kOpenError =
-    "COM Error|COM Port Open error! \r\n Please confirm the selected port is ready, \r\n and "
-    "it's resource is not occupied by other applications \r\n Then press the \"Connect\" "
-    "button!!  ";
-const std::string kEngaged =
-    "COM| COM Port in engaged\r\n PLease disconnect the COM port before changing the Baud Rate "
-    "or format";
-const std::string kConfirmChange =
-    "Changing Baud Rate|Confirm to change the Baud Rate? \n\nThe COM port Baud Rate & Format "
-    "should match to the module's serial setting \nDefault baud rate =9600bps "
-    "\xE3\x80\x80\xE3\x80\x80\r\nDefault format =8N1 \xE3\x80\x80\xE3\x80\x80\r\nClick "
-    "\"YES\" to confirm";
-
-class Link : public link_test::LinkTest {};
-
-TEST_F(Link, ConnectsWithTheSettingsChosenAndFollowsThePortPicked) {
-    Attach().failNextOpen();
-    panel::Press(SHOW_VER);  // every exchange needs the port open
-    panel::Press(UPDATE);
-    EXPECT_EQ(Popups(), Texts(2, "COM error| COM disconnect!\r\n Connect it first!!  "));
-    panel::Commit(PORT_CONN, 1);
-    EXPECT_EQ(Popups(), Texts{kOpenError + "||simulated open failure."});
-    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().wire().size()),
-              std::tuple(false, 0, 0u));
-
-    ui_testing::AnswerNextConfirm(true);
-    panel::Commit(UART_BR, 19200);
-    ui_testing::AnswerNextConfirm(true);
-    panel::Commit(SERFMT, 6);  // 7E1
-    EXPECT_EQ(Popups(), Texts(2, kConfirmChange));
-    panel::Commit(PORT_CONN, 1);
-    ASSERT_TRUE(connection.connected);
-    const serial_backend::Settings set = module().lastSettings();
-    EXPECT_EQ(std::tuple(set.baudRate, set.parity, set.dataBits, set.stopBits, set.inputQueueSize,
-                         set.outputQueueSize),
-              std::tuple(19200L, 2, 7, 1, 512, 512));
-
-    // The same port again keeps the connection; another closes it, to be taken at the next.
-    ComPortSelectCallBack(panelHandle, COMPORT_NUM, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_TRUE(connection.connected);
-    panel::Commit(COMPORT_NUM, 2);
-    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().closeCount()),
-              std::tuple(false, 0, 1));
-    EXPECT_TRUE(Popups().empty());
-}
-
-// Accepted changes are taken at the next connect (above).
-TEST_F(Link, BaudRateAndFormatStayWhileConnectedOrWhenTheChangeIsDeclined) {
-    for (const bool connected : {true, false}) {
-        for (const auto& [control, value] : {std::pair{UART_BR, 2400}, std::pair{SERFMT, 6}}) {
-            SCOPED_TRACE(testing::Message() << control << connected);
-            Attach();
-            connected ? Connect() : void();
-            panel::Commit(control, value);  // a confirmation left unanswered is declined
-            EXPECT_EQ(Popups(), Texts{connected ? kEngaged : kConfirmChange});
-            EXPECT_EQ(std::tuple(connection.comBaudRate, connection.comFormat, connection.connected,
-                                 panel::Value(UART_BR), panel::Value(SERFMT)),
-                      std::tuple(9600u, 0, connected, 9600, 0));
+ParameterSet With(ParameterSet set, const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+        if (change.number == kIds) {
+            set.idLength = static_cast<uint8_t>(change.high);
+            continue;
+        }
+        const RegisterRow& row = *FindRegister(change.number);
+        set.*row.high = static_cast<uint8_t>(change.high);
+        if (change.low >= 0) {
+            set.*row.low = static_cast<uint8_t>(change.low);
         }
     }
+    return set;
+}
+
+// Every field of the set, low parts included: "ids=0 S100=50 ... S130=100.100".
+std::string Shown(const ParameterSet& set) {
+    std::string text = "ids=" + std::to_string(set.idLength);
+    for (const RegisterRow& row : kRegisterTable) {
+        text += " S" + std::to_string(row.number) + "=" + std::to_string(set.*row.high);
+        if (row.low != nullptr) {
+            text += "." + std::to_string(set.*row.low);
+        }
+    }
+    return text;
+}
+
+// The set after the records of the text, taken as the command line takes a register list.
+ParameterSet Scanned(const std::string& text, ParameterSet set,
+                     std::size_t length = std::string::npos) {
+    const bool twoByteIds = ScanConfigText(
+        text.data(), std::min(length, text.size()),
+        [](void* context, const AppliedRecord& record) {
+            auto* into = static_cast<ParameterSet*>(context);
+            into->*record.row->high = record.high;
+            if (record.setsLow) {
+                into->*record.row->low = record.low;
+            }
+        },
+        &set);
+    set.idLength = twoByteIds ? 1 : 0;
+    return set;
+}
+
+enum class Kind { Read, Version, Write };
+
+// The module on COM1 with its port opened as the command line opens it, and the exchanges
+// run on it.
+class Exchanges : public ::testing::Test {
+  protected:
+    sim::SimulatedModule& Attach(const ModuleOptions& options = {}, uint32_t baudRate = 9600) {
+        module_.reset();
+        module_ = std::make_unique<sim::SimulatedModule>(options);
+        connection = ConnectionState{1, false, baudRate, 0};
+        EXPECT_EQ(OpenModulePort(""), 0);
+        start_ = module_->clock().now();
+        reply_[0] = '\0';
+        return *module_;
+    }
+    Exchange Exchanged(Kind kind, Series series) {
+        const ParameterSet set = StartingParameters(series);
+        return kind == Kind::Read      ? ReadRegisterList(series, &length_)
+               : kind == Kind::Version ? QueryFirmwareVersion(series, reply_)
+                                       : WriteParameters(set, set.s113, &report_);
+    }
+    // The host's bytes since the port opened, each run written at one instant followed by
+    // "@" and that instant from the open: "+@0.1 +@0.2 +@0.3 AT/V\n@0.45 ATX\n@0.65".
+    std::string Wire() const {
+        std::string wire;
+        double last = -1.0;
+        for (const sim::WireByte& byte : module_->wire()) {
+            if (byte.fromHost) {
+                wire += (last >= 0.0 && byte.time != last ? At(last) + " " : "") +
+                        static_cast<char>(byte.byte);
+                last = byte.time;
+            }
+        }
+        return last >= 0.0 ? wire + At(last) : wire;
+    }
+    std::string At(double time) const {
+        char text[32];
+        std::snprintf(text, sizeof text, "@%g", std::round((time - start_) * 1e6) / 1e6);
+        return text;
+    }
+    sim::SimulatedModule& module() { return *module_; }
+
+    std::size_t length_ = 0;
+    char reply_[kMaxVersionLength + 1] = "";
+    WriteReport report_{};
+    double start_ = 0.0;
+
+  private:
+    std::unique_ptr<sim::SimulatedModule> module_;
+};
+
+// The escape at 9600 bit/s; the prompt "\r\n>" then comes at the third poll, 0.15 s on.
+const std::string kEscape = "+@0.1 +@0.2 +@0.3 ";
+
+// Each format the port takes is the one its name says; an index past them opens nothing.
+TEST_F(Exchanges, OpensThePortAsEachFormatSaysAndExchangesNothingWhileClosed) {
+    EXPECT_STREQ(FormatNames(), "8N1, 8O1, 8E1, 8N2, 7N1, 7O1, 7E1 or 7N2");
+    Attach().failNextOpen();
+    CloseModulePort();
+    EXPECT_EQ(OpenModulePort(""), RS232_OPEN_FAILED);
+    for (uint8_t format = 0; format <= kSerialFormatCount; ++format) {
+        connection = ConnectionState{1, false, 4800, format};
+        const int opened = OpenModulePort("");
+        EXPECT_EQ(std::pair(opened == 0, connection.connected),
+                  std::pair(format < kSerialFormatCount, format < kSerialFormatCount));
+        if (opened != 0) {
+            continue;
+        }
+        const std::string name = serialFormats[format].name;
+        const serial_backend::Settings set = module().lastSettings();
+        EXPECT_EQ(std::tuple(set.baudRate, set.dataBits, "NOE"[set.parity], set.stopBits,
+                             set.inputQueueSize, set.outputQueueSize),
+                  std::tuple(4800L, name[0] - '0', name[1], name[2] - '0', 512, 512));
+        CloseModulePort();
+        EXPECT_EQ(std::pair(module().isOpen(), connection.connected), std::pair(false, false));
+    }
+    for (const Kind kind : {Kind::Read, Kind::Version, Kind::Write}) {
+        EXPECT_EQ(Exchanged(kind, Series::T1b), Exchange::NotConnected);
+    }
+    EXPECT_EQ(module().wire().size(), 0u);
 }
 
 // The guard time follows the baud rate. One character per 50 ms poll, up to 60, is looked at
 // for the prompt; without it the module gets a lone carriage return and the leave command.
-TEST_F(Link, EscapeWaitsTheGuardTimeAndNeedsThePromptWithinSixtyCharacters) {
-    struct Row {
-        uint32_t baudRate;
-        double guard;
-        std::string reply = ">";  // the module's answer to the escape
-        int noise = 0;            // characters before it
-        int productIndex = 1;
-        std::string sent = "";  // all sent for a failed escape
-        int polls = 0;          // the poll that finds the prompt
-    };
-    const Row rows[] = {
-        {.baudRate = 300, .guard = 0.3, .reply = "\r\n>after", .polls = 3},
-        {.baudRate = 600, .guard = 0.3, .noise = 59, .polls = 60},
-        {.baudRate = 1200, .guard = 0.2, .noise = 60, .sent = "+++\rATX\n"},
-        {.baudRate = 2400, .guard = 0.1, .reply = "", .productIndex = 4, .sent = "+++\rATO\n"},
-        {.baudRate = 115200, .guard = 0.1, .reply = "", .productIndex = 6, .sent = "+++\rATX\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.baudRate);
-        Attach({.escapeReply = row.reply, .noiseBeforePrompt = row.noise}, row.productIndex);
-        ui_testing::AnswerNextConfirm(true);
-        panel::Commit(UART_BR, row.baudRate);
-        Popups();
-        Connect();
-        const double start = now();
-        panel::Press(SHOW_VER);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(HostTime(i), start + (i + 1) * row.guard, kExact);
-        }
-        if (row.polls > 0) {
-            // "AT/V" goes out at that poll; what came behind the prompt is dropped.
-            EXPECT_EQ(module().sentByHost().substr(0, 8), "+++AT/V\n");
-            EXPECT_NEAR(HostTime(3), start + 3 * row.guard + row.polls * 0.05, kExact);
-            EXPECT_EQ(Popups(), Texts{"FirmWare Verion|Zelk RF module firmware V3.36"});
-        } else {
-            EXPECT_EQ(module().sentByHost(), row.sent);
-            EXPECT_EQ(Popups(),
-                      Texts{kCommandError + "||No \">\" came back after the escape \"+++\" on " +
-                            OnPort(1) + " at " + std::to_string(row.baudRate) +
-                            " bit/s, 8N1.\nCheck that COM Baud Rate and the format "
-                            "match the module's serial setting (factory setting 9600 "
-                            "bit/s, 8N1), that the module has power, and the wiring."});
-            EXPECT_NEAR(HostTime(3), start + 3 * row.guard + 60 * 0.05 + 0.3, kExact);  // "\r"
-            EXPECT_NEAR(HostTime(4), HostTime(3) + 0.1, kExact);
-        }
-    }
-}
-
-TEST_F(Link, VersionShowsTheTextBeforeThePrompt) {
+// What waited before the escape is no answer to it. The version is the text before the
+// prompt, at most 99 characters, collected for five seconds from the command.
+TEST_F(Exchanges, EscapeWaitsTheGuardTimeThenTheVersionIsTheTextBeforeThePrompt) {
     const std::string letters = std::string(60, 'a') + std::string(60, 'b');
-    const std::string shown = "FirmWare Verion|";
+    const std::string v336 = "Zelk RF module firmware V3.36";
     struct Row {
-        std::string text;  // the module's version text
-        std::string popup;
-        int productIndex = 1;
-        int cutAfter = -1;
-        double byteInterval = 0;
-        std::string leave = "ATX\n";
-        double after = 0.2;  // seconds from "AT/V" to the leave command
+        ModuleOptions module;
+        std::string wire;
+        std::string reply;
+        Exchange result = Exchange::Done;
+        uint32_t baudRate = 9600;
+        Series series = Series::T1b;
+        std::string fromRadio = "";  // passed on to the host before the exchange
+        Kind run = Kind::Version;
     };
+    const Exchange done = Exchange::Done, noPrompt = Exchange::NoPrompt;
     // clang-format off
     const Row rows[] = {
-        {.text = "V3.36\r\n  build 17 ", .popup = shown + "V3.36\r\n  build 17 ", .productIndex = 4,
-         .leave = "ATO\n"},
-        {.text = "", .popup = shown},
-        {.text = letters, .popup = shown + letters.substr(0, 99), .cutAfter = 120},
-        {.text = "V3.36", .popup = shown + "V3.36", .byteInterval = 0.25, .after = 1.4},
-        {.text = "V3.36",
-         .popup = kCommandError + "||The firmware version (\"AT/V\") did not come: no \">\" within "
-                                  "5 seconds.",
-         .cutAfter = 3, .after = 5.0},
+        {{.escapeReply = "\r\n>after"}, "+@0.3 +@0.6 +@0.9 AT/V\n@1.05 ATX\n@1.25", v336, done, 300},
+        {{.escapeReply = ">", .noiseBeforePrompt = 59}, "+@0.3 +@0.6 +@0.9 AT/V\n@3.9 ATX\n@4.1", v336,
+         done, 600},
+        {{.escapeReply = ">", .noiseBeforePrompt = 60}, "+@0.2 +@0.4 +@0.6 \r@3.9 ATX\n@4", "", noPrompt,
+         1200},
+        {{.escapeReply = ""}, kEscape + "\r@3.6 ATO\n@3.7", "", noPrompt, 2400, Series::K8},
+        {{.escapeReply = ""}, kEscape + "\r@3.6 ATX\n@3.7", "", noPrompt, 115200, Series::R3},
+        {{}, kEscape + "AT/V\n@0.45 ATX\n@0.65", v336, done, 9600, Series::T1b, "T=21.5>"},
+        {{}, kEscape + "AT/L\n@0.45 ATX\n@0.55", "", done, 9600, Series::T1b, "T=21.5>", Kind::Read},
+        {{.versionText = "V3.36\r\n  build 17 "}, kEscape + "AT/V\n@0.45 ATO\n@0.65", "V3.36\r\n  build 17 ",
+         done, 9600, Series::M5},
+        {{.versionText = ""}, kEscape + "AT/V\n@0.45 ATX\n@0.65", ""},
+        {{.versionText = letters, .cutReplyAfter = 120}, kEscape + "AT/V\n@0.45 ATX\n@0.65",
+         letters.substr(0, 99)},
+        {{.versionText = "V3.36", .byteInterval = 0.25}, kEscape + "AT/V\n@0.85 ATX\n@2.25", "V3.36"},
+        {{.versionText = "V3.36", .cutReplyAfter = 3}, kEscape + "AT/V\n@0.45 ATX\n@5.45", "",
+         Exchange::NoReply},
     };
     // clang-format on
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.popup);
-        const ModuleOptions options = {.versionText = row.text,
-                                       .byteInterval = row.byteInterval,
-                                       .cutReplyAfter = row.cutAfter};
-        Attach(options, row.productIndex);
-        Connect();
-        panel::Press(SHOW_VER);
-        EXPECT_EQ(Popups(), Texts{row.popup});
-        EXPECT_EQ(module().sentByHost(), "+++AT/V\n" + row.leave);
-        EXPECT_NEAR(HostTime(8), HostTime(3) + row.after, kExact);  // "AT/V\n", then the leave
-    }
-}
-
-TEST_F(Link, WriteSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknowledged) {
-    // Every control at a value of its own, so that one sent with another's shows.
-    const std::pair<int, int> panelValues[] = {
-        {S100, 230},  {S101, 1},     {S102, 30},   {S103, 2},     {S104, 9},    {S105, 6},
-        {S110, 5},    {S111, 77},    {S112, 4},    {S113, 1},     {S120_H, 0},  {S120_L, 255},
-        {S121_H, 21}, {S121_L, 121}, {S122_H, 22}, {S122_L, 122}, {S123_H, 23}, {S123_L, 123},
-        {S124, 22},   {S125, 255},   {S126, 3},    {S127, 1},     {S128, 0},    {S129, 1},
-        {S130_H, 30}, {S130_L, 130}};
-    const std::string first = "+++ATS100=230\n";
-    const std::string upTo105 = first + "ATS101=1\nATS102=30\nATS103=2\nATS104=9\nATS105=6\n";
-    const std::string upTo112 = upTo105 + "ATS110=5\nATS111=77\nATS112=4\n";
-    const std::string middle =
-        "ATS120=0.255\nATS124=22\nATS125=255\nATS126=3\nATS127=1\nATS128=0\n";
-    const std::string oneByteIds = "ATS129=1\nATS121=21\nATS122=22\nATS123=23\nATS130=30\nATO\n";
-    const std::string mix =
-        ". The module now holds these new values and its old ones for the rest: write again "
-        "once the cause is fixed.";
-    struct Row {
-        int productIndex;
-        int idLength;
-        std::string sent;
-        bool okPrompt = false;     // the module acknowledges with "OK\r\n>"
-        int refuse = -1;           // the register it refuses
-        std::string failure = "";  // the popup's details; empty for success
-    };
-    // clang-format off
-    const Row rows[] = {
-        {.productIndex = 0, .idLength = 0, .sent = upTo112 + middle + oneByteIds},
-        {.productIndex = 2, .idLength = 1,
-         .sent = upTo112 + middle +
-                 "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n"},
-        // The M5 sends its modulation, has no repeater and one-byte node IDs.
-        {.productIndex = 4, .idLength = 1,
-         .sent = upTo112 + "ATS113=1\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n"},
-        // The R3 shows its modulation but does not take it from the write.
-        {.productIndex = 6, .idLength = 0, .sent = upTo112 + middle + oneByteIds},
-        {.productIndex = 0, .idLength = 0, .sent = upTo105 + "ATX\n", .refuse = 105,
-         .failure = "The module refused ATS105=6 (register S105): it answered something other "
-                    "than \">\".\nAlready written: S100, S101, S102, S103, S104" + mix},
-        {.productIndex = 5, .idLength = 0, .sent = first + "ATO\n", .okPrompt = true,
-         .failure = "The module refused ATS100=230 (register S100): it answered something other "
-                    "than \">\".\nNothing was written before it."},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.productIndex << "/" << row.idLength);
-        Attach({.series = row.productIndex, .okPrompt = row.okPrompt, .refuseRegister = row.refuse},
-               row.productIndex);
-        for (const auto& [control, value] : panelValues) {
-            ASSERT_EQ(SetCtrlVal(panelHandle, control, value), 0) << control;
-        }
-        SetCtrlVal(panelHandle, ID_LEN, row.idLength);
-        Connect();
-        panel::Press(UPDATE);
-        const bool refused = !row.failure.empty();
-        EXPECT_EQ(module().sentByHost(), row.sent);
-        EXPECT_EQ(Popups(), Texts{refused ? kCommandError + "||" + row.failure : link_test::kDone});
-        // The first command 0.2 s after the prompt (third poll); the leave command at the first
-        // poll after the last prompt, or a second after a command without one.
-        const std::size_t leave = row.sent.rfind("AT"), last = row.sent.rfind("AT", leave - 1);
-        EXPECT_NEAR(HostTime(3), HostTime(2) + 3 * 0.05 + 0.2, kExact);
-        EXPECT_NEAR(HostTime(leave), HostTime(last) + (refused ? 1.0 : 0.02), kExact);
-    }
-}
-
-// An adapter pulled mid-exchange: the first write or poll that finds it gone ends the
-// exchange, closes the port and puts Connect back, which works once it is back.
-TEST_F(Link, AVanishedDeviceEndsTheExchangeAtOnceAndClosesThePort) {
-    const std::string gone =
-        "||" + sim::DevicePath(1) +
-        ": the device is gone (unplugged or hung up)\nThe port is closed. Plug the "
-        "adapter back in and press Connect.";
-    struct Row {
-        int button;
-        int unplugAfter;   // host bytes
-        std::string sent;  // all that reached the module
-        double lastWait;   // from the last byte sent to the end of the exchange
-        std::string more;  // what the popup adds
-    };
-    // clang-format off
-    const Row rows[] = {
-        {.button = READ, .unplugAfter = 0, .sent = "", .lastWait = 0.1, .more = ""},
-        {.button = SHOW_VER, .unplugAfter = 3, .sent = "+++", .lastWait = 0.05, .more = ""},
-        {.button = UPDATE, .unplugAfter = 13, .sent = "+++ATS100=50\n", .lastWait = 0.02,
-         .more = "\nThe device went away before the module acknowledged ATS100=50 (register S100); "
-                 "it may or may not have taken it.\nNothing was written before it."},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.sent);
-        Attach();
-        Connect();
-        const double start = now();
-        module().unplugAfter(row.unplugAfter);
-        panel::Press(row.button);
-        EXPECT_EQ(Popups(), Texts{kCommandError + gone + row.more});
-        EXPECT_EQ(module().sentByHost(), row.sent);
-        const double lastByte = row.sent.empty() ? start : HostTime(row.sent.size() - 1);
-        EXPECT_NEAR(now(), lastByte + row.lastWait, kExact);
-        EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().isOpen()),
-                  std::tuple(false, 0, false));
-
-        Attach();  // plugged in again
-        Connect();
-        panel::Press(SHOW_VER);
-        EXPECT_EQ(Popups(), Texts{"FirmWare Verion|Zelk RF module firmware V3.36"});
+        SCOPED_TRACE(row.wire);
+        Attach(row.module, row.baudRate).module().receiveFromRadio(row.fromRadio, start_);
+        ASSERT_EQ(WaitingBytes(), static_cast<int>(row.fromRadio.size()));  // before the escape
+        EXPECT_EQ(Exchanged(row.run, row.series), row.result);
+        EXPECT_EQ(Wire(), row.wire);
+        EXPECT_EQ(reply_, row.reply);
     }
 }
 
@@ -303,214 +224,247 @@ std::string Padded(const std::string& last, const std::string& separator = "\r\n
            last + rest;
 }
 
-TEST(Reading, TakesTheReplyIntoThePanelOrChangesNothing) {
-    struct ReadCase {
+// The list is collected until its ">" or its 300th character, and scanned into the
+// series' starting set as the command line reads a module; an incomplete one gives how
+// many characters came.
+TEST_F(Exchanges, ReadingCollectsTheRegisterListUntilItsEndOrGivesUp) {
+    struct Row {
         const char* name;
         ModuleOptions module;
+        std::vector<Change> changed;  // the set read, from the series' starting set
+        std::string wire;             // after the escape
+        Exchange result = Exchange::Done;
+        std::size_t length = 0;  // of an incomplete list
         uint32_t baudRate = 9600;
-        std::map<int, std::string> registers = {};  // set in the module before the read
-        std::map<int, int> changed = {};            // every control the read changes
-        std::string popup = "Command Ok|Done! Reading successfull! ";
-        const char* leave = "ATX";
-        double giveUp = 0;               // seconds from "AT/L" to the leave command
-        const char* lastRate = nullptr;  // the rate list rebuilt, ending with this item
+        std::map<int, std::string> held = {};  // set in the module before the read
     };
-    const std::string noReply = kCommandError + "||" +
-                                "The register list (\"AT/L\") did not come whole: 0 characters "
-                                "and no \">\".";
     const ModuleOptions silent = {.cutReplyAfter = 0};
     // clang-format off
-    const ReadCase cases[] = {
-        // The series set-up leaves S100 and S110 other than the module's defaults.
-        {.name = "a whole list", .module = {.series = 1, .twoByteIds = true},
-         .registers = {{111, "7"}, {120, "10.20"}, {121, "30.40"}, {130, "90.99"}},
-         .changed = {{S100, 50}, {S110, 3}, {S111, 7}, {S120_H, 10}, {S120_L, 20}, {S121_H, 30},
-                     {S121_L, 40}, {S130_H, 90}, {S130_L, 99}, {ID_LEN, 1}}},
+    const Row rows[] = {
+        {"a whole list", {.twoByteIds = true},
+         {{100, 50}, {110, 3}, {111, 7}, {120, 10, 20}, {121, 30, 40}, {130, 90, 99}, {kIds, 1}},
+         "AT/L\n@0.45 ATX\n@0.55",
+         Exchange::Done, 0, 9600, {{111, "7"}, {120, "10.20"}, {121, "30.40"}, {130, "90.99"}}},
+        // The M5 lists its modulation and not its serial format.
+        {"M5", {.series = 4}, {{100, 30}, {110, 6}, {112, 7}, {113, 1}}, "AT/L\n@0.45 ATO\n@0.55",
+         Exchange::Done, 0, 9600, {{100, "30"}, {105, "3"}, {110, "6"}, {113, "1"}}},
         // Seven empty polls, each as long as the line's baud rate asks for.
-        {.name = "no reply", .module = silent, .popup = noReply, .giveUp = 0.35},
-        {.name = "no reply, 1200 baud", .module = silent, .baudRate = 1200, .popup = noReply,
-         .giveUp = 0.7},
-        {.name = "no reply, 300 baud", .module = silent, .baudRate = 300, .popup = noReply,
-         .giveUp = 1.05},
-        {.name = "a cut reply", .module = {.series = 4, .cutReplyAfter = 60},
-         .popup = kCommandError + "||The register list (\"AT/L\") did not come whole: 60 "
-                                  "characters and no \">\".",
-         .leave = "ATO"},
+        {"no reply", silent, {}, "AT/L\n@0.45 ATX\n@0.8", Exchange::NoReply},
+        {"no reply, 1200 baud", silent, {}, "AT/L\n@0.75 ATX\n@1.45", Exchange::NoReply, 0, 1200},
+        {"no reply, 300 baud", silent, {}, "AT/L\n@1.05 ATX\n@2.1", Exchange::NoReply, 0, 300},
+        // Six empty polls after the one that took the last character.
+        {"a cut reply", {.series = 4, .cutReplyAfter = 60}, {}, "AT/L\n@0.45 ATO\n@0.85",
+         Exchange::NoReply, 60},
+        // A byte every fourth poll keeps it going for no more than 80 polls.
+        {"a trickle", {.byteInterval = 0.2}, {}, "AT/L\n@0.75 ATX\n@4.75", Exchange::NoReply, 20},
         // The record the 300th character cuts is dropped, however it ends; every whole one
         // before it is kept, line ends or not.
-        {.name = "300 characters", .module = {.registerListOverride = Padded("S125=12")},
-         .changed = {{S111, 9}, {S100, 77}}},
-        {.name = "300 characters without line ends",
-         .module = {.registerListOverride = Padded("S125=12", "   ", "3   S130=5>")},
-         .changed = {{S111, 9}, {S100, 77}}},
+        {"300 characters", {.registerListOverride = Padded("S125=12")}, {{111, 9}, {100, 77}},
+         "AT/L\n@0.45 ATX\n@0.55"},
+        {"300 characters without line ends",
+         {.registerListOverride = Padded("S125=12", "   ", "3   S130=5>")}, {{111, 9}, {100, 77}},
+         "AT/L\n@0.45 ATX\n@0.55"},
         // A reply that ends exactly at its limit is whole, with or without ">".
-        {.name = "300 characters, then silence",
-         .module = {.registerListOverride = Padded("S125=1\r\n", "\r\n", "")},
-         .changed = {{S111, 9}, {S100, 77}, {S125, 1}}},
-        // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
-        // and shows the rate read even where the list its set-up left lacks it.
-        // It takes its serial format without listing it.
-        {.name = "M5, FSK", .module = {.series = 4}, .registers = {{100, "30"}, {105, "3"}, {110, "5"}},
-         .changed = {{S110, 5}}, .leave = "ATO", .lastRate = "115.2kbps"},
-        {.name = "M5, LoRa", .module = {.series = 4},
-         .registers = {{100, "30"}, {110, "6"}, {113, "1"}}, .changed = {{S110, 6}, {S113, 1}},
-         .leave = "ATO", .lastRate = "18750 bps"},
-        {.name = "R3", .module = {.series = 6}, .registers = {{100, "30"}, {110, "5"}, {113, "0"}},
-         .changed = {{S100, 30}, {S110, 5}, {S113, 0}}},
+        {"300 characters, then silence", {.registerListOverride = Padded("S125=1\r", "\r\n", "")},
+         {{111, 9}, {100, 77}, {125, 1}}, "AT/L\n@0.45 ATX\n@0.55"},
     };
     // clang-format on
-    for (const ReadCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim::SimulatedModule module(c.module);
-        for (const auto& [number, text] : c.registers) {
-            module.module().setRegister(number, text);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Attach(row.module, row.baudRate);
+        for (const auto& [number, text] : row.held) {
+            module().module().setRegister(number, text);
         }
-        ASSERT_GE(LoadTestPanel(), 0);
-        panel::Commit(PRODUCT, c.module.series);
-        ASSERT_EQ(OpenComConfig(1, "", c.baudRate, RS232_PARITY_NONE, 8, 1, 512, 512), 0);
-        connection = ConnectionState{1, true, c.baudRate, 0};
-        const std::map<int, int> expected = Snapshot(c.changed);
-        const panel::Items rateList = panel::ListItems(S110);
-
-        panel::Press(READ);
-        EXPECT_EQ(Popups(), std::vector<std::string>{c.popup});
-        EXPECT_EQ(Snapshot(), expected);
-        const std::string sent = module.sentByHost();
-        EXPECT_EQ(sent.substr(sent.find("AT/L")), std::string("AT/L\n") + c.leave + "\n");
-        EXPECT_EQ(panel::ListItems(S110).size(), c.lastRate ? 8u : rateList.size());
-        EXPECT_EQ(panel::ListItems(S110).back().first,
-                  c.lastRate ? c.lastRate : rateList.back().first);
-        if (c.giveUp > 0) {
-            EXPECT_NEAR(module.hostByteTimes('X').at(0) - module.hostByteTimes('/').at(0), c.giveUp,
-                        0.01);
+        const auto series = static_cast<Series>(row.module.series);
+        ASSERT_EQ(ReadRegisterList(series, &length_), row.result);
+        EXPECT_EQ(Wire().substr(Wire().find('A')), row.wire);
+        if (row.result == Exchange::Done) {
+            EXPECT_EQ(Shown(Scanned(std::string(configText, length_), StartingParameters(series))),
+                      Shown(With(StartingParameters(series), row.changed)));
+            EXPECT_EQ(configText[length_], '\0');
+        } else {
+            EXPECT_EQ(length_, row.length);
         }
-        CloseCom(1);
-        DiscardTestPanel();
     }
 }
 
-// Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
-// error it gives, and then nothing changes.
-TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotRead) {
-    const auto oneByte = std::pair{ID_LEN, 0};
-    // Records that change the panel if taken, filling what the text holds or one more.
-    const std::string full = std::string(CONFIG_TEXT_SIZE - 10, ' ') + "S125=9\r\n>";
-    std::string binary(255, '\0');
-    std::iota(binary.begin(), binary.end(), 1);
-    const bool special = MakePipe(dir_ / "pipe.txt") && MakeEndlessFile(dir_ / "zero.txt");
-    const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
-    struct LoadCase {
-        std::optional<std::string> text;  // the file's; none: made above, or missing
-        std::map<int, int> changed = {};
-        const char* name = "";   // "": named after its row
-        std::string error = "";  // the popup's text up to the path, and after it
-        const char* reason = "";
+// Every register at a value of its own, so that one sent with another's shows.
+const std::vector<Change> kDistinct = {
+    {100, 230},     {101, 1},       {102, 30},     {103, 2},   {104, 9},      {105, 6},
+    {110, 5},       {111, 77},      {112, 4},      {113, 1},   {120, 0, 255}, {121, 21, 121},
+    {122, 22, 122}, {123, 23, 123}, {124, 22},     {125, 255}, {126, 3},      {127, 1},
+    {128, 0},       {129, 1},       {130, 30, 130}};
+
+TEST_F(Exchanges, WritingSendsTheSequenceOfTheSeriesAndIdLengthUntilACommandIsNotAcknowledged) {
+    const std::string first = "+++ATS100=230\n";
+    const std::string upTo105 = first + "ATS101=1\nATS102=30\nATS103=2\nATS104=9\nATS105=6\n";
+    const std::string upTo112 = upTo105 + "ATS110=5\nATS111=77\nATS112=4\n";
+    const std::string middle =
+        "ATS120=0.255\nATS124=22\nATS125=255\nATS126=3\nATS127=1\nATS128=0\n";
+    const std::string oneByteIds = "ATS129=1\nATS121=21\nATS122=22\nATS123=23\nATS130=30\nATO\n";
+    const std::string mix =
+        ". The module now holds these new values and its old ones for the rest: write again "
+        "once the cause is fixed.";
+    struct Row {
+        Series series;
+        int idLength;
+        std::string sent;
+        ModuleOptions module = {};
+        std::string failure = "";  // what the report says; empty for success
     };
     // clang-format off
-    const LoadCase cases[] = {
-        {.text = "", .changed = {oneByte}},
-        // No end marker.
-        {.text = "S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n",
-         .changed = {{S100, 60}, {S111, 9}, oneByte}},
-        {.text = "S125=300\r\n>", .changed = {{S125, 44}, oneByte}},
-        {.text = "S106=5\r\nS115=1\r\nS116=99\r\n>", .changed = {oneByte}},
-        // Run together: the second is lost.
-        {.text = "S100=5S101=1\r\n>", .changed = {{S100, 5}, oneByte}},
-        // A one-part S120 takes the low part read last in the text, or 0.
-        {.text = "S120=7\r\n>", .changed = {{S120_H, 7}, {S120_L, 0}, oneByte}},
-        // The form of S121 tells the ID length; low parts count only after a two-part S121.
-        {.text = "S121=10.20\r\n>", .changed = {{S121_H, 10}, {S121_L, 20}}},
-        {.text = "S121=10\r\nS122=11\r\nS130=13\r\n>",
-         .changed = {{S121_H, 10}, {S122_H, 11}, {S130_H, 13}, oneByte}},
-        {.text = "S121=1.2\r\nS122=3.4\r\nS130=7\r\n>",
-         .changed = {{S121_H, 1}, {S121_L, 2}, {S122_H, 3}, {S122_L, 4}, {S130_H, 7}, {S130_L, 4}}},
-        {.text = "S122=3.4\r\nS121=1.2\r\n>", .changed = {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}}},
-        // A value ends at the end of the text, as a last line without a line end does;
-        // a record without its number and separator is dropped.
-        {.text = "S100=60\r\nS111=4", .changed = {{S100, 60}, {S111, 4}, oneByte}},
-        {.text = "S121=10.2", .changed = {{S121_H, 10}, {S121_L, 2}}},
-        // No separator: the end comes first.
-        {.text = "S100=60\r\nS11", .changed = {{S100, 60}, oneByte}},
-        // A zero byte is one more character.
-        {.text = binary + '\0' + "S111=9\r\n", .changed = {{S111, 9}, oneByte}},
-        {.text = full, .changed = {{S125, 9}, oneByte}},
-        {.text = full + " ", .name = "large.txt",
-         .error = " Loading Error! This is not a setting file:\r\n ",
-         .reason = "\r\n It holds more than 1027 bytes. "},
-        {.text = "S111=9\r\n>", .name = "settings.cfg",
-         .error = " Loading Error! This is not a setting file. ||",
-         .reason = ": setting files end in .txt"},
-        {.name = "gone.txt", .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (No such file) "},
-        {.name = "pipe.txt", .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (Not a regular file) "},
-        {.name = "zero.txt", .error = notLoaded,
-         .reason = "\r\n the file cannot be opened (Not a regular file) "},
+    const Row rows[] = {
+        {Series::T1a, 0, upTo112 + middle + oneByteIds},
+        {Series::T2a, 1, upTo112 + middle +
+                         "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n"},
+        // The M5 is sent its modulation as given, has no repeater and one-byte node IDs.
+        {Series::M5, 1, upTo112 + "ATS113=0\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n"},
+        // The R3 shows its modulation but does not take it from the write.
+        {Series::R3, 0, upTo112 + middle + oneByteIds},
+        {Series::T1a, 0, upTo105 + "ATX\n", {.refuseRegister = 105},
+         "The module refused ATS105=6 (register S105): it answered something other than \">\".\n"
+         "Already written: S100, S101, S102, S103, S104" + mix},
+        {Series::K8, 0, first + "ATO\n", {.okPrompt = true},
+         "The module refused ATS100=230 (register S100): it answered something other than \">\".\n"
+         "Nothing was written before it."},
+        {Series::T1b, 0, first + "ATX\n", {.cutReplyAfter = 0},
+         "The module did not acknowledge ATS100=230 (register S100) within 1 second.\n"
+         "Nothing was written before it."},
     };
     // clang-format on
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const LoadCase& c = cases[i];
-        const std::string name = *c.name ? c.name : "records" + std::to_string(i) + ".txt";
-        if ((name == "pipe.txt" || name == "zero.txt") && !special) {
-            continue;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sent);
+        ModuleOptions options = row.module;
+        options.series = static_cast<int>(row.series);
+        Attach(options);
+        const ParameterSet set = With(ParameterSet{row.series}, kDistinct);
+        const bool refused = !row.failure.empty();
+        EXPECT_EQ(WriteParameters(With(set, {{kIds, row.idLength}}), 0, &report_),
+                  refused ? Exchange::NotAcknowledged : Exchange::Done);
+        if (refused) {
+            char said[512];
+            DescribeWriteFailure(report_, said, sizeof said);
+            EXPECT_EQ(said, row.failure);
         }
-        SCOPED_TRACE(testing::Message() << name << ": \"" << c.text.value_or("") << '"');
-        if (c.text) {
-            Write(name, *c.text);
+        // The first command 0.2 s after the prompt (third poll), each next at the first poll
+        // after the prompt before it, the leave command a second after one without a prompt.
+        std::string expected = kEscape;
+        double at = 0.65;
+        for (std::size_t begin = 3, end; (end = row.sent.find('\n', begin)) != std::string::npos;
+             begin = end + 1) {
+            at += refused && end + 1 == row.sent.size() ? 1.0 - 0.02 : 0.0;
+            expected += row.sent.substr(begin, end + 1 - begin) + At(start_ + at) + " ";
+            at += 0.02;
         }
-        DiscardTestPanel();
-        ASSERT_GE(LoadTestPanel(), 0);
-        // Low parts no text uses, and two-byte IDs, so that stray writes show.
-        for (int control : {S120_L, S121_L, S122_L, S123_L, S130_L, ID_LEN}) {
-            SetCtrlVal(panelHandle, control, control == ID_LEN ? 1 : 201);
-        }
-        ApplyControlRules();
-        const std::map<int, int> expected = Snapshot(c.changed);
-        // An older, longer text behind the terminating zero must not show through.
-        std::memset(configText, 0, CONFIG_TEXT_SIZE);
-        const std::size_t behind = c.text ? c.text->size() + 1 : 0;
-        if (behind + 12 < CONFIG_TEXT_SIZE) {
-            std::strcpy(configText + behind, "S111=77\r\n>");
-        }
-        std::vector<std::string> popups = {loadDialog_};
-        if (!c.error.empty()) {
-            popups.push_back("File Error|" + c.error + (dir_ / name).string() + c.reason);
-        }
-        EXPECT_EQ(Use(OPEN_FILE, name), popups);
-        EXPECT_EQ(Snapshot(), expected);
+        EXPECT_EQ(Wire() + " ", expected);
     }
 }
 
-// The scan ends at the text's length, whatever the byte after it holds: a digit there must
-// not lengthen the last value, nor a separator complete a record the end cuts.
-TEST(Scanning, StopsAtTheTextsLengthWhateverComesAfter) {
+// An adapter pulled mid-exchange: the first write or poll that finds it gone ends the
+// exchange, with nothing more sent.
+TEST_F(Exchanges, AVanishedDeviceEndsTheExchangeAtOnce) {
     struct Row {
-        const char* text;  // the text and the byte after it
-        std::map<int, int> changed;
+        Kind run;
+        double unplug;  // from the open
+        std::string wire;
+        double end;
+        ModuleOptions module = {};
+        std::string failure = "";  // what the write's report says
     };
+    // clang-format off
     const Row rows[] = {
-        {"S100=60", {{S100, 6}}},
-        {"S100=60\r\nS125=", {{S100, 60}}},
-        {"S121=10.25", {{S121_H, 10}, {S121_L, 2}, {ID_LEN, 1}}},
+        {Kind::Read, 0.0, "", 0.1},
+        {Kind::Version, 0.31, kEscape.substr(0, kEscape.size() - 1), 0.35},
+        // Before the first set command, which then does not go out.
+        {Kind::Write, 0.6, kEscape.substr(0, kEscape.size() - 1), 0.65, {},
+         "The device went away before the module acknowledged ATS100=200 (register S100); it may "
+         "or may not have taken it.\nNothing was written before it."},
+        // In the middle of a slow reply.
+        {Kind::Read, 0.58, kEscape + "AT/L\n@0.45", 0.6, {.byteInterval = 0.01}},
+        {Kind::Version, 0.5, kEscape + "AT/V\n@0.45", 0.55, {.byteInterval = 0.05}},
     };
-    ASSERT_GE(LoadTestPanel(), 0);
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.wire);
+        Attach(row.module).unplugAt(start_ + row.unplug);
+        EXPECT_EQ(Exchanged(row.run, Series::T1b), Exchange::DeviceGone);
+        EXPECT_EQ(Wire(), row.wire);
+        EXPECT_NEAR(module().clock().now() - start_, row.end, 1e-6);
+        if (row.run == Kind::Write) {
+            char said[512];
+            DescribeWriteFailure(report_, said, sizeof said);
+            EXPECT_EQ(said, row.failure);
+        }
+    }
+}
+
+// The command line takes a series by its short name in any case, and nothing else.
+TEST(Series, IsNamedByItsShortNameInAnyCase) {
+    const std::pair<const char*, int> names[] = {{"t1A", 0},  {"T2B", 3}, {"m5", 4}, {"R3", 6},
+                                                 {"K8 ", -1}, {"T1", -1}, {"", -1}};
+    for (const auto& [name, expected] : names) {
+        Series series = Series::K8;
+        EXPECT_EQ(SeriesFromName(name, &series) ? static_cast<int>(series) : -1, expected) << name;
+    }
+}
+
+// Each text and every field its records change, the ID length included, over a set whose
+// fields all hold 201, so that a stray write shows.
+TEST(Scanning, TakesEachRecordIntoExactlyItsRegister) {
+    struct Row {
+        std::string text;
+        std::vector<Change> changed;
+        std::size_t scanned = std::string::npos;  // how much of the text is scanned
+    };
+    std::string binary(255, '\0');
+    std::iota(binary.begin(), binary.end(), 1);
+    // clang-format off
+    const Row rows[] = {
+        {"", {}},
+        // No end marker; text that is no record is skipped.
+        {"S100=60\r\nAT/L\r\nS111=9\r\nOK\r\n", {{100, 60}, {111, 9}}},
+        // A value is cut to its low 8 bits, takes its sign and ends at its third character
+        // or at the first that is no digit.
+        {"S125=300\r\n>", {{125, 44}}},
+        {"S125=-1\r\nS111= 7\r\n", {{125, 255}, {111, 7}}},
+        {"S111=1234\r\n", {{111, 123}}},
+        {"S111=123S100=7", {{111, 123}, {100, 7}}},
+        {"S106=5\r\nS115=1\r\nS116=99\r\n>", {}},
+        {"S111=5\r\nS111=6\r\n", {{111, 6}}},
+        // Run together: the second is lost.
+        {"S100=5S101=1\r\n>", {{100, 5}}},
+        // A one-part S120 takes the low part read last in the text, or 0.
+        {"S120=7\r\n>", {{120, 7, 0}}},
+        // The form of S121 tells the ID length; low parts count only after a two-part S121.
+        {"S121=10.20\r\n>", {{121, 10, 20}, {kIds, 1}}},
+        {"S121=10\r\nS122=11\r\nS130=13\r\n>", {{121, 10}, {122, 11}, {130, 13}}},
+        {"S121=1.2\r\nS122=3.4\r\nS130=7\r\n>", {{121, 1, 2}, {122, 3, 4}, {130, 7, 4}, {kIds, 1}}},
+        {"S122=3.4\r\nS121=1.2\r\n>", {{122, 3}, {121, 1, 2}, {kIds, 1}}},
+        // A value ends at the end of the text, as a last line without a line end does;
+        // a record without its number and separator is dropped.
+        {"S100=60\r\nS111=4", {{100, 60}, {111, 4}}},
+        {"S121=10.2", {{121, 10, 2}, {kIds, 1}}},
+        {"S100=60\r\nS11", {{100, 60}}},
+        // A zero byte is one more character.
+        {binary + '\0' + "S111=9\r\n", {{111, 9}}},
+        // The end is the text's length, whatever the byte after it holds: a digit there must
+        // not lengthen the last value, nor a separator complete a record the end cuts.
+        {"S100=60", {{100, 6}}, 6},
+        {"S100=60\r\nS125=", {{100, 60}}, 13},
+        {"S121=10.25", {{121, 10, 2}, {kIds, 1}}, 9},
+    };
+    // clang-format on
+    ParameterSet start;
+    std::memset(&start, 201, sizeof start);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
-        const std::map<int, int> expected = Snapshot(row.changed);
-        std::strcpy(configText, row.text);
-        ParseConfigText(std::strlen(row.text) - 1);
-        EXPECT_EQ(Snapshot(), expected);
+        const ParameterSet scanned = Scanned(row.text, start, row.scanned);
+        EXPECT_EQ(Shown(scanned), Shown(With(With(start, {{kIds, 0}}), row.changed)));
+        // The value a register's records give, which a read looks up, is the one the scan sets.
+        uint8_t value = 201;
+        FindRegisterValue(row.text.data(), std::min(row.scanned, row.text.size()), 111, &value);
+        EXPECT_EQ(value, scanned.s111);
     }
-    DiscardTestPanel();
-}
-
-// The value the control offers at index pick, counted round.
-int Pick(int control, unsigned pick) {
-    int count = 0;
-    if (GetNumListItems(panelHandle, control, &count) == 0) {
-        return panel::ListItems(control)[pick % count].second;
-    }
-    return panel::Minimum(control) + pick % (panel::Maximum(control) - panel::Minimum(control) + 1);
 }
 
 // The records of a text in order with their values left out: "120." for a two-part one.
@@ -519,9 +473,9 @@ std::string Shape(const std::string& text) {
     return std::regex_replace(text, record, "$1$2 ");
 }
 
-// The layout of the text, and values that come back from a save and a load, pin how every
-// record is written (the load's own reading is pinned by the records above).
-TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
+// The layout of every series and ID length, and a round trip through the scanner: what the
+// layout carries comes back, the rest keeps what the set held.
+TEST(ConfigText, EverySeriesWritesItsLayoutAndReadsBackWhatItCarries) {
     // The layouts A to E: the records in order, "." for a two-part one.
     const char* layouts[] = {
         "100 101 102 103 104 105 110 111 112 120. 121. 122. 123. 124 125 126 127 128 129 130. >",
@@ -533,51 +487,37 @@ TEST_F(SettingFiles, EverySeriesSavesItsLayoutAndLoadsBackWhatItCarries) {
     // By series T1a, T1b, T2a, T2b, M5, K8, R3: the layout for one-byte and two-byte IDs.
     const char* bySeries[] = {"BA", "BA", "BA", "BA", "ED", "ED", "CC"};
     std::mt19937 random(20240611);
-    for (int series = 0; series < 7; ++series) {
+    const auto randomSet = [&random](int series, int idLength) {
+        ParameterSet set{static_cast<Series>(series), static_cast<uint8_t>(idLength)};
+        for (const RegisterRow& row : kRegisterTable) {
+            set.*row.high = static_cast<uint8_t>(random());
+            if (row.low != nullptr) {
+                set.*row.low = static_cast<uint8_t>(random());
+            }
+        }
+        return set;
+    };
+    for (int series = 0; series < kProductSeriesCount; ++series) {
         for (int idLength = 0; idLength < 2; ++idLength) {
             SCOPED_TRACE(testing::Message() << "series " << series << ", ID " << idLength);
-            panel::Commit(PRODUCT, series);
-            SetCtrlVal(panelHandle, ID_LEN, idLength);  // only a read or a load sets it
-            std::vector<unsigned> picks;
-            for (int control : registerControls) {
-                picks.push_back(random());
-                SetCtrlVal(panelHandle, control, Pick(control, picks.back()));
-            }
-            ApplyControlRules();  // the panel as the rules leave it is what a user can save
-            std::map<int, int> expected = Snapshot();
-            // Named without ".txt", with another extension or none, the file gets it.
-            const std::string name = series % 2 ? "roundtrip" : "roundtrip.cfg";
-            EXPECT_EQ(Use(SAVE_TO_FILE, name), std::vector<std::string>{saveDialog_});
-            const std::string saved = ReadFile(dir_ / (name + ".txt"));
-            EXPECT_EQ(saved, configText);
-            EXPECT_EQ(Shape(saved), layouts[bySeries[series][idLength] - 'A']);
+            const ParameterSet saved = randomSet(series, idLength);
+            char text[CONFIG_TEXT_SIZE];
+            const std::size_t length = FormatConfigText(saved, text, sizeof text);
+            const std::string layout = layouts[bySeries[series][idLength] - 'A'];
+            EXPECT_EQ(Shape(std::string(text, length)), layout);
+            EXPECT_EQ(text[length], '\0');
 
-            // Every control to the next value it offers, and the other ID length.
-            for (std::size_t i = 0; i < picks.size(); ++i) {
-                SetCtrlVal(panelHandle, registerControls[i],
-                           Pick(registerControls[i], picks[i] + 1));
+            const ParameterSet before = randomSet(series, 1 - idLength);
+            ParameterSet expected = With(before, {{kIds, layout.find("121.") != layout.npos}});
+            for (const RegisterRow& row : kRegisterTable) {
+                const std::string number = std::to_string(row.number);
+                if (layout.find(number + ".") != layout.npos) {
+                    expected = With(expected, {{row.number, saved.*row.high, saved.*row.low}});
+                } else if (layout.find(number) != layout.npos) {
+                    expected = With(expected, {{row.number, saved.*row.high}});
+                }
             }
-            SetCtrlVal(panelHandle, ID_LEN, 1 - idLength);
-            ApplyControlRules();
-            const std::map<int, int> before = Snapshot();
-            EXPECT_EQ(Use(OPEN_FILE, name + ".txt"), std::vector<std::string>{loadDialog_});
-            const std::map<int, int> loaded = Snapshot();
-
-            // What the layout lacks stays as the panel had it; the R3's brings one-byte IDs
-            // back. Low parts a one-byte layout lacks are not compared: the repeater rule
-            // may copy one.
-            if (series == 6) {
-                expected[ID_LEN] = 0;
-            } else {
-                expected[S113] = before.at(S113);
-            }
-            if (series == 4 || series == 5) {
-                expected[S105] = before.at(S105);
-            }
-            for (int control : {S121_L, S122_L, S123_L, S130_L}) {
-                expected[control] = expected[ID_LEN] == 0 ? loaded.at(control) : expected[control];
-            }
-            EXPECT_EQ(loaded, expected);
+            EXPECT_EQ(Shown(Scanned(std::string(text, length), before)), Shown(expected));
         }
     }
 }

@@ -91,7 +91,12 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
     EXPECT_EQ(GetInQLen(3), 2);
     Delay(10.0);
     EXPECT_EQ(GetInQLen(3), static_cast<int>(module.module().registerList().size()) - 5);
-    EXPECT_EQ(module.sentByHost(), "+++AT/L\n");
+    EXPECT_EQ(ComWrtByte(3, 0x1AB), 1);  // its low 8 bits
+    EXPECT_EQ(module.sentByHost(), "+++AT/L\n\xAB");
+    // Once the device is found gone, every call says so until the port is closed.
+    module.unplugAt(Timer());
+    EXPECT_EQ(std::vector<int>({GetInQLen(3), FlushInQ(3), FlushOutQ(3), ComDrainOutQ(3)}),
+              std::vector<int>(4, RS232_DEVICE_GONE));
 }
 
 #ifndef _WIN32

@@ -1,6 +1,9 @@
-// The window program: start-up, quitting and the program as a process; setting files through
-// the file dialogs; the panel's adaptation to the series and its rules by mode, repeater and
-// ID length. Its sessions on a real pty are zelkctl's: the same exchanges, another front end.
+// The window program: start-up, quitting and the program as a process; the connection
+// controls, the popup that ends each exchange, what a read puts into the panel and what a
+// write takes from it; setting files through the file dialogs; the panel's adaptation to
+// the series and its rules by mode, repeater and ID length. The exchanges themselves are
+// the core's; its sessions on a real pty are zelkctl's: the same exchanges, another front
+// end.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -20,6 +23,8 @@
 #include <chrono>
 #include <cstring>
 #include <initializer_list>
+#include <numeric>
+#include <optional>
 #include <tuple>
 
 #include "core/params/config_text.h"
@@ -32,8 +37,13 @@
 #include "window/params/params_panel.h"
 #include "window/product/product_panel.h"
 
+// Rows and module options name only what they change; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
+using link_test::kCommandError;
+using link_test::Popups;
 using link_test::Texts;
 
 // Only a commit quits; the close box acts like EXIT, which touches no closed port.
@@ -174,12 +184,282 @@ TEST_F(StartedProgram, AnIdleProgramSleepsUntilAnEventComes) {
     EXPECT_LT(static_cast<double>(after.ru_nvcsw - before.ru_nvcsw) / idle, 10.0)
         << "wake-ups a second while idle";
 }
-
 #endif
 
+const std::string kOpenError =
+    "COM Error|COM Port Open error! \r\n Please confirm the selected port is ready, \r\n and "
+    "it's resource is not occupied by other applications \r\n Then press the \"Connect\" "
+    "button!!  ";
+const std::string kEngaged =
+    "COM| COM Port in engaged\r\n PLease disconnect the COM port before changing the Baud Rate "
+    "or format";
+const std::string kConfirmChange =
+    "Changing Baud Rate|Confirm to change the Baud Rate? \n\nThe COM port Baud Rate & Format "
+    "should match to the module's serial setting \nDefault baud rate =9600bps "
+    "\xE3\x80\x80\xE3\x80\x80\r\nDefault format =8N1 \xE3\x80\x80\xE3\x80\x80\r\nClick "
+    "\"YES\" to confirm";
+
+class Link : public link_test::LinkTest {};
+
+// How a failure names the simulated module's port: its device beside the COM number, but
+// for a COM port itself (on Windows).
+std::string OnPort(int port) {
+    const std::string com = "COM" + std::to_string(port);
+    return sim::DevicePath(port) == com ? com : com + " (" + sim::DevicePath(port) + ")";
+}
+
+TEST_F(Link, ConnectsWithTheSettingsChosenAndFollowsThePortPicked) {
+    Attach().failNextOpen();
+    for (int button : {READ, UPDATE, SHOW_VER}) {
+        panel::Press(button);  // every exchange needs the port open
+    }
+    EXPECT_EQ(Popups(), Texts(3, "COM error| COM disconnect!\r\n Connect it first!!  "));
+    panel::Commit(PORT_CONN, 1);
+    EXPECT_EQ(Popups(), Texts{kOpenError + "||simulated open failure."});
+    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().wire().size()),
+              std::tuple(false, 0, 0u));
+
+    ui_testing::AnswerNextConfirm(true);
+    panel::Commit(UART_BR, 19200);
+    ui_testing::AnswerNextConfirm(true);
+    panel::Commit(SERFMT, 6);  // 7E1
+    EXPECT_EQ(Popups(), Texts(2, kConfirmChange));
+    panel::Commit(PORT_CONN, 1);
+    ASSERT_TRUE(connection.connected);
+    const serial_backend::Settings set = module().lastSettings();
+    EXPECT_EQ(std::tuple(set.baudRate, set.parity, set.dataBits, set.stopBits, set.inputQueueSize,
+                         set.outputQueueSize),
+              std::tuple(19200L, 2, 7, 1, 512, 512));
+
+    // The same port again keeps the connection; another closes it, to be taken at the next.
+    ComPortSelectCallBack(panelHandle, COMPORT_NUM, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(connection.connected);
+    panel::Commit(COMPORT_NUM, 2);
+    EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().closeCount()),
+              std::tuple(false, 0, 1));
+    EXPECT_TRUE(Popups().empty());
+}
+
+// Accepted changes are taken at the next connect (above).
+TEST_F(Link, BaudRateAndFormatStayWhileConnectedOrWhenTheChangeIsDeclined) {
+    for (const bool connected : {true, false}) {
+        for (const auto& [control, value] : {std::pair{UART_BR, 2400}, std::pair{SERFMT, 6}}) {
+            SCOPED_TRACE(testing::Message() << control << connected);
+            Attach();
+            connected ? Connect() : void();
+            panel::Commit(control, value);  // a confirmation left unanswered is declined
+            EXPECT_EQ(Popups(), Texts{connected ? kEngaged : kConfirmChange});
+            EXPECT_EQ(std::tuple(connection.comBaudRate, connection.comFormat, connection.connected,
+                                 panel::Value(UART_BR), panel::Value(SERFMT)),
+                      std::tuple(9600u, 0, connected, 9600, 0));
+        }
+    }
+}
+
+// Each exchange ends in its popup with what the program knows beside it; a vanished device
+// also closes the port and puts Connect back, so that Connect works once it is back.
+TEST_F(Link, EveryExchangeEndsInItsPopup) {
+    const std::string gone =
+        kCommandError + "||" + sim::DevicePath(1) +
+        ": the device is gone (unplugged or hung up)\nThe port is closed. Plug the "
+        "adapter back in and press Connect.";
+    const std::string firstNotTaken =
+        " (register S100): it answered something other than "
+        "\">\".\nNothing was written before it.";
+    struct Row {
+        int button;
+        ModuleOptions module;
+        std::string popup;
+        double unplug = -1.0;  // seconds after the press
+    };
+    // clang-format off
+    const Row rows[] = {
+        {SHOW_VER, {}, "FirmWare Verion|Zelk RF module firmware V3.36"},
+        {READ, {}, "Command Ok|Done! Reading successfull! "},
+        {UPDATE, {}, link_test::kDone},
+        {READ, {.silent = true},
+         kCommandError + "||No \">\" came back after the escape \"+++\" on " + OnPort(1) +
+                         " at 9600 bit/s, 8N1.\nCheck that COM Baud Rate and the format match the "
+                         "module's serial setting (factory setting 9600 bit/s, 8N1), that the "
+                         "module has power, and the wiring."},
+        {SHOW_VER, {.cutReplyAfter = 3},
+         kCommandError + "||The firmware version (\"AT/V\") did not come: no \">\" within 5 seconds."},
+        {READ, {.cutReplyAfter = 60},
+         kCommandError + "||The register list (\"AT/L\") did not come whole: 60 characters and no "
+                         "\">\"."},
+        {UPDATE, {.refuseRegister = 100}, kCommandError + "||The module refused ATS100=50" + firstNotTaken},
+        {SHOW_VER, {}, gone, 0.31},
+        {UPDATE, {}, gone + "\nThe device went away before the module acknowledged ATS100=50 "
+                            "(register S100); it may or may not have taken it.\nNothing was "
+                            "written before it.", 0.66},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.popup);
+        Attach(row.module);
+        Connect();
+        module().unplugAt(row.unplug < 0.0 ? -1.0 : now() + row.unplug);
+        panel::Press(row.button);
+        EXPECT_EQ(Popups(), Texts{row.popup});
+        const bool kept = row.unplug < 0.0;
+        EXPECT_EQ(std::tuple(connection.connected, panel::Value(PORT_CONN), module().isOpen()),
+                  std::tuple(kept, int(kept), kept));
+    }
+}
+
+// What the write sends is what the panel shows: every control, the low parts with two-byte
+// IDs, and the modulation as its control shows it where the module is sent it.
+TEST_F(Link, WriteSendsWhatThePanelShows) {
+    // Every control at a value of its own, so that one sent with another's shows.
+    const std::pair<int, int> panelValues[] = {
+        {S100, 230},  {S101, 1},     {S102, 30},   {S103, 2},     {S104, 9},    {S105, 6},
+        {S110, 5},    {S111, 77},    {S112, 4},    {S113, 1},     {S120_H, 0},  {S120_L, 255},
+        {S121_H, 21}, {S121_L, 121}, {S122_H, 22}, {S122_L, 122}, {S123_H, 23}, {S123_L, 123},
+        {S124, 22},   {S125, 255},   {S126, 3},    {S127, 1},     {S128, 0},    {S129, 1},
+        {S130_H, 30}, {S130_L, 130}};
+    const std::string upTo112 =
+        "+++ATS100=230\nATS101=1\nATS102=30\nATS103=2\nATS104=9\n"
+        "ATS105=6\nATS110=5\nATS111=77\nATS112=4\n";
+    const std::string middle =
+        "ATS120=0.255\nATS124=22\nATS125=255\nATS126=3\nATS127=1\nATS128=0\n";
+    struct Row {
+        int productIndex;
+        int idLength;
+        std::string sent;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {2, 1, upTo112 + middle + "ATS129=1\nATS121=21.121\nATS122=22.122\nATS123=23.123\nATS130=30.130\nATO\n"},
+        {4, 1, upTo112 + "ATS113=1\n" + middle + "ATS121=21\nATS122=22\nATS123=23\nATO\n"},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sent);
+        Attach({.series = row.productIndex}, row.productIndex);
+        for (const auto& [control, value] : panelValues) {
+            ASSERT_EQ(SetCtrlVal(panelHandle, control, value), 0) << control;
+        }
+        SetCtrlVal(panelHandle, ID_LEN, row.idLength);
+        Connect();
+        panel::Press(UPDATE);
+        EXPECT_EQ(Popups(), Texts{link_test::kDone});
+        EXPECT_EQ(module().sentByHost(), row.sent);
+    }
+}
+
+// A read sets the controls of the records it finds; the series whose module reports its
+// modulation then offers the rates for it. A failed read changes nothing.
+TEST_F(Link, ReadTakesTheReplyIntoThePanelOrChangesNothing) {
+    struct ReadCase {
+        ModuleOptions module;
+        std::map<int, std::string> registers = {};  // set in the module before the read
+        std::map<int, int> changed = {};            // every control the read changes
+        const char* lastRate = nullptr;             // the rate list rebuilt, ending with this item
+    };
+    // clang-format off
+    const ReadCase cases[] = {
+        {{.series = 4, .cutReplyAfter = 60}},
+        // The M5 rebuilds its rates for the modulation read, which sets the buffer to 50,
+        // and shows the rate read even where the list its set-up left lacks it.
+        {{.series = 4}, {{100, "30"}, {110, "5"}}, {{S110, 5}}, "115.2kbps"},
+        {{.series = 4}, {{100, "30"}, {110, "6"}, {113, "1"}}, {{S110, 6}, {S113, 1}}, "18750 bps"},
+        {{.series = 6}, {{100, "30"}, {110, "5"}, {113, "0"}}, {{S100, 30}, {S110, 5}, {S113, 0}}},
+    };
+    // clang-format on
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.module.series);
+        Attach(c.module, c.module.series);
+        panel::Commit(PRODUCT, c.module.series);
+        for (const auto& [number, text] : c.registers) {
+            module().module().setRegister(number, text);
+        }
+        Connect();
+        const std::map<int, int> expected = Snapshot(c.changed);
+        const panel::Items rateList = panel::ListItems(S110);
+        panel::Press(READ);
+        Popups();
+        EXPECT_EQ(Snapshot(), expected);
+        EXPECT_EQ(panel::ListItems(S110).size(), c.lastRate ? 8u : rateList.size());
+        EXPECT_EQ(panel::ListItems(S110).back().first,
+                  c.lastRate ? c.lastRate : rateList.back().first);
+    }
+}
+
+// Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
+// error it gives, and then nothing changes. What the scan takes from a text is the core's.
+TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotRead) {
+    const auto oneByte = std::pair{ID_LEN, 0};
+    // Records that change the panel if taken, filling what the text holds or one more.
+    const std::string full = std::string(CONFIG_TEXT_SIZE - 10, ' ') + "S125=9\r\n>";
+    std::string binary(255, '\0');
+    std::iota(binary.begin(), binary.end(), 1);
+    const bool pipes = MakePipe(dir_ / "pipe.txt");
+    const std::string notLoaded = " Loading Error! The setting is not loaded:\r\n ";
+    struct LoadCase {
+        std::optional<std::string> text;  // the file's; none: made above, or missing
+        std::map<int, int> changed = {};
+        const char* name = "";   // "": named after its row
+        std::string error = "";  // the popup's text up to the path, and after it
+        const char* reason = "";
+    };
+    // clang-format off
+    const LoadCase cases[] = {
+        {.text = "", .changed = {oneByte}},
+        // Low parts only after a two-part S121, then the one read last for a one-part record.
+        {.text = "S122=3.4\r\nS121=1.2\r\nS123=9\r\nS120=5\r\n>",
+         .changed = {{S122_H, 3}, {S121_H, 1}, {S121_L, 2}, {S123_H, 9}, {S123_L, 2}, {S120_H, 5},
+                     {S120_L, 2}}},
+        // The rules run after the load: a repeater node's group is its repeater ID.
+        {.text = "S128=1\r\nS130=7\r\nS124=2\r\nS129=1\r\n>",
+         .changed = {{S128, 1}, {S130_H, 7}, {S123_H, 7}, oneByte}},
+        // A zero byte in the file is one more character.
+        {.text = binary + '\0' + "S111=9\r\n", .changed = {{S111, 9}, oneByte}},
+        {.text = full, .changed = {{S125, 9}, oneByte}},
+        {.text = full + " ", .name = "large.txt",
+         .error = " Loading Error! This is not a setting file:\r\n ",
+         .reason = "\r\n It holds more than 1027 bytes. "},
+        {.text = "S111=9\r\n>", .name = "settings.cfg",
+         .error = " Loading Error! This is not a setting file. ||",
+         .reason = ": setting files end in .txt"},
+        {.name = "gone.txt", .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (No such file) "},
+        {.name = "pipe.txt", .error = notLoaded,
+         .reason = "\r\n the file cannot be opened (Not a regular file) "},
+    };
+    // clang-format on
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const LoadCase& c = cases[i];
+        const std::string name = *c.name ? c.name : "records" + std::to_string(i) + ".txt";
+        if (name == "pipe.txt" && !pipes) {
+            continue;
+        }
+        SCOPED_TRACE(testing::Message() << name << ": \"" << c.text.value_or("") << '"');
+        if (c.text) {
+            Write(name, *c.text);
+        }
+        DiscardTestPanel();
+        ASSERT_GE(LoadTestPanel(), 0);
+        // Low parts no text uses, and two-byte IDs, so that stray writes show.
+        for (int control : {S120_L, S121_L, S122_L, S123_L, S130_L, ID_LEN}) {
+            SetCtrlVal(panelHandle, control, control == ID_LEN ? 1 : 201);
+        }
+        ApplyControlRules();
+        const std::map<int, int> expected = Snapshot(c.changed);
+        std::vector<std::string> popups = {loadDialog_};
+        if (!c.error.empty()) {
+            popups.push_back("File Error|" + c.error + (dir_ / name).string() + c.reason);
+        }
+        EXPECT_EQ(Use(OPEN_FILE, name), popups);
+        EXPECT_EQ(Snapshot(), expected);
+    }
+}
+
+// The text is made from the panel before the dialog, whatever the dialog answers.
 TEST_F(SettingFiles, CancellingChangesNothing) {
+    panel::Commit(S111, 42);
     const std::map<int, int> before = Snapshot();
     EXPECT_EQ(Use(SAVE_TO_FILE, ""), Texts{saveDialog_});
+    EXPECT_NE(std::string(configText).find("\r\nS111=42\r\n"), std::string::npos);
     EXPECT_EQ(Use(OPEN_FILE, ""), Texts{loadDialog_});
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 0);
     EXPECT_EQ(Snapshot(), before);

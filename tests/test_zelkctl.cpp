@@ -546,6 +546,16 @@ TEST(ZelkctlWire, SendsWhatTheWindowSendsWhenItSendsIt) {
     }
 }
 
+// Each exchange starts by discarding what waits to go out, so the leave command that ended
+// the one before is given four character times and 50 ms to leave, then the guard time.
+TEST(ZelkctlWire, LetsTheLastLeaveCommandOutBeforeTheNextEscape) {
+    sim::SimulatedModule module;
+    EXPECT_EQ(InProcess({"read", "--with-version", "-p", "1", "-s", "T1b"}).status, 0);
+    ASSERT_EQ(module.sentByHost(), "+++AT/L\nATX\n+++AT/V\nATX\n");
+    EXPECT_NEAR(module.hostByteTimes('+')[3] - module.hostByteTimes('\n')[1],
+                40.0 / 9600 + 0.05 + 0.1, 1e-6);
+}
+
 // A module that acknowledges every value and keeps its own: the check after the write
 // names each register it sent, so that one the comparison skips shows.
 TEST(ZelkctlWire, VerifyNamesEveryRegisterTheModuleHoldsOtherwise) {

@@ -190,15 +190,6 @@ class LinkTest : public ::testing::Test, public timing::Clock {
         EXPECT_NE(QGuiApplication::overrideCursor(), nullptr) << "waiting without the busy cursor";
         module_->clock().waitUntil(when);
     }
-    // Instant of the host's byte at this index of all it sent; negative when there is none.
-    double HostTime(std::size_t index) const {
-        for (const sim::WireByte& byte : module_->wire()) {
-            if (byte.fromHost && index-- == 0) {
-                return byte.time;
-            }
-        }
-        return -1.0;
-    }
 
   private:
     std::unique_ptr<sim::SimulatedModule> module_;

@@ -49,15 +49,12 @@ class SimulatedDevice : public serial_backend::Device {
     }
 
     int write(const uint8_t* data, int count) override {
+        if (state_->unplugged()) {
+            return RS232_DEVICE_GONE;
+        }
         state_->deliverDue();
         const double now = state_->clock.now();
         for (int i = 0; i < count; ++i) {
-            if (state_->bytesUntilUnplugged == 0) {
-                return RS232_DEVICE_GONE;
-            }
-            if (state_->bytesUntilUnplugged > 0) {
-                --state_->bytesUntilUnplugged;
-            }
             state_->wire.push_back({now, true, data[i]});
             state_->model.receive(data[i], now);
         }
@@ -65,7 +62,7 @@ class SimulatedDevice : public serial_backend::Device {
     }
 
     int bytesWaiting() override {
-        if (state_->bytesUntilUnplugged == 0) {
+        if (state_->unplugged()) {
             return RS232_DEVICE_GONE;
         }
         state_->deliverDue();
@@ -138,7 +135,7 @@ SimulatedModule::SimulatedModule(const ModuleOptions& options, int port)
             }
             ++state->opens;
             state->open = true;
-            state->bytesUntilUnplugged = -1;
+            state->unplugTime = -1.0;
             // A freshly opened port holds nothing the module sent before.
             state->deliverDue();
             state->input.clear();

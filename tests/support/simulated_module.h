@@ -46,7 +46,9 @@ struct PortState {
     int closes = 0;
     bool open = false;
     int nextOpenError = 0;
-    int bytesUntilUnplugged = -1;  // the adapter goes when the host has sent this many more
+    double unplugTime = -1.0;  // the adapter is pulled at this instant; negative: never
+
+    bool unplugged() { return unplugTime >= 0.0 && clock.now() >= unplugTime; }
 };
 
 // The device the runtime opens for the simulated module on COM`port`: "/dev/ttySIM1", or on
@@ -90,9 +92,9 @@ class SimulatedModule {
     bool isOpen() const { return state_->open; }
     // The next open of the port fails with this error, as if the device were missing or busy.
     void failNextOpen(int error = RS232_OPEN_FAILED) { state_->nextOpenError = error; }
-    // The adapter is pulled once the host has sent this many more bytes (0: now): from
-    // then on the device answers every call with RS232_DEVICE_GONE, until a new open.
-    void unplugAfter(int hostBytes) { state_->bytesUntilUnplugged = hostBytes; }
+    // The adapter is pulled at this virtual instant: from then on the device answers every
+    // call with RS232_DEVICE_GONE, until a new open.
+    void unplugAt(double when) { state_->unplugTime = when; }
 
   private:
     PortState* state_;

@@ -165,6 +165,12 @@ void ModuleModel::receive(uint8_t byte, double t) {
     }
 }
 
+void ModuleModel::receiveFromRadio(const std::string& data, double t) {
+    for (const char c : data) {
+        queueByte(static_cast<uint8_t>(c), t);
+    }
+}
+
 void ModuleModel::handleLine(const std::string& line, double t) {
     std::string upper = line;
     for (char& c : upper) {

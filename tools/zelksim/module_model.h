@@ -53,6 +53,9 @@ class ModuleModel {
 
     // A byte from the host arrives at time t (non-decreasing between calls).
     void receive(uint8_t byte, double t);
+    // Data that came over the radio at time t, which the module passes on to the host as it
+    // is: a host that sends the escape next may find it still waiting.
+    void receiveFromRadio(const std::string& data, double t);
     // Number of reply bytes due by time t and not yet taken.
     int due(double t) const;
     // Takes the next reply byte due by time t; call only when due(t) > 0.
