@@ -13,12 +13,6 @@ namespace {
 
 volatile std::sig_atomic_t caught = 0;
 
-// The number a closed console stands for, as POSIX numbers the hang-up: scripts know 129.
-#ifdef SIGHUP
-constexpr int kHangUp = SIGHUP;
-#else
-constexpr int kHangUp = 1;
-#endif
 
 void Stop(int signal) {
     caught = signal;
@@ -30,6 +24,9 @@ extern "C" void OnStopSignal(int signal) {
 }
 
 #ifdef _WIN32
+// The number a closed console stands for, as POSIX numbers the hang-up: scripts know 129.
+constexpr int kHangUp = 1;
+
 // Windows tells a console program of Ctrl+C, Ctrl+Break and its console window closing (or
 // the session ending) on a thread of its own. The first two stop it as SIGINT and SIGTERM
 // do elsewhere. After a closing Windows ends the process as soon as the handler returns, so
