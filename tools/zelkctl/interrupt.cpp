@@ -13,7 +13,6 @@ namespace {
 
 volatile std::sig_atomic_t caught = 0;
 
-
 void Stop(int signal) {
     caught = signal;
     exchangeStopRequested = 1;
