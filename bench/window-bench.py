@@ -257,13 +257,18 @@ def start_display(directory):
     with open(display_file, "w") as out:
         server = subprocess.Popen(["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0",
                                    "1280x800x24", "-nolisten", "tcp"],
-                                  pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
+                                  pass_fds=(out.fileno(),), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+    # A server left behind would hold the display and whatever it inherited, so one that
+    # does not come up in time is stopped before the benchmark gives up.
     for _ in range(200):
         with open(display_file) as file:
             number = file.read().strip()
         if number:
             return server, ":" + number
         time.sleep(0.05)
+    server.kill()
+    server.wait()
     raise RuntimeError("Xvfb did not start")
 
 
