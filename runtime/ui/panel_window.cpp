@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
@@ -30,7 +31,11 @@ QIcon IconFromFile(const QString& path) {
         FILEIO_NO_ERROR) {
         QByteArray data = QByteArray::fromStdString(bytes);
         QBuffer buffer(&data);
-        QImageReader reader(&buffer);
+        // Named by its suffix, the format's one plugin reads it; left to guess, the reader
+        // loads every image plugin there is (SVG's library with its own) to ask each.
+        const QByteArray format = QFileInfo(path).suffix().toLatin1();
+        QImageReader reader(&buffer, format);
+        reader.setAutoDetectImageFormat(format.isEmpty());
         // Each read takes the image the reader stands at: an .ico moves on only when told.
         for (QImage image; reader.read(&image);) {
             icon.addPixmap(QPixmap::fromImage(image));
