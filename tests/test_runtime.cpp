@@ -38,6 +38,22 @@
 
 namespace {
 
+// The system's port list replaced by these names, each with its description (or none), until
+// the result goes.
+auto ListPorts(const std::string& folder, std::vector<std::pair<std::string, std::string>> ports) {
+    serial_backend::SetPortLister([folder, ports] {
+        std::vector<serial_backend::PortInfo> listed;
+        for (const auto& [name, description] : ports) {
+            listed.push_back({});
+            listed.back().name = name;
+            listed.back().systemLocation = folder + name;
+            listed.back().description = description;
+        }
+        return listed;
+    });
+    return OnExit{[] { serial_backend::SetPortLister({}); }};
+}
+
 int Open(int port, long baud = 9600, int parity = RS232_PARITY_NONE, int dataBits = 8,
          int stopBits = 1) {
     return OpenComConfig(port, "", baud, parity, dataBits, stopBits, 512, 512);
@@ -102,18 +118,9 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
 #ifndef _WIN32
 TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNaturalOrder) {
     ScopedEnvironment environment;
-    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
-    serial_backend::SetPortLister([] {
-        std::vector<serial_backend::PortInfo> ports;
-        for (std::string name : {"ttyS10", "ttyUSB10", "ttyS9", "ttyACM0", "ttyUSB2"}) {
-            serial_backend::PortInfo info;
-            info.name = name;
-            info.systemLocation = "/dev/" + name;
-            info.description = name == "ttyACM0" ? "Pico" : "";
-            ports.push_back(info);
-        }
-        return ports;
-    });
+    const auto listed = ListPorts(
+        "/dev/",
+        {{"ttyS10", ""}, {"ttyUSB10", ""}, {"ttyS9", ""}, {"ttyACM0", "Pico"}, {"ttyUSB2", ""}});
     std::string devices;
     for (int port = 1; port <= 6; ++port) {
         // An empty variable is no alias.
@@ -125,6 +132,7 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
     EXPECT_EQ(tooltip.substr(0, tooltip.find("COM7")),
               "COM1 = /dev/ttyACM0 (Pico)\nCOM2 = /tmp/zelk-pty (set by ZELK_COM2)\n"
               "COM3 = /dev/ttyUSB10\nCOM4 = /dev/ttyS9\nCOM5 = /dev/ttyS10\nCOM6 = no device\n");
+    EXPECT_TRUE(tooltip.ends_with("\nCOM12 = no device")) << "the last port of the list";
     // The real ports name a missing device.
     environment.Set("ZELK_COM2", "/nonexistent/zelk-port");
     EXPECT_EQ(Open(2), RS232_NO_DEVICE);
@@ -157,18 +165,7 @@ TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
 // USB adapters often get, and the tooltip and a failed open say so.
 TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
     ScopedEnvironment environment;
-    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
-    serial_backend::SetPortLister([] {
-        std::vector<serial_backend::PortInfo> ports;
-        for (const char* name : {"COM3", "COM17"}) {
-            serial_backend::PortInfo info;
-            info.name = name;
-            info.systemLocation = std::string("\\\\.\\") + name;
-            info.description = name == std::string("COM17") ? "USB Serial Port" : "";
-            ports.push_back(info);
-        }
-        return ports;
-    });
+    const auto system = ListPorts("\\\\.\\", {{"COM3", ""}, {"COM17", "USB Serial Port"}});
     environment.Set("ZELK_COM1", "COM17");
     environment.Set("ZELK_COM2", "");  // an empty variable is no alias
     environment.Set("ZELK_COM4", "COM99");
@@ -185,17 +182,16 @@ TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
               "COM1 = COM17 (set by ZELK_COM1)\nCOM2 = no device\nCOM3 = COM3\n"
               "COM4 = COM99 (set by ZELK_COM4)\n");
     // COM17 is reached through COM1 only; zelkctl lists it by its own name to take it as -p.
-    std::string listed;
-    for (const ComPortEntry& entry : ListComPorts(false)) {
-        listed += std::to_string(entry.port) + " " + entry.device + " " + entry.alias + ";";
-    }
-    EXPECT_EQ(listed, "1 COM17 ZELK_COM1;3 COM3 ;4 COM99 ZELK_COM4;");
+    const auto listed = [] {
+        std::string text;
+        for (const ComPortEntry& entry : ListComPorts(false)) {
+            text += std::to_string(entry.port) + " " + entry.device + " " + entry.alias + ";";
+        }
+        return text;
+    };
+    EXPECT_EQ(listed(), "1 COM17 ZELK_COM1;3 COM3 ;4 COM99 ZELK_COM4;");
     environment.Set("ZELK_COM1", nullptr);
-    listed.clear();
-    for (const ComPortEntry& entry : ListComPorts(false)) {
-        listed += std::to_string(entry.port) + " " + entry.device + ";";
-    }
-    EXPECT_EQ(listed, "3 COM3;4 COM99;0 COM17;");
+    EXPECT_EQ(listed(), "3 COM3 ;4 COM99 ZELK_COM4;0 COM17 ;");
     EXPECT_NE(Open(4), 0);
     EXPECT_EQ(std::string(GetComErrorText()).rfind("COM99: ", 0), 0u) << GetComErrorText();
 }
@@ -570,15 +566,23 @@ TEST_F(PanelDefinition, EveryControlStartsInItsPlaceWithItsLabel) {
     EXPECT_EQ(outside, (std::set<std::string>{"ID_LEN", "S101", "S115"}));
 }
 
+// The shipped panel file with `from` replaced by `to`, written to `path`.
+void WriteChangedPanel(const QString& path, const QByteArray& from, const QByteArray& to) {
+    QFile real(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    QByteArray text = real.readAll();
+    ASSERT_TRUE(text.contains(from)) << from.toStdString();
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(text.replace(from, to));
+}
+
 // A file that parses but was not made for this program: a misfit of a control the program
 // relies on fails the load, naming the control and what is wrong.
 TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) {
     DiscardTestPanel();
     ASSERT_GE(LoadTestPanel(), 0) << GetPanelLoadError();  // the program's controls registered
     DiscardTestPanel();
-    QFile real(QStringLiteral("ZelkConfig_en.uir"));
-    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    const QByteArray original = real.readAll();
     struct Misfit {
         const char* from;  // a piece of the real file, and what it becomes
         const char* to;
@@ -603,12 +607,7 @@ TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) 
     QTemporaryDir directory;
     const std::string path = directory.filePath(QStringLiteral("misfit.uir")).toStdString();
     for (const Misfit& misfit : misfits) {
-        QByteArray changed = original;
-        ASSERT_TRUE(changed.contains(misfit.from)) << misfit.from;
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(changed.replace(misfit.from, misfit.to));
-        out.close();
+        WriteChangedPanel(QString::fromStdString(path), misfit.from, misfit.to);
         EXPECT_LT(LoadPanel(0, path.c_str(), PANEL), 0) << misfit.said;
         EXPECT_EQ(GetPanelLoadError(), Native(path) + ": " + misfit.said);
     }
@@ -679,16 +678,11 @@ TEST_F(Window, FitsTheScreenItIsOn) {
         monitor = screen->name() == QLatin1String("monitor") ? screen : monitor;
     }
     ASSERT_NE(monitor, nullptr);
-    QFile original(QStringLiteral("ZelkConfig_en.uir"));
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     const int left = monitor->geometry().left() + 45;
     QTemporaryDir directory;
-    QFile moved(directory.filePath(QStringLiteral("panel.uir")));
-    ASSERT_TRUE(moved.open(QIODevice::WriteOnly));
-    moved.write(
-        original.readAll().replace("\"left\": 45,", "\"left\": " + QByteArray::number(left) + ","));
-    moved.close();
-    Load(moved.fileName().toStdString());
+    const QString moved = directory.filePath(QStringLiteral("panel.uir"));
+    WriteChangedPanel(moved, "\"left\": 45,", "\"left\": " + QByteArray::number(left) + ",");
+    Load(moved.toStdString());
 
     ASSERT_EQ(DisplayPanel(panelHandle), 0);
     ProcessSystemEvents();
