@@ -460,16 +460,11 @@ TEST(ShippedPanelFile, GivesEachKeyOnceInItsObject) {
     }
     const std::function<qsizetype(const QJsonValue&)> members = [&](const QJsonValue& value) {
         qsizetype count = 0;
-        if (value.isObject()) {
-            const QJsonObject object = value.toObject();
-            count += object.size();
-            for (const QJsonValue member : object) {
-                count += members(member);
-            }
-        } else if (value.isArray()) {
-            for (const QJsonValue item : value.toArray()) {
-                count += members(item);
-            }
+        for (const QJsonValue member : value.toObject()) {
+            count += 1 + members(member);
+        }
+        for (const QJsonValue item : value.toArray()) {
+            count += members(item);
         }
         return count;
     };
