@@ -455,11 +455,10 @@ TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServ
     EXPECT_EQ(panel::Value(S111), 6);
     server.Kill();
     panel::Press(READ);
-    const std::vector<std::string> popups = panel::Popups();
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0], link_test::kCommandError + "||" + server.name(0) +
-                             ": the server closed the connection\nThe port is closed. Press "
-                             "Connect once its server serves it again.");
+    EXPECT_EQ(panel::Popups(), link_test::Texts{link_test::kCommandError + "||" + server.name(0) +
+                                                ": the server closed the connection\nThe port "
+                                                "is closed. Press Connect once its server "
+                                                "serves it again."});
     EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
 
     // A raw port: its unset line said beside the first popup after the connect.

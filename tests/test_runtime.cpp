@@ -68,6 +68,7 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
         }
         EXPECT_STREQ(ComPortDeviceName(port), "");
     }
+    EXPECT_EQ(CloseCom(12), RS232_NOT_OPEN) << "the last port of the list is a port";
     module.failNextOpen();  // and the port stays closed
     EXPECT_EQ(Open(3), RS232_OPEN_FAILED);
     ASSERT_EQ(Open(3, 2400, RS232_PARITY_EVEN, 7, 2), 0);
@@ -132,7 +133,6 @@ TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNat
     EXPECT_EQ(tooltip.substr(0, tooltip.find("COM7")),
               "COM1 = /dev/ttyACM0 (Pico)\nCOM2 = /tmp/zelk-pty (set by ZELK_COM2)\n"
               "COM3 = /dev/ttyUSB10\nCOM4 = /dev/ttyS9\nCOM5 = /dev/ttyS10\nCOM6 = no device\n");
-    EXPECT_TRUE(tooltip.ends_with("\nCOM12 = no device")) << "the last port of the list";
     // The real ports name a missing device.
     environment.Set("ZELK_COM2", "/nonexistent/zelk-port");
     EXPECT_EQ(Open(2), RS232_NO_DEVICE);
