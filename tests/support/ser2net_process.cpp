@@ -68,14 +68,14 @@ Ser2netProcess::Ser2netProcess(const std::vector<Port>& ports) : ports_(ports) {
         if (Start(ports)) {
             return;
         }
-        End();
+        Kill();
     }
     ADD_FAILURE() << Ser2netPath() << " did not come up listening; its output:\n"
                   << std::ifstream(config_ + ".log").rdbuf();
 }
 
 Ser2netProcess::~Ser2netProcess() {
-    End();
+    Kill();
     std::remove(config_.c_str());
     std::remove((config_ + ".log").c_str());
 }
@@ -113,11 +113,6 @@ bool Ser2netProcess::Start(const std::vector<Port>& ports) {
         if (Listening()) {
             return true;
         }
-        std::stringstream said;
-        said << std::ifstream(log).rdbuf();
-        if (said.str().find("Unable to startup") != std::string::npos) {
-            return false;
-        }
         usleep(10000);
     }
     return false;
@@ -154,7 +149,6 @@ std::string Ser2netProcess::name(std::size_t i) const {
 void Ser2netProcess::Stop() {
     if (pid_ > 0) {
         kill(pid_, SIGSTOP);
-        stopped_ = true;
     }
 }
 
@@ -164,23 +158,4 @@ void Ser2netProcess::Kill() {
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
-}
-
-void Ser2netProcess::End() {
-    if (pid_ <= 0) {
-        return;
-    }
-    if (stopped_) {
-        kill(pid_, SIGCONT);
-        stopped_ = false;
-    }
-    kill(pid_, SIGTERM);
-    for (int wait = 0; wait < 300; ++wait) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = 0;
-            return;
-        }
-        usleep(10000);
-    }
-    Kill();
 }
