@@ -342,6 +342,8 @@ class UiRuntime : public ::testing::Test {
     }
 };
 
+// The program's own changes, the list conventions among them (index -1 appends, count -1
+// deletes to the end), fire nothing; each user action commits once.
 TEST_F(UiRuntime, EachUserActionCommitsOnceAndNoChangeByTheProgramDoes) {
     EXPECT_EQ(ui_testing::ControlLabel(panelHandle, PORT_CONN), "Connect");
     EXPECT_EQ(SetCtrlVal(panelHandle, PRODUCT, 3), 0);
@@ -369,8 +371,6 @@ TEST_F(UiRuntime, EachUserActionCommitsOnceAndNoChangeByTheProgramDoes) {
     EXPECT_EQ(panel::Value(UART_BR), 19200);
 }
 
-// The list conventions the program relies on (index -1 appends, count -1 deletes to the end)
-// show in every series' lists.
 TEST_F(UiRuntime, RefusedValuesLeaveTheControlAsItWas) {
     const struct {
         int control;
@@ -608,19 +608,18 @@ TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) 
     }
 }
 
-class Window : public UiRuntime {
-  protected:
-    // Widgets are named after their control's constant.
-    QWidget* Widget(const char* constant) {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (auto* found = window->findChild<QWidget*>(QLatin1String(constant))) {
-                return found;
-            }
+// Widgets are named after their control's constant.
+QWidget* Widget(const char* constant) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* found = window->findChild<QWidget*>(QLatin1String(constant))) {
+            return found;
         }
-        ADD_FAILURE() << "no widget " << constant;
-        return nullptr;
     }
-};
+    ADD_FAILURE() << "no widget " << constant;
+    return nullptr;
+}
+
+class Window : public UiRuntime {};
 
 // Every control a user sees: not hidden, no decoration, not below the panel's edge.
 std::vector<int> ShownControls() {
@@ -776,10 +775,7 @@ void RunTheProgramsLoop(std::size_t presses) {
     panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
     ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
     DisplayPanel(panelHandle);
-    QWidget* button = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        button = button != nullptr ? button : window->findChild<QWidget*>("PORT_CONN");
-    }
+    QWidget* button = Widget("PORT_CONN");
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowActive(button->window()));
     button->setFocus();
