@@ -174,7 +174,7 @@ TEST(NetworkPortName, TakesTheUrlFormsAndSaysWhatIsWrongWithAnyOther) {
         std::string problem;
         const bool taken = ParseNetworkPortName(row.name, &parsed, &problem);
         EXPECT_EQ(taken, row.parsed != nullptr) << problem;
-        if (taken) {
+        if (row.parsed != nullptr) {
             EXPECT_EQ((parsed.rfc2217 ? "rfc2217 " : "socket ") + parsed.host + " " +
                           std::to_string(parsed.port),
                       row.parsed);
