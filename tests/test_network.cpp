@@ -174,7 +174,7 @@ TEST(NetworkPortName, TakesTheUrlFormsAndSaysWhatIsWrongWithAnyOther) {
         std::string problem;
         const bool taken = ParseNetworkPortName(row.name, &parsed, &problem);
         EXPECT_EQ(taken, row.parsed != nullptr) << problem;
-        if (taken) {
+        if (row.parsed != nullptr) {
             EXPECT_EQ((parsed.rfc2217 ? "rfc2217 " : "socket ") + parsed.host + " " +
                           std::to_string(parsed.port),
                       row.parsed);
@@ -231,53 +231,29 @@ Outcome Zelkctl(const std::vector<std::string>& arguments, const std::string& cu
             (err + process.readAllStandardError()).toStdString(), timer.elapsed()};
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-TEST(ZelkctlThroughSer2net, ReadsWritesVerifiesAndDetectsAsOnALocalPort) {
+TEST(ZelkctlThroughSer2net, DetectsTheLineAndGoesOnAtTheRawPortsOwn) {
     NeedApplication();
     const QTemporaryDir folder;
     const std::string log = folder.filePath("wire").toStdString();
-    const std::string saved = folder.filePath("saved.txt").toStdString();
-    ZelksimProcess picky(
-        {"--series", "R3", "--line", "19200,8N2", "--log", log, "--version-text", "NET V1"});
+    ZelksimProcess picky({"--series", "R3", "--line", "19200,8N2", "--log", log});
     ZelksimProcess plain({"--version-text", "RAW V2"});
     Ser2netProcess server({{true, picky.link()}, {false, plain.link()}});
-    const std::vector<std::string> at19200 = {"-p", server.name(0), "-s", "R3",
-                                              "-b", "19200",        "-f", "8N2"};
-    const auto with = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), at19200.begin(), at19200.end());
-        return Zelkctl(arguments);
-    };
-    const Outcome read = with({"read", "-o", saved});
-    EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_TRUE(ReadFile(saved).starts_with("S100=50\r\nS101=0\r\n")) << ReadFile(saved);
-    const Outcome write = with({"write", saved, "--set", "S111=9", "--verify"});
-    EXPECT_EQ(write.status, 0) << write.err;
-    EXPECT_NE(write.err.find("verified: the module holds all 20 registers checked"),
-              std::string::npos);
-    EXPECT_EQ(with({"diff", saved}).out, "S111: module 9, file 0\n");
-    EXPECT_EQ(with({"version"}).out, "NET V1\n");
     const Outcome detect = Zelkctl(
         {"detect", "-p", server.name(0), "-s", "R3", "--rates", "9600,19200", "--formats", "8N2"});
     EXPECT_EQ(detect.out, "-b 19200 -f 8N2\n") << detect.err;
-    // At the module's end: the rate asked for, detect's first try, the rate it found.
-    EXPECT_EQ(LoggedLines(log), (std::vector<std::string>{"19200 8N2", "9600 8N2", "19200 8N2"}));
+    // At the module's end: detect's first try, then the rate it found, each set through the
+    // server.
+    EXPECT_EQ(LoggedLines(log), (std::vector<std::string>{"9600 8N2", "19200 8N2"}));
 
     // The raw port goes on at the server's 9600 8N1, and says once that it does.
     const Outcome raw = Zelkctl({"version", "-p", server.name(1), "-s", "T1b", "-b", "19200"});
     EXPECT_EQ(raw.status, 0) << raw.err;
     EXPECT_EQ(raw.out, "RAW V2\n");
-    EXPECT_EQ(Count(raw.err,
-                    "a raw TCP port: the rate and format asked for (19200 bit/s 8N1) "
-                    "cannot be set through it; the server's own line settings hold"),
-              1u)
-        << raw.err;
+    const std::string note =
+        "a raw TCP port: the rate and format asked for (19200 bit/s 8N1) cannot be set through "
+        "it; the server's own line settings hold";
+    EXPECT_NE(raw.err.find(note), std::string::npos) << raw.err;
+    EXPECT_EQ(raw.err.find(note), raw.err.rfind(note)) << "said more than once: " << raw.err;
 }
 
 TEST(ZelkctlThroughSer2net, WritesFourStationsAtOnceAndRefusesOnePortTwice) {
@@ -295,8 +271,8 @@ TEST(ZelkctlThroughSer2net, WritesFourStationsAtOnceAndRefusesOnePortTwice) {
     }
     const Outcome all = Zelkctl(arguments);
     EXPECT_EQ(all.status, 0) << all.err;
+    // A verify that fails ends zelkctl with an error, so a 0 and four done are four verified.
     EXPECT_NE(all.err.find("4 ports: 4 done"), std::string::npos) << all.err;
-    EXPECT_EQ(Count(all.err, "verified: the module holds all 20 registers checked"), 4u);
 
     const std::string port = std::to_string(server.tcpPort(0));
     const Outcome twice = Zelkctl({"version", "-s", "T1b", "-p", "rfc2217://localhost:" + port,
@@ -433,8 +409,6 @@ TEST(ZelkctlThroughSer2net, EachFaultEndsClearlyWithinItsBound) {
         {"RFC 2217 asked of a raw accepter", [&] { return served(false, [](Ser2netProcess& s) {
              return Version("rfc2217://127.0.0.1:" + std::to_string(s.tcpPort(0))); }); }, 3,
          {"no answer from the server to com port control (RFC 2217) within 3 s"}},
-        {"a stalled server at the open", [&] { return served(true, [](Ser2netProcess& s) {
-             s.Stop(); return Version(s.name(0)); }); }, 3, {"no answer from the server"}},
         {"a stalled server mid exchange", [&] { return served(false, [](Ser2netProcess& s) {
              s.Stop(); return Version(s.name(0)); }); }, 4, {"no \">\" came back after the escape"}},
         {"the device gone behind the server", [&] { return slowRead(true, false); }, 7,
@@ -477,11 +451,10 @@ TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServ
     EXPECT_EQ(panel::Value(S111), 6);
     server.Kill();
     panel::Press(READ);
-    const std::vector<std::string> popups = panel::Popups();
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0], link_test::kCommandError + "||" + server.name(0) +
-                             ": the server closed the connection\nThe port is closed. Press "
-                             "Connect once its server serves it again.");
+    EXPECT_EQ(panel::Popups(), link_test::Texts{link_test::kCommandError + "||" + server.name(0) +
+                                                ": the server closed the connection\nThe port "
+                                                "is closed. Press Connect once its server "
+                                                "serves it again."});
     EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
 
     // A raw port: its unset line said beside the first popup after the connect.

@@ -38,6 +38,22 @@
 
 namespace {
 
+// The system's port list replaced by these names, each with its description (or none), until
+// the result goes.
+auto ListPorts(const std::string& folder, std::vector<std::pair<std::string, std::string>> ports) {
+    serial_backend::SetPortLister([folder, ports] {
+        std::vector<serial_backend::PortInfo> listed;
+        for (const auto& [name, description] : ports) {
+            listed.push_back({});
+            listed.back().name = name;
+            listed.back().systemLocation = folder + name;
+            listed.back().description = description;
+        }
+        return listed;
+    });
+    return OnExit{[] { serial_backend::SetPortLister({}); }};
+}
+
 int Open(int port, long baud = 9600, int parity = RS232_PARITY_NONE, int dataBits = 8,
          int stopBits = 1) {
     return OpenComConfig(port, "", baud, parity, dataBits, stopBits, 512, 512);
@@ -52,6 +68,7 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
         }
         EXPECT_STREQ(ComPortDeviceName(port), "");
     }
+    EXPECT_EQ(CloseCom(12), RS232_NOT_OPEN) << "the last port of the list is a port";
     module.failNextOpen();  // and the port stays closed
     EXPECT_EQ(Open(3), RS232_OPEN_FAILED);
     ASSERT_EQ(Open(3, 2400, RS232_PARITY_EVEN, 7, 2), 0);
@@ -102,18 +119,9 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
 #ifndef _WIN32
 TEST(SerialRuntime, ComNumbersGoToAliasesElseUsbAdaptersFirstThenOtherPortsInNaturalOrder) {
     ScopedEnvironment environment;
-    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
-    serial_backend::SetPortLister([] {
-        std::vector<serial_backend::PortInfo> ports;
-        for (std::string name : {"ttyS10", "ttyUSB10", "ttyS9", "ttyACM0", "ttyUSB2"}) {
-            serial_backend::PortInfo info;
-            info.name = name;
-            info.systemLocation = "/dev/" + name;
-            info.description = name == "ttyACM0" ? "Pico" : "";
-            ports.push_back(info);
-        }
-        return ports;
-    });
+    const auto listed = ListPorts(
+        "/dev/",
+        {{"ttyS10", ""}, {"ttyUSB10", ""}, {"ttyS9", ""}, {"ttyACM0", "Pico"}, {"ttyUSB2", ""}});
     std::string devices;
     for (int port = 1; port <= 6; ++port) {
         // An empty variable is no alias.
@@ -157,18 +165,7 @@ TEST(SerialRuntime, ABusyDeviceNamesItsHolder) {
 // USB adapters often get, and the tooltip and a failed open say so.
 TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
     ScopedEnvironment environment;
-    const OnExit realPorts{[] { serial_backend::SetPortLister({}); }};
-    serial_backend::SetPortLister([] {
-        std::vector<serial_backend::PortInfo> ports;
-        for (const char* name : {"COM3", "COM17"}) {
-            serial_backend::PortInfo info;
-            info.name = name;
-            info.systemLocation = std::string("\\\\.\\") + name;
-            info.description = name == std::string("COM17") ? "USB Serial Port" : "";
-            ports.push_back(info);
-        }
-        return ports;
-    });
+    const auto system = ListPorts("\\\\.\\", {{"COM3", ""}, {"COM17", "USB Serial Port"}});
     environment.Set("ZELK_COM1", "COM17");
     environment.Set("ZELK_COM2", "");  // an empty variable is no alias
     environment.Set("ZELK_COM4", "COM99");
@@ -185,17 +182,16 @@ TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
               "COM1 = COM17 (set by ZELK_COM1)\nCOM2 = no device\nCOM3 = COM3\n"
               "COM4 = COM99 (set by ZELK_COM4)\n");
     // COM17 is reached through COM1 only; zelkctl lists it by its own name to take it as -p.
-    std::string listed;
-    for (const ComPortEntry& entry : ListComPorts(false)) {
-        listed += std::to_string(entry.port) + " " + entry.device + " " + entry.alias + ";";
-    }
-    EXPECT_EQ(listed, "1 COM17 ZELK_COM1;3 COM3 ;4 COM99 ZELK_COM4;");
+    const auto listed = [] {
+        std::string text;
+        for (const ComPortEntry& entry : ListComPorts(false)) {
+            text += std::to_string(entry.port) + " " + entry.device + " " + entry.alias + ";";
+        }
+        return text;
+    };
+    EXPECT_EQ(listed(), "1 COM17 ZELK_COM1;3 COM3 ;4 COM99 ZELK_COM4;");
     environment.Set("ZELK_COM1", nullptr);
-    listed.clear();
-    for (const ComPortEntry& entry : ListComPorts(false)) {
-        listed += std::to_string(entry.port) + " " + entry.device + ";";
-    }
-    EXPECT_EQ(listed, "3 COM3;4 COM99;0 COM17;");
+    EXPECT_EQ(listed(), "3 COM3 ;4 COM99 ZELK_COM4;0 COM17 ;");
     EXPECT_NE(Open(4), 0);
     EXPECT_EQ(std::string(GetComErrorText()).rfind("COM99: ", 0), 0u) << GetComErrorText();
 }
@@ -346,6 +342,8 @@ class UiRuntime : public ::testing::Test {
     }
 };
 
+// The program's own changes, the list conventions among them (index -1 appends, count -1
+// deletes to the end), fire nothing; each user action commits once.
 TEST_F(UiRuntime, EachUserActionCommitsOnceAndNoChangeByTheProgramDoes) {
     EXPECT_EQ(ui_testing::ControlLabel(panelHandle, PORT_CONN), "Connect");
     EXPECT_EQ(SetCtrlVal(panelHandle, PRODUCT, 3), 0);
@@ -373,8 +371,6 @@ TEST_F(UiRuntime, EachUserActionCommitsOnceAndNoChangeByTheProgramDoes) {
     EXPECT_EQ(panel::Value(UART_BR), 19200);
 }
 
-// The list conventions the program relies on (index -1 appends, count -1 deletes to the end)
-// show in every series' lists.
 TEST_F(UiRuntime, RefusedValuesLeaveTheControlAsItWas) {
     const struct {
         int control;
@@ -464,16 +460,11 @@ TEST(ShippedPanelFile, GivesEachKeyOnceInItsObject) {
     }
     const std::function<qsizetype(const QJsonValue&)> members = [&](const QJsonValue& value) {
         qsizetype count = 0;
-        if (value.isObject()) {
-            const QJsonObject object = value.toObject();
-            count += object.size();
-            for (const QJsonValue member : object) {
-                count += members(member);
-            }
-        } else if (value.isArray()) {
-            for (const QJsonValue item : value.toArray()) {
-                count += members(item);
-            }
+        for (const QJsonValue member : value.toObject()) {
+            count += 1 + members(member);
+        }
+        for (const QJsonValue item : value.toArray()) {
+            count += members(item);
         }
         return count;
     };
@@ -570,15 +561,23 @@ TEST_F(PanelDefinition, EveryControlStartsInItsPlaceWithItsLabel) {
     EXPECT_EQ(outside, (std::set<std::string>{"ID_LEN", "S101", "S115"}));
 }
 
+// The shipped panel file with `from` replaced by `to`, written to `path`.
+void WriteChangedPanel(const QString& path, const QByteArray& from, const QByteArray& to) {
+    QFile real(QStringLiteral("ZelkConfig_en.uir"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    QByteArray text = real.readAll();
+    ASSERT_TRUE(text.contains(from)) << from.toStdString();
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(text.replace(from, to));
+}
+
 // A file that parses but was not made for this program: a misfit of a control the program
 // relies on fails the load, naming the control and what is wrong.
 TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) {
     DiscardTestPanel();
     ASSERT_GE(LoadTestPanel(), 0) << GetPanelLoadError();  // the program's controls registered
     DiscardTestPanel();
-    QFile real(QStringLiteral("ZelkConfig_en.uir"));
-    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    const QByteArray original = real.readAll();
     struct Misfit {
         const char* from;  // a piece of the real file, and what it becomes
         const char* to;
@@ -603,30 +602,24 @@ TEST_F(PanelDefinition, AFileThatDoesNotFitTheProgramIsRefusedNamingTheControl) 
     QTemporaryDir directory;
     const std::string path = directory.filePath(QStringLiteral("misfit.uir")).toStdString();
     for (const Misfit& misfit : misfits) {
-        QByteArray changed = original;
-        ASSERT_TRUE(changed.contains(misfit.from)) << misfit.from;
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(changed.replace(misfit.from, misfit.to));
-        out.close();
+        WriteChangedPanel(QString::fromStdString(path), misfit.from, misfit.to);
         EXPECT_LT(LoadPanel(0, path.c_str(), PANEL), 0) << misfit.said;
         EXPECT_EQ(GetPanelLoadError(), Native(path) + ": " + misfit.said);
     }
 }
 
-class Window : public UiRuntime {
-  protected:
-    // Widgets are named after their control's constant.
-    QWidget* Widget(const char* constant) {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (auto* found = window->findChild<QWidget*>(QLatin1String(constant))) {
-                return found;
-            }
+// Widgets are named after their control's constant.
+QWidget* Widget(const char* constant) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* found = window->findChild<QWidget*>(QLatin1String(constant))) {
+            return found;
         }
-        ADD_FAILURE() << "no widget " << constant;
-        return nullptr;
     }
-};
+    ADD_FAILURE() << "no widget " << constant;
+    return nullptr;
+}
+
+class Window : public UiRuntime {};
 
 // Every control a user sees: not hidden, no decoration, not below the panel's edge.
 std::vector<int> ShownControls() {
@@ -679,16 +672,11 @@ TEST_F(Window, FitsTheScreenItIsOn) {
         monitor = screen->name() == QLatin1String("monitor") ? screen : monitor;
     }
     ASSERT_NE(monitor, nullptr);
-    QFile original(QStringLiteral("ZelkConfig_en.uir"));
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     const int left = monitor->geometry().left() + 45;
     QTemporaryDir directory;
-    QFile moved(directory.filePath(QStringLiteral("panel.uir")));
-    ASSERT_TRUE(moved.open(QIODevice::WriteOnly));
-    moved.write(
-        original.readAll().replace("\"left\": 45,", "\"left\": " + QByteArray::number(left) + ","));
-    moved.close();
-    Load(moved.fileName().toStdString());
+    const QString moved = directory.filePath(QStringLiteral("panel.uir"));
+    WriteChangedPanel(moved, "\"left\": 45,", "\"left\": " + QByteArray::number(left) + ",");
+    Load(moved.toStdString());
 
     ASSERT_EQ(DisplayPanel(panelHandle), 0);
     ProcessSystemEvents();
@@ -787,10 +775,7 @@ void RunTheProgramsLoop(std::size_t presses) {
     panelHandle = LoadPanel(0, "ZelkConfig_en.uir", PANEL);
     ASSERT_GE(panelHandle, 0) << GetPanelLoadError();
     DisplayPanel(panelHandle);
-    QWidget* button = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        button = button != nullptr ? button : window->findChild<QWidget*>("PORT_CONN");
-    }
+    QWidget* button = Widget("PORT_CONN");
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowActive(button->window()));
     button->setFocus();

@@ -1,7 +1,6 @@
 #include "tests/support/ser2net_process.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,7 +11,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -45,20 +46,13 @@ namespace {
 // The inodes of the sockets a process holds.
 std::set<std::string> SocketsOf(pid_t pid) {
     std::set<std::string> inodes;
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    for (dirent* entry = fds != nullptr ? readdir(fds) : nullptr; entry != nullptr;
-         entry = readdir(fds)) {
-        char target[64] = "";
-        const ssize_t length =
-            readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
-        const std::string link(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string link = std::filesystem::read_symlink(entry.path(), error).string();
         if (link.starts_with("socket:[")) {
             inodes.insert(link.substr(8, link.size() - 9));
         }
-    }
-    if (fds != nullptr) {
-        closedir(fds);
     }
     return inodes;
 }
@@ -74,14 +68,14 @@ Ser2netProcess::Ser2netProcess(const std::vector<Port>& ports) : ports_(ports) {
         if (Start(ports)) {
             return;
         }
-        End();
+        Kill();
     }
     ADD_FAILURE() << Ser2netPath() << " did not come up listening; its output:\n"
                   << std::ifstream(config_ + ".log").rdbuf();
 }
 
 Ser2netProcess::~Ser2netProcess() {
-    End();
+    Kill();
     std::remove(config_.c_str());
     std::remove((config_ + ".log").c_str());
 }
@@ -119,11 +113,6 @@ bool Ser2netProcess::Start(const std::vector<Port>& ports) {
         if (Listening()) {
             return true;
         }
-        std::stringstream said;
-        said << std::ifstream(log).rdbuf();
-        if (said.str().find("Unable to startup") != std::string::npos) {
-            return false;
-        }
         usleep(10000);
     }
     return false;
@@ -136,12 +125,12 @@ bool Ser2netProcess::Listening() const {
     std::ifstream table("/proc/net/tcp");
     table.ignore(1024, '\n');
     for (std::string line; std::getline(table, line);) {
+        // Slot, local address, remote address, state, then five fields before the inode.
         std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-            timeout >> inode;
-        if (state == "0A" && held.count(inode) > 0 && local.size() > 9) {
-            listening.insert(std::stoi(local.substr(9), nullptr, 16));
+        const std::vector<std::string> field{std::istream_iterator<std::string>(fields), {}};
+        if (field.size() > 9 && field[3] == "0A" && held.count(field[9]) > 0 &&
+            field[1].size() > 9) {
+            listening.insert(std::stoi(field[1].substr(9), nullptr, 16));
         }
     }
     for (const int port : tcpPorts_) {
@@ -160,7 +149,6 @@ std::string Ser2netProcess::name(std::size_t i) const {
 void Ser2netProcess::Stop() {
     if (pid_ > 0) {
         kill(pid_, SIGSTOP);
-        stopped_ = true;
     }
 }
 
@@ -170,23 +158,4 @@ void Ser2netProcess::Kill() {
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
-}
-
-void Ser2netProcess::End() {
-    if (pid_ <= 0) {
-        return;
-    }
-    if (stopped_) {
-        kill(pid_, SIGCONT);
-        stopped_ = false;
-    }
-    kill(pid_, SIGTERM);
-    for (int wait = 0; wait < 300; ++wait) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = 0;
-            return;
-        }
-        usleep(10000);
-    }
-    Kill();
 }
