@@ -46,25 +46,22 @@ using link_test::kCommandError;
 using link_test::Popups;
 using link_test::Texts;
 
-// Only a commit quits; the close box acts like EXIT, which touches no closed port.
-TEST_F(StartedProgram, CloseBoxQuitsLikeExit) {
+// Only a commit quits; the close box acts like EXIT, which touches no closed port and
+// closes an open one once.
+TEST_F(StartedProgram, CloseBoxQuitsLikeExitAndExitClosesAnOpenPortOnce) {
     sim::SimulatedModule module;
     QuitCallBack(panelHandle, QUIT, 2, nullptr, 0, 0);
     EXPECT_EQ(quitFlag, 0);
     ASSERT_EQ(ui_testing::UserClosePanel(panelHandle), 0);
     EXPECT_EQ(quitFlag, 1);
     RunEventLoop();  // returns at once: the flag is tested before the first pass
-    EXPECT_EQ(StopZelkConfig(), 0);
     EXPECT_EQ(module.openCount() + module.closeCount(), 0);
     EXPECT_TRUE(module.wire().empty());
-}
 
-TEST_F(StartedProgram, ExitWhileConnectedClosesThePortOnceAndTurnsTheButtonOff) {
-    sim::SimulatedModule module;
-    ASSERT_EQ(ui_testing::UserSetValue(panelHandle, PORT_CONN, 1), 0);
+    quitFlag = 0;
+    panel::Commit(PORT_CONN, 1);
     ASSERT_TRUE(connection.connected);
-
-    ASSERT_EQ(ui_testing::UserPress(panelHandle, QUIT), 0);
+    panel::Press(QUIT);
     EXPECT_EQ(std::tuple(quitFlag, connection.connected, panel::Value(PORT_CONN)),
               std::tuple(1, false, 0));
     EXPECT_EQ(StopZelkConfig(), 0);
@@ -412,8 +409,8 @@ TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotR
         // The rules run after the load: a repeater node's group is its repeater ID.
         {.text = "S128=1\r\nS130=7\r\nS124=2\r\nS129=1\r\n>",
          .changed = {{S128, 1}, {S130_H, 7}, {S123_H, 7}, oneByte}},
-        // A zero byte in the file is one more character.
-        {.text = binary + '\0' + "S111=9\r\n", .changed = {{S111, 9}, oneByte}},
+        // A zero byte in the file is one more character; the last line needs no line end.
+        {.text = binary + '\0' + "S111=19", .changed = {{S111, 19}, oneByte}},
         {.text = full, .changed = {{S125, 9}, oneByte}},
         {.text = full + " ", .name = "large.txt",
          .error = " Loading Error! This is not a setting file:\r\n ",
@@ -643,24 +640,21 @@ const std::string kLowPartNames = "S121_L S122_L S123_L S130_L DOT1 DOT3 DOT4 DO
 // The controls the working mode and the repeater rules dim.
 const std::vector<int> kRuled = {S121_H, S122_H, S123_H, S124, S125, S126, S127, S129, S130_H};
 
-class ProductAdaptation : public StartedProgram {
-  protected:
-    // What a read from the module or a file load leaves: values set, then the full pass.
-    static void Parsed(std::initializer_list<std::pair<int, int>> values) {
-        for (const auto& [control, value] : values)
-            SetCtrlVal(panelHandle, control, value);
-        ApplyControlRules();
-    }
-};
+using ProductAdaptation = StartedProgram;
 
-TEST_F(ProductAdaptation, StartsAsT1bWithTheRulesApplied) {
+// What a read from the module or a file load leaves: values set, then the full pass.
+void Parsed(std::initializer_list<std::pair<int, int>> values) {
+    for (const auto& [control, value] : values)
+        SetCtrlVal(panelHandle, control, value);
+    ApplyControlRules();
+}
+
+// The program starts as a T1b with the rules applied; each series gives its own set-up.
+TEST_F(ProductAdaptation, StartsAsT1bAndEachSeriesGivesItsSetUpWhateverCameBefore) {
     ExpectSeries(1, {}, 0);
     EXPECT_EQ(Value(S127), 0);
     EXPECT_EQ(Which(Visible, kLowParts), "");
     EXPECT_EQ(Which(Dimmed, kRuled), "S121_H S122_H S125 S126 S127 S130_H");
-}
-
-TEST_F(ProductAdaptation, EachSeriesGivesItsSetUpWhateverCameBefore) {
     for (int previous = 0; previous < 7; ++previous) {
         for (int product = 0; product < 7; ++product) {
             SCOPED_TRACE(testing::Message() << previous << " then " << product);
@@ -714,10 +708,8 @@ TEST_F(ProductAdaptation, WorkingModeDecidesBetweenAddressesAndGroup) {
         Commit(S126, control);
         EXPECT_EQ(Dimmed(S122_H), control % 2) << control;
     }
-}
 
-// Committing a mode runs the working-mode rule alone; a read or load runs the full pass.
-TEST_F(ProductAdaptation, ModeCommitAloneDiffersFromTheFullPass) {
+    // Committing a mode runs the working-mode rule alone; a read or load runs the full pass.
     Commit(S124, 2);
     Commit(S126, 1);
     Commit(S124, 0);
