@@ -1,6 +1,6 @@
 // Any file at all through the load button: bytes to a file on disk, the file dialog
 // answered with its path, the file read into the text and scanned into the real panel.
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,17 +18,24 @@
 
 namespace {
 
+std::string directoryForInput;
 std::string filePathForInput;
 
 void RemoveInputFile() {
     std::remove(filePathForInput.c_str());
+    std::remove(directoryForInput.c_str());
 }
 
 }  // namespace
 
 // The panel loads headless, with popups answered by the test seam.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    filePathForInput = "/tmp/zelk-fuzz-load-" + std::to_string(getpid()) + ".txt";
+    char directory[] = "/tmp/zelk-fuzz-load-XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        std::abort();
+    }
+    directoryForInput = directory;
+    filePathForInput = directoryForInput + "/input.txt";
     std::atexit(RemoveInputFile);
     if (LoadTestPanel() < 0) {
         std::abort();
