@@ -345,7 +345,7 @@ TEST(LogFile, AppendsWholeLinesOrNothing) {
     };
     // clang-format on
 #ifndef _WIN32
-    const mode_t mask = umask(027);
+    const OnExit restoreMask{[mask = umask(027)] { umask(mask); }};
 #endif
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -374,9 +374,6 @@ TEST(LogFile, AppendsWholeLinesOrNothing) {
         }
 #endif
     }
-#ifndef _WIN32
-    umask(mask);
-#endif
 }
 
 // Eight processes append at once, lines longer than a pipe's atomic write and of every
