@@ -149,13 +149,12 @@ TEST(SettingFile, RefusesEachWrongLineAndEachFileThatIsNotOne) {
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const SettingFile file = ParseSettingFile(row.text);
-        ASSERT_FALSE(file.errors.empty()) << row.name;
-        EXPECT_EQ(file.errors.front().first, row.line) << row.name << "\n" << Errors(file);
+        ASSERT_FALSE(file.errors.empty());
+        EXPECT_EQ(file.errors.front().first, row.line) << Errors(file);
         for (const std::string& word : row.words) {
-            EXPECT_NE(file.errors.front().second.find(word), std::string::npos)
-                << row.name << ": no \"" << word << "\" in\n"
-                << Errors(file);
+            EXPECT_PRED_FORMAT2(testing::IsSubstring, word, file.errors.front().second);
         }
     }
 }
@@ -165,8 +164,8 @@ TEST(SettingFile, RefusesEachWrongLineAndEachFileThatIsNotOne) {
 TEST(SettingFile, ListsEveryErrorUpToItsLimit) {
     const SettingFile three = ParseSettingFile("S111 =5\nS100=50\nS112=x\n\nS111=7\n");
     EXPECT_EQ(Errors(three).substr(0, 3), "1: ");
-    EXPECT_NE(Errors(three).find("\n3: "), std::string::npos);
-    EXPECT_NE(Errors(three).find("\n5: S111 is given twice"), std::string::npos);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "\n3: ", Errors(three));
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "\n5: S111 is given twice", Errors(three));
     EXPECT_EQ(three.errors.size(), 3u) << Errors(three);
 
     std::string flood;
@@ -221,6 +220,7 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const QTemporaryDir folder;
         const std::string file = folder.filePath("ids.txt").toStdString();
 #ifdef _WIN32
@@ -253,30 +253,29 @@ TEST(IdCounter, HandsOutEachIdOnceAndTakesBackWhatNoModuleGot) {
         fs::permissions(folder.path().toStdString(), fs::perms(0755));
 #endif
         const bool failure = row.expected.find(' ') != std::string::npos;
-        EXPECT_EQ(done, !failure) << row.name << ": " << error;
+        EXPECT_EQ(done, !failure) << error;
         if (failure) {
-            EXPECT_EQ(error.find(path), 0u) << row.name << ": " << error;
-            EXPECT_NE(error.find(row.expected), std::string::npos) << row.name << ": " << error;
+            EXPECT_EQ(error.find(path), 0u) << error;
+            EXPECT_PRED_FORMAT2(testing::IsSubstring, row.expected, error);
         } else if (row.step != GiveBack) {
-            EXPECT_EQ(IdText(id), row.expected) << row.name;
+            EXPECT_EQ(IdText(id), row.expected);
         }
         if (row.before != nullptr) {
-            EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before) << row.name;
+            EXPECT_EQ(ReadFile(file), row.after != nullptr ? row.after : row.before);
 #ifndef _WIN32
-            EXPECT_EQ(fs::status(file).permissions(), fs::perms(0606)) << row.name;
+            EXPECT_EQ(fs::status(file).permissions(), fs::perms(0606));
 #endif
         }
-        EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink) << row.name;
+        EXPECT_EQ(std::filesystem::is_symlink(path), row.throughLink);
         // No temporary file left beside it; on Windows the lock's own file stays.
 #ifdef _WIN32
         const bool lockFile = row.before != nullptr;
-        EXPECT_EQ(QFile::exists(folder.filePath("ids.txt.lock")), lockFile) << row.name;
+        EXPECT_EQ(QFile::exists(folder.filePath("ids.txt.lock")), lockFile);
 #else
         const bool lockFile = false;
 #endif
         EXPECT_EQ(std::distance(fs::directory_iterator(folder.path().toStdString()), {}),
-                  (row.before != nullptr) + row.throughLink + lockFile)
-            << row.name;
+                  (row.before != nullptr) + row.throughLink + lockFile);
     }
 }
 
@@ -287,10 +286,10 @@ constexpr int kTakes = 25;
 
 void TakeIds(int child, const std::string& folder) {
     std::ofstream out(folder + "/" + std::to_string(child));
+    const std::string path = folder + "/ids.txt";
     for (int take = 0; take < kTakes; ++take) {
         DeviceId id{};
         std::string error;
-        const std::string path = folder + "/ids.txt";
         if (!TakeId(path, &id, &error) || (take % 4 == 3 && !GiveBackId(path, id, &error))) {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::exit(1);
@@ -304,27 +303,24 @@ const ChildBodyRegistration takeIds("take IDs", TakeIds);
 
 TEST(IdCounter, ManyProcessesAtOnceNeverShareAnId) {
     const QTemporaryDir folder;
-    const std::string path = Write(folder, "ids.txt", "# line 3\n10.250\n");
+    const std::string path = Write(folder, "ids.txt", "1\n");
     RunTogether("take IDs", kTakers, folder.path().toStdString());
     // The file's next ID, then what it lists as given back and what the modules got: each
     // ID from the first to the one before the next, once: none twice, none lost.
-    std::string text = ReadFile(path).substr(std::string("# line 3\n").size());
+    std::string text = ReadFile(path);
     for (int child = 0; child < kTakers; ++child) {
         text += ReadFile(folder.filePath(QString::number(child)).toStdString());
     }
     std::istringstream lines(text);
-    const auto ordinal = [](const std::string& id) {
-        return std::stoi(id) * 256 + std::stoi(id.substr(id.find('.') + 1));
-    };
-    std::string next;
-    ASSERT_TRUE(std::getline(lines, next));
+    int next = 0;
+    ASSERT_TRUE(lines >> next);
     std::vector<int> passed;
-    for (std::string id; std::getline(lines, id);) {
-        passed.push_back(ordinal(id));
+    for (int id = 0; lines >> id;) {
+        passed.push_back(id);
     }
     std::sort(passed.begin(), passed.end());
-    std::vector<int> expected(static_cast<std::size_t>(ordinal(next) - ordinal("10.250")));
-    std::iota(expected.begin(), expected.end(), ordinal("10.250"));
+    std::vector<int> expected(static_cast<std::size_t>(next - 1));
+    std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(passed, expected);
 }
 
@@ -349,7 +345,7 @@ TEST(LogFile, AppendsWholeLinesOrNothing) {
     };
     // clang-format on
 #ifndef _WIN32
-    const mode_t mask = umask(027);
+    const OnExit restoreMask{[mask = umask(027)] { umask(mask); }};
 #endif
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -371,16 +367,13 @@ TEST(LogFile, AppendsWholeLinesOrNothing) {
         EXPECT_EQ(AppendLogLine(path, row.line, &error), row.good) << error;
         const std::string log = ReadFile(path);
         EXPECT_EQ(log, row.good ? row.expected : row.before != nullptr ? row.before : "");
-        EXPECT_NE((row.good ? log : error).find(row.expected), std::string::npos) << error;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, row.expected, row.good ? log : error);
 #ifndef _WIN32
         if (row.before == nullptr && row.good) {
-            EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640)) << row.name;
+            EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
         }
 #endif
     }
-#ifndef _WIN32
-    umask(mask);
-#endif
 }
 
 // Eight processes append at once, lines longer than a pipe's atomic write and of every
@@ -569,11 +562,10 @@ TEST(ZelkctlWire, VerifyNamesEveryRegisterTheModuleHoldsOtherwise) {
     sim::SimulatedModule module(holding);
     const Result result = InProcess({"write", path, "--verify", "-p", "1", "-s", "T1b"});
     EXPECT_EQ(result.status, 1);
-    const std::string& said = result.out;
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'),
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'),
               std::count(file.begin(), file.end(), '\n'));
     for (std::size_t at = file.find('S'); at != std::string::npos; at = file.find('S', at + 1)) {
-        EXPECT_NE(said.find(file.substr(at, 4) + ": wrote "), std::string::npos) << said;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, file.substr(at, 4) + ": wrote ", result.out);
     }
 }
 
@@ -585,15 +577,12 @@ std::string ZelkctlPath() {
 }
 
 // Runs the zelkctl program beside the simulator, as a shell would, input on its stdin.
-Result Zelkctl(const std::vector<std::string>& arguments,
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-               const std::string& input = "") {
+Result Zelkctl(const std::vector<std::string>& arguments, const std::string& input = "") {
     QStringList list;
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
     }
     QProcess process;
-    process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(ZelkctlPath()), list);
     process.write(input.data(), static_cast<qint64>(input.size()));
     process.closeWriteChannel();
@@ -603,28 +592,24 @@ Result Zelkctl(const std::vector<std::string>& arguments,
             process.readAllStandardError().toStdString()};
 }
 
-// The JSON object, the ports and the version as printed are seen in process below.
+// The programs as a shell runs them; the JSON object, the saved file and the version as
+// printed are seen in process below.
 TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
     ZelksimProcess module({"--series", "R3", "--version-text", "E2E V1"});
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ZELK_COM1", QString::fromStdString(module.link()));
-    const Result ports = Zelkctl({"ports", "--probe"}, environment);
-    EXPECT_NE(ports.out.find("COM1  " + module.link() + " (ZELK_COM1)\n      ready\n"),
-              std::string::npos)
-        << ports.out;
+    ScopedEnvironment environment;
+    environment.Set("ZELK_COM1", module.link().c_str());
+    const std::string ports = Zelkctl({"ports", "--probe"}).out;
+    EXPECT_PRED_FORMAT2(testing::IsSubstring,
+                        "COM1  " + module.link() + " (ZELK_COM1)\n      ready\n", ports);
 
     const QTemporaryDir files;
     const std::string saved = files.filePath("saved.txt").toStdString();
     const std::string trace = files.filePath("trace.txt").toStdString();
-    const Result read =
-        Zelkctl({"read", "-p", "COM1", "-s", "R3", "-o", saved, "--trace", trace}, environment);
+    const Result read = Zelkctl({"read", "-p", "COM1", "-s", "R3", "-o", saved, "--trace", trace});
     EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_TRUE(ReadFile(saved).starts_with("S100=50\r\nS101=0\r\n")) << ReadFile(saved);
-    EXPECT_TRUE(ReadFile(saved).ends_with("S130=100\r\n>"));
-    const std::string traced = ReadFile(trace);
     for (const char* line : {"sent       2b  +     escape", "sent       0a  \\n    AT/L",
                              "read       3e  >     AT/L", "sent       58  X     ATX"}) {
-        EXPECT_NE(traced.find(line), std::string::npos) << line << "\n" << traced;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, line, ReadFile(trace));
     }
 
     const std::string& link = module.link();
@@ -632,14 +617,14 @@ TEST(ZelkctlOnAPty, ListsReadsWritesVerifiesAndDiffs) {
     const Result write =
         Zelkctl({"write", saved, "--set", "S111=9", "--verify", "-p", link, "-s", "R3"});
     EXPECT_EQ(write.status, 0) << write.err;
-    EXPECT_NE(write.err.find("verified: the module holds all 20 registers checked"),
-              std::string::npos);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "verified: the module holds all 20 registers checked",
+                        write.err);
     const Result diff = Zelkctl({"diff", saved, "-p", link, "-s", "R3"});
     EXPECT_EQ(diff.status, 1);
     EXPECT_EQ(diff.out, "S111: module 9, file 0\n");
     const Result json = Zelkctl({"read", "--json", "--with-version", "-p", link, "-s", "R3"});
-    EXPECT_NE(json.out.find("\"S111\":9,"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"version\":\"E2E V1\""), std::string::npos);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "\"S111\":9,", json.out);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "\"version\":\"E2E V1\"", json.out);
 }
 
 // The module's end of a real pty goes in the middle of a slow register list.
@@ -674,11 +659,11 @@ TEST(ZelkctlOnAPty, DetectsRateAndFormatAndRunsOnSeveralPortsAtOnce) {
     const Result both = Zelkctl(
         {"version", "-p", first.link(), "-p", second.link(), "-p", "/dev/zelk-none", "-s", "T1b"});
     EXPECT_EQ(both.status, 3);
-    EXPECT_NE(both.out.find(first.link() + ": ONE\n"), std::string::npos) << both.out;
-    EXPECT_NE(both.out.find(second.link() + ": TWO\n"), std::string::npos);
-    EXPECT_NE(both.err.find("3 ports: 2 done, failed: /dev/zelk-none (exit 3)"), std::string::npos)
-        << both.err;
-    EXPECT_NE(both.err.find("cannot open the port: /dev/zelk-none"), std::string::npos);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, first.link() + ": ONE\n", both.out);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, second.link() + ": TWO\n", both.out);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "3 ports: 2 done, failed: /dev/zelk-none (exit 3)",
+                        both.err);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "cannot open the port: /dev/zelk-none", both.err);
 }
 
 #endif
@@ -720,10 +705,9 @@ TEST(ZelkctlPorts, TakesTheComNumbersOfThePlatformAndDevicePaths) {
         ASSERT_EQ(line.kind, row.taken ? CommandLine::Kind::Run : CommandLine::Kind::Usage)
             << line.text;
         if (!row.taken) {
-            EXPECT_NE(line.text.find(windows ? "give COM1 to COM256, a device path"
-                                             : "give COM1 to COM12, a device path"),
-                      std::string::npos)
-                << line.text;
+            const std::string last = windows ? "COM256" : "COM12";
+            EXPECT_PRED_FORMAT2(testing::IsSubstring, "give COM1 to " + last + ", a device path",
+                                line.text);
             continue;
         }
         const PortChoice& port = line.request.ports.at(0);
@@ -735,7 +719,7 @@ TEST(ZelkctlPorts, TakesTheComNumbersOfThePlatformAndDevicePaths) {
     sim::SimulatedModule module;
     const Result twice = InProcess({"version", "-p", "COM17", "-p", "\\\\.\\com17", "-s", "T1b"});
     EXPECT_EQ(twice.status, 2);
-    EXPECT_NE(twice.err.find("are the same device (COM17)"), std::string::npos) << twice.err;
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "are the same device (COM17)", twice.err);
 #endif
 }
 
@@ -773,9 +757,6 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         {"an M5 read as a T1b", "", {"read"}, 9,
          "does not fit a Zelk-T1b: it lacks S105, S129, S130 and it lists S113; its list is that of -s M5", {.series = 4}, 1},
         {"an M5 written as a T1b", "", {"write", "--set", "S111=3"}, 9, "does not fit", {.series = 4}, 1},
-        {"a T1b that lists S113 too", "", {"write", "--set", "S111=3"}, 0,
-         "warning: the module's register list also holds S113, which a Zelk-T1b does not use: left out; "
-         "its list is that of -s R3", {.series = 6}, 2},
         {"a list that is an error", "S112=6\n", {"diff", "f.txt"}, 9, "holds no register: it answered \"ERROR\\r\\n>\"",
          {.registerListOverride = "ERROR\r\n>"}, 1},
         {"a version that is an echo", "", {"version"}, 8, "which is no firmware version", {.echo = true}, 1},
@@ -803,7 +784,7 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         const Result result = InProcess(arguments, row.file);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(result.out, "");
-        EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, row.says, result.err);
         const bool written = module.sentByHost().find("ATS") != std::string::npos;
         EXPECT_EQ(std::min(module.openCount(), 1) + written, row.reached);
     }
@@ -816,7 +797,7 @@ TEST(ZelkctlModule, ReadSavesWhatWriteTakesBackAndPrintsOnlyWhatTheModuleListed)
     sim::SimulatedModule m5({.series = 4});
     const Result read = InProcess({"read", "-p", "1", "-s", "M5", "-o", "m5.txt"});
     EXPECT_EQ(read.status, 0);
-    EXPECT_NE(read.err.find("warning: S112=7 is not offered"), std::string::npos) << read.err;
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "warning: S112=7 is not offered", read.err);
     EXPECT_EQ(ReadFile("m5.txt"),
               "S100=50\r\nS101=0\r\nS102=5\r\nS103=0\r\nS104=3\r\nS110=3\r\nS111=0\r\nS112=7\r\n"
               "S113=0\r\nS120=192.168\r\nS121=10\r\nS122=11\r\nS123=127\r\nS124=0\r\nS125=2\r\n"
@@ -842,9 +823,11 @@ TEST(ZelkctlModule, LeavesOutRegistersTheSeriesDoesNotUse) {
     const Result write =
         InProcess({"write", "-p", "1", "-s", "T1b", "--set", "S111=3", "--verify"});
     EXPECT_EQ(write.status, 0) << write.err;
-    const std::size_t said = write.err.find("also holds S113");
-    EXPECT_NE(said, std::string::npos) << write.err;
-    EXPECT_EQ(said, write.err.rfind("also holds S113")) << write.err;
+    const std::string warning =
+        "warning: the module's register list also holds S113, which a "
+        "Zelk-T1b does not use: left out; its list is that of -s R3";
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, warning, write.err);
+    EXPECT_EQ(write.err.find(warning), write.err.rfind(warning)) << write.err;
     EXPECT_EQ(r3.sentByHost().find("ATS113"), std::string::npos);
 }
 
@@ -864,22 +847,22 @@ TEST(ZelkctlModule, BringsBackAModuleLeftInCommandMode) {
     const Result result = InProcess({"version", "-p", "1", "-s", "T1b"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "Zelk RF module firmware V3.36\n");
-    EXPECT_NE(result.err.find("in command mode still"), std::string::npos) << result.err;
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "in command mode still", result.err);
     EXPECT_FALSE(module.module().inCommandMode());
 }
 
-// The module's clock, which stops zelkctl the first time it waits with this command on the
-// wire, as a user's key or a signal would.
+// The module's clock, which stops zelkctl the first time it waits with the second set
+// command on the wire, as a user's key or a signal would.
 class StopOnTheWire : public timing::Clock {
   public:
-    StopOnTheWire(sim::SimulatedModule& module, std::string command, std::function<void()> stop)
-        : module_(module), command_(std::move(command)), stop_(std::move(stop)) {
+    StopOnTheWire(sim::SimulatedModule& module, std::function<void()> stop)
+        : module_(module), stop_(std::move(stop)) {
         timing::SetClock(this);
     }
     ~StopOnTheWire() override { timing::SetClock(&module_.clock()); }
     double now() override { return module_.clock().now(); }
     void waitUntil(double when) override {
-        if (stop_ && module_.sentByHost().find(command_) != std::string::npos) {
+        if (stop_ && module_.sentByHost().find("ATS101=") != std::string::npos) {
             std::exchange(stop_, nullptr)();
         }
         module_.clock().waitUntil(when);
@@ -887,7 +870,6 @@ class StopOnTheWire : public timing::Clock {
 
   private:
     sim::SimulatedModule& module_;
-    std::string command_;
     std::function<void()> stop_;
 };
 
@@ -909,7 +891,7 @@ TEST(ZelkctlStop, FinishesTheCommandOnTheWireAndLeavesCommandMode) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.said);
         sim::SimulatedModule module;
-        const StopOnTheWire stop(module, "ATS101=", [&row] {
+        const StopOnTheWire stop(module, [&row] {
 #ifdef _WIN32
             EXPECT_NE(OnConsoleEvent(row.consoleEvent), 0);
 #else
@@ -918,9 +900,9 @@ TEST(ZelkctlStop, FinishesTheCommandOnTheWireAndLeavesCommandMode) {
         });
         const Result result = InProcess({"write", "--set", "S111=7", "-p", "1", "-s", "T1b"});
         EXPECT_EQ(result.status, 128 + row.signal);
-        EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find("written: S100, S101; not written: S102"), std::string::npos)
-            << result.err;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, row.said, result.err);
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, "written: S100, S101; not written: S102",
+                            result.err);
         const std::string sent = module.sentByHost();
         EXPECT_TRUE(sent.ends_with("ATS101=0\nATX\n")) << sent;
         EXPECT_FALSE(module.module().inCommandMode());
@@ -934,11 +916,9 @@ TEST(ZelkctlOutput, HasUnixMannersAndADocumentedJsonObject) {
     const QTemporaryDir folder;
     ASSERT_TRUE(QDir::setCurrent(folder.path()));
     sim::SimulatedModule module({.series = 6});
-    // Listing the ports opens none of them (an open resets some boards); --probe does.
+    // Listing the ports opens none of them: an open resets some boards.
     EXPECT_EQ(InProcess({"ports"}).status, 0);
     EXPECT_EQ(module.openCount(), 0);
-    EXPECT_NE(InProcess({"ports", "--probe"}).out.find("ready"), std::string::npos);
-    EXPECT_EQ(module.openCount(), 1);
 
 #ifndef _WIN32
     // A FIFO is written in place, not replaced by a file.
@@ -982,13 +962,13 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     const Result result =
         Zelkctl({"write", "-", "--set", "S121=next:" + ids, "--log", log, "-s", "T1b", "-p",
                  first.link(), "-p", second.link(), "-p", refusing.link()},
-                QProcessEnvironment::systemEnvironment(), "S111=7\r\n>");
+                "S111=7\r\n>");
     EXPECT_EQ(result.status, 5) << result.err;
     std::set<std::string> held;
     for (const ZelksimProcess* module : {&first, &second}) {
         const Result read = Zelkctl({"read", "-p", module->link(), "-s", "T1b"});
         held.insert(read.out.substr(read.out.find("S121=") + 5, 2));
-        EXPECT_NE(read.out.find("S111=7\n"), std::string::npos) << read.out;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, "S111=7\n", read.out);
     }
     // The refused ID went back and comes out first next time.
     const std::string counter = ReadFile(ids);
@@ -1021,19 +1001,23 @@ TEST(ZelkctlOnAPty, StopsOnASignalWithTheModuleOutOfCommandMode) {
         QProcess process;
         process.start(QString::fromStdString(ZelkctlPath()), arguments);
         ASSERT_TRUE(process.waitForStarted());
-        // Once every module has taken its first set command, the line is stopped.
+        // Once every module has taken its first set command, the line is stopped; a write
+        // that never gets there fails the test rather than hang it.
         std::vector<double> times;
         for (const std::string& log : logs) {
-            while (LoggedHostBytes(log, times).find("ATS101") == std::string::npos) {
+            for (int poll = 0;
+                 poll < 6000 && LoggedHostBytes(log, times).find("ATS101") == std::string::npos;
+                 ++poll) {
                 usleep(10000);
             }
+            ASSERT_NE(LoggedHostBytes(log, times).find("ATS101"), std::string::npos);
         }
         kill(static_cast<pid_t>(process.processId()), SIGINT);
         ASSERT_TRUE(process.waitForFinished(30000));
         EXPECT_EQ(process.exitCode(), 130);
         const std::string err = process.readAllStandardError().toStdString();
-        EXPECT_NE(err.find("written: S100, S101"), std::string::npos) << err;
-        EXPECT_NE(err.find("not written:"), std::string::npos);
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, "written: S100, S101", err);
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, "not written:", err);
         for (const std::string& log : logs) {
             EXPECT_TRUE(LoggedHostBytes(log, times).ends_with("\nATX\n"));
         }
