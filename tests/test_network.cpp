@@ -472,6 +472,11 @@ TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServ
                                     "bit/s 8N1) cannot be set through it; the server's own "
                                     "line settings hold.",
                                 "FirmWare Verion|Zelk RF module firmware V3.36"}));
+    // Said again after the next connect, which may be to another server.
+    panel::Commit(PORT_CONN, 0);
+    panel::Commit(PORT_CONN, 1);
+    panel::Press(SHOW_VER);
+    EXPECT_NE(panel::Popups().front().find(", a raw TCP port: "), std::string::npos);
     panel::Commit(PORT_CONN, 0);
 }
 
