@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all configure build run test test-sanitize fuzz format format-check tidy \
-        windows-check windows windows-test windows-package windows-package-check bench \
+        windows windows-test windows-package windows-package-check bench \
         package package-check screenshots clean
 
 all: build
@@ -85,11 +85,6 @@ bench:
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target ZelkConfig zelkctl zelksim
 	@bench/zelkctl-bench.py $(BENCH_BUILD)
 	@bench/window-bench.py $(BENCH_BUILD)
-
-# The program's files and the runtime's Qt-free headers through the MinGW-w64 compiler.
-windows-check:
-	@scripts/install-deps.sh windows
-	@scripts/windows-check.sh
 
 # Windows: ZelkConfig.exe, zelkctl.exe and the tests that need no pseudo-terminal, cross-built
 # into build-windows/ with MinGW-w64 against Qt for Windows at ZELK_QT_WINDOWS (unpacked

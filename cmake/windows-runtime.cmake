@@ -6,13 +6,8 @@
 enable_language(RC)
 find_package(Qt6 REQUIRED COMPONENTS Test)
 
-# Every Qt library the build links (Network too, once a part links it).
-set(ZELK_WINDOWS_LIBRARIES)
-foreach(module Core Gui Widgets SerialPort Network)
-    if(TARGET Qt6::${module})
-        list(APPEND ZELK_WINDOWS_LIBRARIES Qt6::${module})
-    endif()
-endforeach()
+# Every Qt library the build links.
+set(ZELK_WINDOWS_LIBRARIES Qt6::Core Qt6::Gui Qt6::Widgets Qt6::SerialPort Qt6::Network)
 set(ZELK_WINDOWS_PLUGINS
     Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin Qt6::QICOPlugin)
 set(ZELK_WINDOWS_TEST_ONLY Qt6::Test Qt6::QOffscreenIntegrationPlugin)

@@ -31,8 +31,7 @@ wine_prefix_restart() {
 
 wine_prefix_end() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k 2>/dev/null || true
-        wineserver -w 2>/dev/null || true
+        wine_prefix_restart
         rm -rf "$WINEPREFIX"
     fi
 }

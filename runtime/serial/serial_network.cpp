@@ -351,7 +351,7 @@ int NetworkDevice::setLine(int timeoutMs, std::string* reason) {
 }
 
 int NetworkDevice::awaitRefusal(std::string* reason) {
-    if (waitUntil([this] { return !gone_.empty(); }, kRefusalMs) || !gone_.empty()) {
+    if (waitUntil([this] { return !gone_.empty(); }, kRefusalMs)) {
         return waitFailed("", reason);
     }
     static const char* const parities[] = {"N", "O", "E"};

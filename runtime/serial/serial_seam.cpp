@@ -13,6 +13,7 @@ namespace serial_backend {
 namespace {
 
 DeviceFactory currentFactory;
+PortLister currentLister;
 
 // A name with a scheme is a network port; every other name a local device.
 std::unique_ptr<Device> OpenSystemPort(const std::string& deviceName, const Settings& settings,
@@ -20,7 +21,6 @@ std::unique_ptr<Device> OpenSystemPort(const std::string& deviceName, const Sett
     return IsNetworkPortName(deviceName) ? OpenNetworkPort(deviceName, settings, error, reason)
                                          : OpenQtSerialPort(deviceName, settings, error, reason);
 }
-PortLister currentLister;
 
 bool IsUsbAdapter(const std::string& name) {
     return name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0 ||

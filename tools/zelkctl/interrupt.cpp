@@ -13,13 +13,9 @@ namespace {
 
 volatile std::sig_atomic_t caught = 0;
 
-void Stop(int signal) {
+extern "C" void OnStopSignal(int signal) {
     caught = signal;
     exchangeStopRequested = 1;
-}
-
-extern "C" void OnStopSignal(int signal) {
-    Stop(signal);
 }
 
 #ifdef _WIN32
@@ -48,15 +44,15 @@ BOOL WINAPI ConsoleEventHandler(DWORD event) {
 int OnConsoleEvent(unsigned long event) {
     switch (event) {
         case CTRL_C_EVENT:
-            Stop(SIGINT);
+            OnStopSignal(SIGINT);
             return 1;
         case CTRL_BREAK_EVENT:
-            Stop(SIGTERM);
+            OnStopSignal(SIGTERM);
             return 1;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            Stop(kHangUp);
+            OnStopSignal(kHangUp);
             WaitForSingleObject(finished, 4500);
             return 1;
         default:
