@@ -17,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
@@ -32,7 +31,6 @@
 
 #include "core/params/config_text.h"
 #include "core/params/parameter_set.h"
-#include "core/params/write.h"
 #include "core/product/series.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/scoped.h"
@@ -47,7 +45,6 @@
 #include "tools/zelkctl/request.h"
 #include "tools/zelkctl/setting_file.h"
 #include "tools/zelkctl/zelkctl.h"
-#include "window/params/params_panel.h"
 
 // Rows and module options name only what they change; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -414,56 +411,6 @@ TEST(LogFile, ParallelWritersNeverMixTheirLines) {
     EXPECT_EQ(count, kWriters * kLines);
 }
 
-// The traffic of the last exchange, from the first "+" of its escape, a line per byte (so
-// that a failure shows where two part): its instant from that "+", its direction and its
-// value. zelkctl's write reads the register list first; what follows is the window's.
-std::string Traffic(const sim::SimulatedModule& module) {
-    const std::vector<sim::WireByte>& wire = module.wire();
-    std::size_t first = wire.size();
-    for (std::size_t i = wire.size(), pluses = 0; i-- > 0 && pluses < 3;) {
-        if (wire[i].fromHost && wire[i].byte == '+') {
-            first = i;
-            ++pluses;
-        }
-    }
-    std::string traffic;
-    char entry[48];
-    for (std::size_t i = first; i < wire.size(); ++i) {
-        std::snprintf(entry, sizeof entry, "%.6f %s %02x\n", wire[i].time - wire[first].time,
-                      wire[i].fromHost ? ">" : "<", wire[i].byte);
-        traffic += entry;
-    }
-    return traffic;
-}
-
-// The window after start-up with the series (and for a write, values of its own) connected,
-// one button pressed.
-std::string ThroughTheWindow(const ModuleOptions& options, int button, int idLength = 0) {
-    sim::SimulatedModule module(options);
-    EXPECT_GE(LoadTestPanel(), 0);
-    panel::Commit(PRODUCT, options.series);
-    if (button == UPDATE) {
-        // Values of its own for every register the panel lets a user change, and the ID length.
-        const std::pair<int, int> values[] = {{S111, 9},   {S102, 30},  {S124, 2},   {S125, 7},
-                                              {S120_L, 3}, {S121_L, 4}, {S130_H, 55}};
-        for (const auto& [control, value] : values) {
-            SetCtrlVal(panelHandle, control, value);
-        }
-        SetCtrlVal(panelHandle, S113, options.series == 4 ? 1 : 0);
-        SetCtrlVal(panelHandle, ID_LEN, idLength);
-    }
-    panel::Commit(PORT_CONN, 1);
-    module.clearWire();
-    panel::Press(button);
-    panel::Popups();
-    const std::string traffic = Traffic(module);
-    CloseModulePort();
-    DiscardTestPanel();
-    return traffic;
-}
-
-const char* const kSeries[] = {"T1a", "T1b", "T2a", "T2b", "M5", "K8", "R3"};
-
 struct Result {
     int status;
     std::string out;
@@ -497,46 +444,6 @@ Result InProcess(std::vector<std::string> arguments, const std::string& input = 
     dup2(saved, 0);
     close(saved);
     return {status, out, testing::internal::GetCapturedStderr()};
-}
-
-// zelkctl in process, for the module on COM1, ending with this status.
-std::string ThroughZelkctl(const ModuleOptions& options, std::vector<std::string> arguments,
-                           int status = 0) {
-    sim::SimulatedModule module(options);
-    arguments.insert(arguments.end(), {"-p", "1", "-s", kSeries[options.series]});
-    EXPECT_EQ(InProcess(arguments).status, status);
-    return Traffic(module);
-}
-
-TEST(ZelkctlWire, SendsWhatTheWindowSendsWhenItSendsIt) {
-    for (int series = 0; series < kProductSeriesCount; ++series) {
-        SCOPED_TRACE(kSeries[series]);
-        const ModuleOptions module = {.series = series, .twoByteIds = series % 2 == 0};
-        EXPECT_EQ(ThroughZelkctl(module, {"read"}), ThroughTheWindow(module, READ));
-        EXPECT_EQ(ThroughZelkctl(module, {"version"}), ThroughTheWindow(module, SHOW_VER));
-
-        for (int idLength = 0; idLength < 2; ++idLength) {
-            SCOPED_TRACE(idLength);
-            const std::string window = ThroughTheWindow(module, UPDATE, idLength);
-            // The same values on the command line: every register the write sends, as the
-            // window gathered them, and the modulation its control showed.
-            std::vector<std::string> write = {"write", "--ids", std::to_string(idLength + 1)};
-            for (const RegisterRow& row : kRegisterTable) {
-                if (!WriteSends(static_cast<ProductSeries>(series), row.number)) {
-                    continue;
-                }
-                std::string value = std::to_string(parameters.*row.high);
-                if (WriteSendsTwoParts(parameters, row)) {
-                    value += "." + std::to_string(parameters.*row.low);
-                }
-                write.insert(
-                    write.end(),
-                    {"--set", "S" + std::to_string(row.number) + "=" +
-                                  (row.number == 113 ? std::to_string(series == 4) : value)});
-            }
-            EXPECT_EQ(ThroughZelkctl(module, write), window);
-        }
-    }
 }
 
 // Each exchange starts by discarding what waits to go out, so the leave command that ended
@@ -645,15 +552,7 @@ TEST(ZelkctlOnAPty, ADeviceGoneMidwaySaysSoInItsExitCode) {
     EXPECT_TRUE((said + process.readAllStandardError()).contains("the device is gone"));
 }
 
-TEST(ZelkctlOnAPty, DetectsRateAndFormatAndRunsOnSeveralPortsAtOnce) {
-    // A pty takes neither parity nor seven data bits, so the module insists on two stop
-    // bits; the scan must find the rate.
-    ZelksimProcess picky({"--line", "19200,8N2", "--version-text", "V7"});
-    const Result detect = Zelkctl(
-        {"detect", "-p", picky.link(), "-s", "K8", "--rates", "9600,19200", "--formats", "8N2"});
-    EXPECT_EQ(detect.status, 0) << detect.err;
-    EXPECT_EQ(detect.out, "-b 19200 -f 8N2\n");
-
+TEST(ZelkctlOnAPty, RunsOnSeveralPortsAtOnce) {
     ZelksimProcess first({"--version-text", "ONE"});
     ZelksimProcess second({"--version-text", "TWO"});
     const Result both = Zelkctl(
@@ -756,18 +655,13 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         {"one device twice", "", {"read", "-p", "COM1"}, 2, "are the same device"},
         {"an M5 read as a T1b", "", {"read"}, 9,
          "does not fit a Zelk-T1b: it lacks S105, S129, S130 and it lists S113; its list is that of -s M5", {.series = 4}, 1},
-        {"an M5 written as a T1b", "", {"write", "--set", "S111=3"}, 9, "does not fit", {.series = 4}, 1},
         {"a list that is an error", "S112=6\n", {"diff", "f.txt"}, 9, "holds no register: it answered \"ERROR\\r\\n>\"",
          {.registerListOverride = "ERROR\r\n>"}, 1},
         {"a version that is an echo", "", {"version"}, 8, "which is no firmware version", {.echo = true}, 1},
         {"a version that is an error", "", {"version"}, 8, "no firmware version", {.versionText = "ERROR\r\n"}, 1},
         {"a new value the series does not offer", "S112=6\n", {"write", "f.txt", "-s", "M5"}, 2,
          "f.txt:1: S112=6 is not offered for a Zelk-M5", {.series = 4}, 1},
-        {"no command mode", "", {"version"}, 4, "no \">\" came back after the escape", {.silent = true}, 1},
         {"a cut reply", "", {"read"}, 8, "did not come whole: 40 characters", {.cutReplyAfter = 40}, 1},
-        {"a register refused", "", {"write", "--set", "S105=1"}, 5,
-         "refused ATS105=1 (register S105): it answered something other than \">\".\nAlready written: S100, "
-         "S101, S102, S103, S104. The module now holds", {.refuseRegister = 105}, 2},
     };
     // clang-format on
     const QTemporaryDir folder;
@@ -829,6 +723,33 @@ TEST(ZelkctlModule, LeavesOutRegistersTheSeriesDoesNotUse) {
     EXPECT_PRED_FORMAT2(testing::IsSubstring, warning, write.err);
     EXPECT_EQ(write.err.find(warning), write.err.rfind(warning)) << write.err;
     EXPECT_EQ(r3.sentByHost().find("ATS113"), std::string::npos);
+}
+
+// What the write sends besides the values given: IDs of the length --ids gives, whatever
+// form the module held, and the port's own format where the module does not list it.
+TEST(ZelkctlModule, WritesTheIdLengthAndFormatOfTheRun) {
+    struct Row {
+        const char* name;
+        ModuleOptions module;
+        std::vector<std::string> arguments;
+        int number;         // a register,
+        const char* holds;  // and its value afterwards
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"--ids over the module's form", {.twoByteIds = true}, {"--ids", "1", "-s", "T1b"}, 130, "100"},
+        {"an unlisted serial format", {.series = 4}, {"-f", "8N2", "-s", "M5"}, 105, "3"},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::SimulatedModule module(row.module);
+        std::vector<std::string> arguments = {"write", "--set", "S111=3", "-p", "1"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const Result write = InProcess(arguments);
+        EXPECT_EQ(write.status, 0) << write.err;
+        EXPECT_EQ(module.module().registerText(row.number), row.holds);
+    }
 }
 
 TEST(ZelkctlModule, BringsBackAModuleLeftInCommandMode) {
@@ -985,42 +906,41 @@ TEST(ZelkctlOnAPty, KeepsARecordAndGivesEachModuleItsOwnId) {
     EXPECT_EQ(records, 3);
 }
 
+// Each port runs in a process of its own, which the stop must reach; one port alone stops
+// as in process.
 TEST(ZelkctlOnAPty, StopsOnASignalWithTheModuleOutOfCommandMode) {
-    for (const int ports : {1, 2}) {
-        SCOPED_TRACE(ports);
-        std::vector<std::unique_ptr<ZelksimProcess>> modules;
-        std::vector<std::string> logs;
-        const QTemporaryDir folder;
-        QStringList arguments = {"write", "--set", "S111=7", "-s", "T1b"};
-        for (int i = 0; i < ports; ++i) {
-            logs.push_back(folder.filePath(QString::number(i)).toStdString());
-            modules.push_back(std::make_unique<ZelksimProcess>(
-                std::vector<std::string>{"--response-delay", "0.1", "--log", logs.back()}));
-            arguments << "-p" << QString::fromStdString(modules.back()->link());
+    std::vector<std::unique_ptr<ZelksimProcess>> modules;
+    std::vector<std::string> logs;
+    const QTemporaryDir folder;
+    QStringList arguments = {"write", "--set", "S111=7", "-s", "T1b"};
+    for (int i = 0; i < 2; ++i) {
+        logs.push_back(folder.filePath(QString::number(i)).toStdString());
+        modules.push_back(std::make_unique<ZelksimProcess>(
+            std::vector<std::string>{"--response-delay", "0.1", "--log", logs.back()}));
+        arguments << "-p" << QString::fromStdString(modules.back()->link());
+    }
+    QProcess process;
+    process.start(QString::fromStdString(ZelkctlPath()), arguments);
+    ASSERT_TRUE(process.waitForStarted());
+    // Once every module has taken its first set command, the line is stopped; a write
+    // that never gets there fails the test rather than hang it.
+    std::vector<double> times;
+    for (const std::string& log : logs) {
+        for (int poll = 0;
+             poll < 6000 && LoggedHostBytes(log, times).find("ATS101") == std::string::npos;
+             ++poll) {
+            usleep(10000);
         }
-        QProcess process;
-        process.start(QString::fromStdString(ZelkctlPath()), arguments);
-        ASSERT_TRUE(process.waitForStarted());
-        // Once every module has taken its first set command, the line is stopped; a write
-        // that never gets there fails the test rather than hang it.
-        std::vector<double> times;
-        for (const std::string& log : logs) {
-            for (int poll = 0;
-                 poll < 6000 && LoggedHostBytes(log, times).find("ATS101") == std::string::npos;
-                 ++poll) {
-                usleep(10000);
-            }
-            ASSERT_NE(LoggedHostBytes(log, times).find("ATS101"), std::string::npos);
-        }
-        kill(static_cast<pid_t>(process.processId()), SIGINT);
-        ASSERT_TRUE(process.waitForFinished(30000));
-        EXPECT_EQ(process.exitCode(), 130);
-        const std::string err = process.readAllStandardError().toStdString();
-        EXPECT_PRED_FORMAT2(testing::IsSubstring, "written: S100, S101", err);
-        EXPECT_PRED_FORMAT2(testing::IsSubstring, "not written:", err);
-        for (const std::string& log : logs) {
-            EXPECT_TRUE(LoggedHostBytes(log, times).ends_with("\nATX\n"));
-        }
+        ASSERT_NE(LoggedHostBytes(log, times).find("ATS101"), std::string::npos);
+    }
+    kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 130);
+    const std::string err = process.readAllStandardError().toStdString();
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "written: S100, S101", err);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "not written:", err);
+    for (const std::string& log : logs) {
+        EXPECT_TRUE(LoggedHostBytes(log, times).ends_with("\nATX\n"));
     }
 }
 

@@ -1,20 +1,17 @@
 // The module model that stands in for the hardware, and zelksim, which runs it on a real
-// pty, reached there through the real QSerialPort backend, or through ser2net and the
-// network port, on the steady clock.
+// pty, reached there through the real QSerialPort backend on the steady clock.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "runtime/serial/serial_ports.h"
 #include "runtime/timing/clock.h"
 #include "tests/support/scoped.h"
-#include "tests/support/ser2net_process.h"
 #include "tests/support/zelksim_process.h"
 #include "tools/zelksim/module_model.h"
 
@@ -114,65 +111,53 @@ std::string Command(const std::string& command) {
     return reply;
 }
 
-// On the pty itself and through ser2net in front of it, with RFC 2217 and raw: the line
-// the module's end sees, which only RFC 2217 sets through the server (a pty takes neither
-// parity nor seven data bits, so 8N2 shows the format).
+// The line the module's end sees (a pty takes neither parity nor seven data bits, so 8N2
+// shows the format), and the exchanges with their guard times held on the wire.
 TEST(ZelksimPty, ExchangesOverTheRealPortWithTheGuardTimesHeldOnTheWire) {
     int argc = 1;
     char name[] = "test_zelksim", *argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
     const std::string log = "/tmp/zelksim-wire-" + std::to_string(getpid());
-    for (const char* way : {"pty", "rfc2217", "socket"}) {
-        SCOPED_TRACE(way);
-        const bool local = std::string(way) == "pty";
-        std::vector<double> writes;
-        std::vector<double> stamps;
-        {
-            ZelksimProcess zelksim({"--log", log, "--series", "R3", "--two-byte-ids",
-                                    "--refuse-register", "105", "--version-text", "Zelk\\r\\nV9"});
-            std::unique_ptr<Ser2netProcess> server;
-            if (!local) {
-                server = std::make_unique<Ser2netProcess>(std::vector<Ser2netProcess::Port>{
-                    {std::string(way) == "rfc2217", zelksim.link()}});
+    std::vector<double> writes;
+    std::vector<double> stamps;
+    {
+        ZelksimProcess zelksim({"--log", log, "--series", "R3", "--two-byte-ids",
+                                "--refuse-register", "105", "--version-text", "Zelk\\r\\nV9"});
+        ScopedEnvironment environment;
+        environment.Set("ZELK_COM1", zelksim.link().c_str());
+        ASSERT_EQ(OpenComConfig(1, "", 19200, RS232_PARITY_NONE, 8, 2, 512, 512), 0)
+            << GetComErrorText();
+        // Payload, then the escape as the program sends it. Each byte must reach the
+        // module while the host only waits: one left in a buffer until a later call
+        // defeats the guard times. How late zelksim stamps it (when it gets the processor)
+        // is measured from the instant the host began to write it. 0xFF is data too.
+        for (const char byte : std::string("x\xff+++")) {
+            writes.push_back(Timer());
+            ComWrtByte(1, static_cast<unsigned char>(byte));
+            const double written = Timer();
+            for (int poll = 0; poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size();
+                 ++poll) {
+                usleep(1000);
             }
-            ScopedEnvironment environment;
-            environment.Set("ZELK_COM1", local ? zelksim.link().c_str() : server->name(0).c_str());
-            ASSERT_EQ(OpenComConfig(1, "", 19200, RS232_PARITY_NONE, 8, 2, 512, 512), 0)
-                << GetComErrorText();
-            // Payload, then the escape as the program sends it. Each byte must reach the
-            // module while the host only waits: one left in a buffer until a later call
-            // defeats the guard times. How late zelksim stamps it (when it gets the processor)
-            // is measured from the instant the host began to write it. 0xFF is data too.
-            for (const char byte : std::string("x\xff+++")) {
-                writes.push_back(Timer());
-                ComWrtByte(1, static_cast<unsigned char>(byte));
-                const double written = Timer();
-                for (int poll = 0;
-                     poll < 5000 && LoggedHostBytes(log, stamps).size() < writes.size(); ++poll) {
-                    usleep(1000);
-                }
-                ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
-                SyncWait(written, 0.1);
-            }
-            EXPECT_EQ(Command(""), "\r\n>");
-            EXPECT_EQ(Command("AT/L\n"),
-                      ModuleModel({.series = 6, .twoByteIds = true}).registerList());
-            EXPECT_EQ(Command("ATS105=1\n"), "ERROR\r\n>");
-            EXPECT_EQ(Command("AT/V\n"), "Zelk\r\nV9>");
-            EXPECT_EQ(CloseCom(1), 0);
+            ASSERT_EQ(stamps.size(), writes.size()) << "the byte never reached the module";
+            SyncWait(written, 0.1);
         }
-        EXPECT_EQ(LoggedHostBytes(log, stamps), "x\xff+++AT/L\nATS105=1\nAT/V\n");
-        EXPECT_EQ(LoggedLines(log), std::vector<std::string>{
-                                        std::string(way) == "socket" ? "9600 8N1" : "19200 8N2"});
-        std::remove(log.c_str());
-        // Each "+" no sooner than the guard time after the byte before, less the lag with
-        // which that byte was stamped. How much later is the machine's load; the virtual
-        // clock's tests pin the waits themselves.
-        for (std::size_t i = 2; i < writes.size(); ++i) {
-            const double stampingDelay = stamps[i - 1] - writes[i - 1];
-            EXPECT_GE(stampingDelay, 0.0) << "stamped before it was written";
-            EXPECT_GE(stamps[i] - stamps[i - 1], 0.1 - stampingDelay) << "guard before + " << i;
-        }
+        EXPECT_EQ(Command(""), "\r\n>");
+        EXPECT_EQ(Command("AT/L\n"), ModuleModel({.series = 6, .twoByteIds = true}).registerList());
+        EXPECT_EQ(Command("ATS105=1\n"), "ERROR\r\n>");
+        EXPECT_EQ(Command("AT/V\n"), "Zelk\r\nV9>");
+        EXPECT_EQ(CloseCom(1), 0);
+    }
+    EXPECT_EQ(LoggedHostBytes(log, stamps), "x\xff+++AT/L\nATS105=1\nAT/V\n");
+    EXPECT_EQ(LoggedLines(log), std::vector<std::string>{"19200 8N2"});
+    std::remove(log.c_str());
+    // Each "+" no sooner than the guard time after the byte before, less the lag with
+    // which that byte was stamped. How much later is the machine's load; the virtual
+    // clock's tests pin the waits themselves.
+    for (std::size_t i = 2; i < writes.size(); ++i) {
+        const double stampingDelay = stamps[i - 1] - writes[i - 1];
+        EXPECT_GE(stampingDelay, 0.0) << "stamped before it was written";
+        EXPECT_GE(stamps[i] - stamps[i - 1], 0.1 - stampingDelay) << "guard before + " << i;
     }
 }
 
