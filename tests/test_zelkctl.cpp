@@ -1,5 +1,5 @@
-// zelkctl: its setting files, ID counter and log; its wire against the window's; and every
-// command against zelksim on a real pseudo-terminal, with the exit codes faults provoke.
+// zelkctl: its setting files, ID counter and log; what it sends and when; and every command
+// against zelksim on a real pseudo-terminal, with the exit codes faults provoke.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
