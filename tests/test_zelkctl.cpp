@@ -662,6 +662,9 @@ TEST(ZelkctlChecks, TakesOnlyWhatItCanBeSureOf) {
         {"a new value the series does not offer", "S112=6\n", {"write", "f.txt", "-s", "M5"}, 2,
          "f.txt:1: S112=6 is not offered for a Zelk-M5", {.series = 4}, 1},
         {"a cut reply", "", {"read"}, 8, "did not come whole: 40 characters", {.cutReplyAfter = 40}, 1},
+        {"a register refused", "", {"write", "--set", "S105=1"}, 5,
+         "refused ATS105=1 (register S105): it answered something other than \">\".\nAlready written: S100, "
+         "S101, S102, S103, S104. The module now holds", {.refuseRegister = 105}, 2},
     };
     // clang-format on
     const QTemporaryDir folder;
