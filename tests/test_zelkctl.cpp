@@ -589,7 +589,6 @@ TEST(ZelkctlPorts, TakesTheComNumbersOfThePlatformAndDevicePaths) {
         {"7", true, 7, "", "COM7"},
         {"COM13", windows, 1, "COM13", "COM13"},
         {"COM256", windows, 1, "COM256", "COM256"},
-        {"17", windows, 1, "COM17", "COM17"},
         {"COM257", false},
         {"COM0", false},
         {"COM", false},
