@@ -644,10 +644,6 @@ TEST_F(ProductAdaptation, RateListFollowsTheModulation) {
     Commit(S113, 1);
     EXPECT_EQ(Joined(S110), kLoraRates);
     EXPECT_EQ(std::pair(Value(S110), Value(S100)), std::pair(1, 50));
-    Commit(PRODUCT, 0);
-    ASSERT_EQ(ui_testing::UserPickItem(panelHandle, S110, "4.8kbps-NB"), 0);
-    EXPECT_EQ(Value(S110), 12);
-    EXPECT_EQ(SetCtrlVal(panelHandle, S110, 11), UIE_BAD_VALUE);
 }
 
 TEST_F(ProductAdaptation, WorkingModeDecidesBetweenAddressesAndGroup) {
