@@ -440,15 +440,12 @@ TEST(Scanning, TakesEachRecordIntoExactlyItsRegister) {
         {"S121=10\r\nS122=11\r\nS130=13\r\n>", {{121, 10}, {122, 11}, {130, 13}}},
         {"S121=1.2\r\nS122=3.4\r\nS130=7\r\n>", {{121, 1, 2}, {122, 3, 4}, {130, 7, 4}, {kIds, 1}}},
         {"S122=3.4\r\nS121=1.2\r\n>", {{122, 3}, {121, 1, 2}, {kIds, 1}}},
-        // A value ends at the end of the text, as a last line without a line end does;
-        // a record without its number and separator is dropped.
-        {"S100=60\r\nS111=4", {{100, 60}, {111, 4}}},
-        {"S121=10.2", {{121, 10, 2}, {kIds, 1}}},
-        {"S100=60\r\nS11", {{100, 60}}},
         // A zero byte is one more character.
         {binary + '\0' + "S111=9\r\n", {{111, 9}}},
-        // The end is the text's length, whatever the byte after it holds: a digit there must
-        // not lengthen the last value, nor a separator complete a record the end cuts.
+        // A value ends at the end of the text, as a last line without a line end does, and
+        // a record the end cuts before its separator is dropped. The end is the text's
+        // length, whatever the byte after it holds: a digit there must not lengthen the
+        // last value, nor a separator complete a record the end cuts.
         {"S100=60", {{100, 6}}, 6},
         {"S100=60\r\nS125=", {{100, 60}}, 13},
         {"S121=10.25", {{121, 10, 2}, {kIds, 1}}, 9},
