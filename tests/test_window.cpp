@@ -271,8 +271,6 @@ TEST_F(Link, EveryExchangeEndsInItsPopup) {
     };
     // clang-format off
     const Row rows[] = {
-        {SHOW_VER, {}, "FirmWare Verion|Zelk RF module firmware V3.36"},
-        {READ, {}, "Command Ok|Done! Reading successfull! "},
         {UPDATE, {}, link_test::kDone},
         {READ, {.silent = true},
          kCommandError + "||No \">\" came back after the escape \"+++\" on " + OnPort(1) +
