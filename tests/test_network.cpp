@@ -121,20 +121,11 @@ TEST(TelnetSession, TakesDataAndNegotiationInAnySplit) {
     }
 }
 
-// What goes out: the client's first words, every byte value through data and back, and a com
-// port command whose value holds 0xFF.
-TEST(TelnetSession, SendsEveryByteValueWithItsFFDoubled) {
+// What goes out: the client's first words, and a com port command whose value holds 0xFF.
+// Data on its way out is escaped as zelksim's test sees it through the server.
+TEST(TelnetSession, SendsItsFirstWordsAndAComPortValueWithItsFFDoubled) {
     telnet::Session session;
     EXPECT_EQ(session.Start(), IAC + WILL + COM + IAC + WILL + BINARY + IAC + DO + BINARY);
-    std::string all;
-    for (int byte = 0; byte < 256; ++byte) {
-        all.push_back(static_cast<char>(byte));
-    }
-    const std::string escaped =
-        telnet::EscapeData(reinterpret_cast<const uint8_t*>(all.data()), all.size());
-    EXPECT_EQ(escaped.size(), 257u);
-    EXPECT_EQ(escaped.substr(254), "\xfe\xff\xff");
-    EXPECT_EQ(Feed(escaped, 1).data, all);
     EXPECT_EQ(telnet::ComPortCommand(telnet::kSetBaudRate, "\x00\x01\xff\x00"s),
               IAC + SB + COM + "\x01" + "\x00\x01"s + IAC + IAC + "\x00"s + IAC + SE);
 }
@@ -155,11 +146,9 @@ TEST(NetworkPortName, TakesTheUrlFormsAndSaysWhatIsWrongWithAnyOther) {
         {"rfc2217://host:0", nullptr, "port 0 is not a TCP port (1 to 65535)"},
         {"rfc2217://host:65536", nullptr, "port 65536 is not a TCP port"},
         {"rfc2217://host:99999999999999999999", nullptr, "is not a TCP port"},
-        {"rfc2217://host:4001/", nullptr, "\"/\" after the port"},
         {"rfc2217://host:4001?timeout=3", nullptr, "\"?timeout=3\" after the port"},
         {"rfc2217://host:x1", nullptr, "the port is no number: \"x1\""},
         {"rfc2218://host:4001", nullptr, "unknown scheme \"rfc2218://\": a network port is rfc2217://HOST:PORT or socket://HOST:PORT"},
-        {"://host:4001", nullptr, "unknown scheme \"://\""},
         {"rfc2217://:4001", nullptr, "no host before the port"},
         {"rfc2217://::1:4001", nullptr, "an IPv6 address goes in brackets"},
         {"rfc2217://[::1:4001", nullptr, "no \"]\""},
