@@ -221,7 +221,6 @@ TEST(FileRuntime, ReadsWholeFilesUpToTheLimitAndRefusesWhatIsNoFile) {
         {"a file that reports 0 bytes", "/proc/self/comm", Named, "test_runtime\n", 0, 0},
         {"and is larger", "/proc/self/maps", Named, "", FILEIO_TOO_LARGE, 0},
         {"a FIFO", dir + "/fifo", Fifo, record},
-        {"a folder", dir, Named, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
         {"a folder as standard input", "-", FolderIn, "", FILEIO_IS_FOLDER, -1, "Is a directory"},
         {"a device", "/dev/null", Named, "", FILEIO_IS_DEVICE},
         {"a missing file", dir + "/none.txt", Named, "", FILEIO_CANNOT_OPEN, -1,
