@@ -13,9 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <functional>
-#include <memory>
 #include <thread>
 
 #include "runtime/serial/serial_ports.h"
