@@ -13,9 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <functional>
-#include <memory>
 #include <thread>
 
 #include "runtime/serial/serial_ports.h"
@@ -121,20 +119,11 @@ TEST(TelnetSession, TakesDataAndNegotiationInAnySplit) {
     }
 }
 
-// What goes out: the client's first words, every byte value through data and back, and a com
-// port command whose value holds 0xFF.
-TEST(TelnetSession, SendsEveryByteValueWithItsFFDoubled) {
+// What goes out: the client's first words, and a com port command whose value holds 0xFF.
+// Data on its way out is escaped as zelksim's test sees it through the server.
+TEST(TelnetSession, SendsItsFirstWordsAndAComPortValueWithItsFFDoubled) {
     telnet::Session session;
     EXPECT_EQ(session.Start(), IAC + WILL + COM + IAC + WILL + BINARY + IAC + DO + BINARY);
-    std::string all;
-    for (int byte = 0; byte < 256; ++byte) {
-        all.push_back(static_cast<char>(byte));
-    }
-    const std::string escaped =
-        telnet::EscapeData(reinterpret_cast<const uint8_t*>(all.data()), all.size());
-    EXPECT_EQ(escaped.size(), 257u);
-    EXPECT_EQ(escaped.substr(254), "\xfe\xff\xff");
-    EXPECT_EQ(Feed(escaped, 1).data, all);
     EXPECT_EQ(telnet::ComPortCommand(telnet::kSetBaudRate, "\x00\x01\xff\x00"s),
               IAC + SB + COM + "\x01" + "\x00\x01"s + IAC + IAC + "\x00"s + IAC + SE);
 }
@@ -155,11 +144,9 @@ TEST(NetworkPortName, TakesTheUrlFormsAndSaysWhatIsWrongWithAnyOther) {
         {"rfc2217://host:0", nullptr, "port 0 is not a TCP port (1 to 65535)"},
         {"rfc2217://host:65536", nullptr, "port 65536 is not a TCP port"},
         {"rfc2217://host:99999999999999999999", nullptr, "is not a TCP port"},
-        {"rfc2217://host:4001/", nullptr, "\"/\" after the port"},
         {"rfc2217://host:4001?timeout=3", nullptr, "\"?timeout=3\" after the port"},
         {"rfc2217://host:x1", nullptr, "the port is no number: \"x1\""},
         {"rfc2218://host:4001", nullptr, "unknown scheme \"rfc2218://\": a network port is rfc2217://HOST:PORT or socket://HOST:PORT"},
-        {"://host:4001", nullptr, "unknown scheme \"://\""},
         {"rfc2217://:4001", nullptr, "no host before the port"},
         {"rfc2217://::1:4001", nullptr, "an IPv6 address goes in brackets"},
         {"rfc2217://[::1:4001", nullptr, "no \"]\""},
@@ -231,48 +218,23 @@ Outcome Zelkctl(const std::vector<std::string>& arguments, const std::string& cu
             (err + process.readAllStandardError()).toStdString(), timer.elapsed()};
 }
 
-TEST(ZelkctlThroughSer2net, DetectsTheLineAndGoesOnAtTheRawPortsOwn) {
+// Both kinds of port at once; the raw one goes on at the server's own line settings, and
+// says once that it does.
+TEST(ZelkctlThroughSer2net, WritesBothKindsOfPortAtOnceAndRefusesOnePortTwice) {
     NeedApplication();
-    const QTemporaryDir folder;
-    const std::string log = folder.filePath("wire").toStdString();
-    ZelksimProcess picky({"--series", "R3", "--line", "19200,8N2", "--log", log});
-    ZelksimProcess plain({"--version-text", "RAW V2"});
-    Ser2netProcess server({{true, picky.link()}, {false, plain.link()}});
-    const Outcome detect = Zelkctl(
-        {"detect", "-p", server.name(0), "-s", "R3", "--rates", "9600,19200", "--formats", "8N2"});
-    EXPECT_EQ(detect.out, "-b 19200 -f 8N2\n") << detect.err;
-    // At the module's end: detect's first try, then the rate it found, each set through the
-    // server.
-    EXPECT_EQ(LoggedLines(log), (std::vector<std::string>{"9600 8N2", "19200 8N2"}));
-
-    // The raw port goes on at the server's 9600 8N1, and says once that it does.
-    const Outcome raw = Zelkctl({"version", "-p", server.name(1), "-s", "T1b", "-b", "19200"});
-    EXPECT_EQ(raw.status, 0) << raw.err;
-    EXPECT_EQ(raw.out, "RAW V2\n");
+    ZelksimProcess first;
+    ZelksimProcess second;
+    Ser2netProcess server({{true, first.link()}, {false, second.link()}});
+    const Outcome both = Zelkctl({"write", "--set", "S111=5", "--verify", "-s", "T1b", "-p",
+                                  server.name(0), "-p", server.name(1)});
+    EXPECT_EQ(both.status, 0) << both.err;
+    // A verify that fails ends zelkctl with an error, so a 0 and two done are two verified.
+    EXPECT_NE(both.err.find("2 ports: 2 done"), std::string::npos) << both.err;
     const std::string note =
-        "a raw TCP port: the rate and format asked for (19200 bit/s 8N1) cannot be set through "
+        "a raw TCP port: the rate and format asked for (9600 bit/s 8N1) cannot be set through "
         "it; the server's own line settings hold";
-    EXPECT_NE(raw.err.find(note), std::string::npos) << raw.err;
-    EXPECT_EQ(raw.err.find(note), raw.err.rfind(note)) << "said more than once: " << raw.err;
-}
-
-TEST(ZelkctlThroughSer2net, WritesFourStationsAtOnceAndRefusesOnePortTwice) {
-    NeedApplication();
-    std::vector<std::unique_ptr<ZelksimProcess>> modules;
-    std::vector<Ser2netProcess::Port> ports;
-    for (int station = 0; station < 4; ++station) {
-        modules.push_back(std::make_unique<ZelksimProcess>());
-        ports.push_back({station % 2 == 0, modules.back()->link()});
-    }
-    Ser2netProcess server(ports);
-    std::vector<std::string> arguments = {"write", "--set", "S111=5", "--verify", "-s", "T1b"};
-    for (std::size_t station = 0; station < 4; ++station) {
-        arguments.insert(arguments.end(), {"-p", server.name(station)});
-    }
-    const Outcome all = Zelkctl(arguments);
-    EXPECT_EQ(all.status, 0) << all.err;
-    // A verify that fails ends zelkctl with an error, so a 0 and four done are four verified.
-    EXPECT_NE(all.err.find("4 ports: 4 done"), std::string::npos) << all.err;
+    EXPECT_NE(both.err.find(note), std::string::npos) << both.err;
+    EXPECT_EQ(both.err.find(note), both.err.rfind(note)) << "said more than once: " << both.err;
 
     const std::string port = std::to_string(server.tcpPort(0));
     const Outcome twice = Zelkctl({"version", "-s", "T1b", "-p", "rfc2217://localhost:" + port,
@@ -379,11 +341,11 @@ TEST(ZelkctlThroughSer2net, EachFaultEndsClearlyWithinItsBound) {
         int status;
         std::vector<std::string> says;
     };
-    const auto slowRead = [](bool rfc2217, bool killServer) {
+    const auto pulledMidRead = [] {
         ZelksimProcess module({"--byte-interval", "0.02"});
-        Ser2netProcess server({{rfc2217, module.link()}});
+        Ser2netProcess server({{true, module.link()}});
         return Zelkctl({"read", "-v", "-s", "T1b", "-p", server.name(0)}, "step: AT/L",
-                       [&] { killServer ? server.Kill() : module.Kill(); });
+                       [&] { module.Kill(); });
     };
     const auto served = [](bool rfc2217, const std::function<Outcome(Ser2netProcess&)>& body) {
         ZelksimProcess module;
@@ -411,14 +373,10 @@ TEST(ZelkctlThroughSer2net, EachFaultEndsClearlyWithinItsBound) {
          {"no answer from the server to com port control (RFC 2217) within 3 s"}},
         {"a stalled server mid exchange", [&] { return served(false, [](Ser2netProcess& s) {
              s.Stop(); return Version(s.name(0)); }); }, 4, {"no \">\" came back after the escape"}},
-        {"the device gone behind the server", [&] { return slowRead(true, false); }, 7,
+        {"the device gone behind the server", [&] { return pulledMidRead(); }, 7,
          {": the server closed the connection"}},
-        {"the server dead mid exchange", [&] { return slowRead(false, true); }, 7,
-         {"socket://127.0.0.1:", ": the server closed the connection"}},
         {"malformed Telnet", [&] { return scripted(IAC + "\x41", ""); }, 3,
          {"the server broke the Telnet protocol: the server sent IAC 0x41"}},
-        {"an endless subnegotiation", [&] { return scripted(IAC + DO + COM + IAC + SB + COM + "\x6b" + std::string(100000, 'A'), ""); }, 3,
-         {"subnegotiation runs past 256 bytes"}},
         {"com port control refused", [&] { return scripted(IAC + DONT + COM, ""); }, 3,
          {"the server refused com port control (RFC 2217)"}},
         {"another rate taken", [&] { return scripted(IAC + DO + COM, "\x00\x01\xc2\x00"s); }, 3,
@@ -437,37 +395,21 @@ TEST(ZelkctlThroughSer2net, EachFaultEndsClearlyWithinItsBound) {
     }
 }
 
-// The window's Connect and Read through ZELK_COM1, and a server that goes away as an adapter
-// that is pulled: the port closed, Connect back.
-TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServerDoes) {
-    ZelksimProcess module({"--set", "S111=6"});
-    Ser2netProcess server({{true, module.link()}});
+// The window through a raw port as ZELK_COM1: its unset line said beside the first popup
+// after each connect; and a server that goes away as an adapter that is pulled: the port
+// closed, Connect back.
+TEST_F(StartedProgram, SaysARawPortsNoteAndLetsThePortGoWhenTheServerDoes) {
+    ZelksimProcess module;
+    Ser2netProcess server({{false, module.link()}});
     ScopedEnvironment environment;
     environment.Set("ZELK_COM1", server.name(0).c_str());
     panel::Commit(PORT_CONN, 1);
     ASSERT_TRUE(connection.connected) << panel::Popups().front();
-    panel::Press(READ);
-    EXPECT_EQ(panel::Popups(), link_test::Texts{"Command Ok|Done! Reading successfull! "});
-    EXPECT_EQ(panel::Value(S111), 6);
-    server.Kill();
-    panel::Press(READ);
-    EXPECT_EQ(panel::Popups(), link_test::Texts{link_test::kCommandError + "||" + server.name(0) +
-                                                ": the server closed the connection\nThe port "
-                                                "is closed. Press Connect once its server "
-                                                "serves it again."});
-    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
-
-    // A raw port: its unset line said beside the first popup after the connect.
-    panel::Commit(COMPORT_NUM, 2);
-    ZelksimProcess again;
-    Ser2netProcess rawServer({{false, again.link()}});
-    environment.Set("ZELK_COM2", rawServer.name(0).c_str());
-    panel::Commit(PORT_CONN, 1);
     panel::Press(SHOW_VER);
     panel::Press(SHOW_VER);
     EXPECT_EQ(panel::Popups(),
-              (link_test::Texts{"FirmWare Verion|Zelk RF module firmware V3.36||COM2 is " +
-                                    rawServer.name(0) +
+              (link_test::Texts{"FirmWare Verion|Zelk RF module firmware V3.36||COM1 is " +
+                                    server.name(0) +
                                     ", a raw TCP port: the rate and format asked for (9600 "
                                     "bit/s 8N1) cannot be set through it; the server's own "
                                     "line settings hold.",
@@ -477,7 +419,14 @@ TEST_F(StartedProgram, ConnectsAndReadsThroughANetworkPortAndLetsItGoWhenTheServ
     panel::Commit(PORT_CONN, 1);
     panel::Press(SHOW_VER);
     EXPECT_NE(panel::Popups().front().find(", a raw TCP port: "), std::string::npos);
-    panel::Commit(PORT_CONN, 0);
+
+    server.Kill();
+    panel::Press(READ);
+    EXPECT_EQ(panel::Popups(), link_test::Texts{link_test::kCommandError + "||" + server.name(0) +
+                                                ": the server closed the connection\nThe port "
+                                                "is closed. Press Connect once its server "
+                                                "serves it again."});
+    EXPECT_EQ(std::pair(connection.connected, panel::Value(PORT_CONN)), std::pair(false, 0));
 }
 
 #endif
