@@ -316,6 +316,20 @@ Outcome Version(const std::string& port) {
     return Zelkctl({"version", "-s", "T1b", "-p", port});
 }
 
+// Detect sets each rate and format it tries through the server, at the module's end of the
+// line; only the one the module takes is understood there.
+TEST(ZelkctlThroughSer2net, DetectsTheLineSetThroughTheServer) {
+    NeedApplication();
+    const QTemporaryDir folder;
+    const std::string log = folder.filePath("wire").toStdString();
+    ZelksimProcess picky({"--series", "R3", "--line", "19200,8N2", "--log", log});
+    Ser2netProcess server({{true, picky.link()}});
+    const Outcome detect = Zelkctl(
+        {"detect", "-p", server.name(0), "-s", "R3", "--rates", "9600,19200", "--formats", "8N2"});
+    EXPECT_EQ(detect.out, "-b 19200 -f 8N2\n") << detect.err;
+    EXPECT_EQ(LoggedLines(log), (std::vector<std::string>{"9600 8N2", "19200 8N2"}));
+}
+
 // A connection held open, as another client holds the port.
 struct HeldConnection {
     explicit HeldConnection(int port) {

@@ -340,6 +340,20 @@ TEST_F(Link, ReadTakesTheReplyIntoThePanelOrChangesNothing) {
     }
 }
 
+// The write sends the modulation its control shows, not the one the last read found: the
+// series chosen again has set the control back to the series' own.
+TEST_F(Link, WriteSendsTheModulationItsControlShows) {
+    Attach({.series = 4}, 4);
+    panel::Commit(PRODUCT, 4);
+    module().module().setRegister(113, "1");
+    Connect();
+    panel::Press(READ);
+    panel::Commit(PRODUCT, 4);
+    panel::Press(UPDATE);
+    EXPECT_EQ(Popups(), (Texts{"Command Ok|Done! Reading successfull! ", link_test::kDone}));
+    EXPECT_EQ(module().module().registerText(113), "0");
+}
+
 // Each file and every control its load changes, ID_LEN (from two-byte IDs) included; or the
 // error it gives, and then nothing changes. What the scan takes from a text is the core's.
 TEST_F(SettingFiles, LoadsRecordsIntoExactlyTheirControlsAndRefusesWhatItCannotRead) {
